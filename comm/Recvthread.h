@@ -1,0 +1,86 @@
+#pragma once
+// Socket primitives and the communication worker TRecvThread.
+//
+// A socket is a plain int, -1 meaning none. The primitives report progress and errors through a
+// status text and never throw.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <netinet/in.h>
+#include <sys/select.h>
+
+void WinsockStartup();
+void WinsockCleanup();
+// "WSAError: <system text> (<errno>)\n" for the calling thread's errno.
+std::string WsaErrorText();
+// Dotted address or host name to an IPv4 address in network order; addr is 0 on failure.
+bool ResolveHost(const std::string& host, in_addr_t& addr);
+// Non-blocking connect bounded by ms. A refused connection is reported as "failed", never as
+// connected. The returned socket stays non-blocking.
+int ConnectWithTimeout(const std::string& host, int port, std::string& status, std::string& peer, int ms);
+int OpenTcpConnection(const std::string& host, int port, int ms);
+int OpenListenSocket(const std::string& address, int port, std::string& status);
+int AcceptPeer(int listenSocket, std::string& peer, std::string& status);
+int OpenUdpSocket(int port, const std::string& address, std::string& status);
+bool IsSocketReadable(int socket, const fd_set& readSet);
+void CloseSocketIfOpen(int socket);
+bool SocketSend(int socket, const void* data, int length);
+bool SocketSendString(int socket, const std::string& text);
+// Reads byte by byte until terminator (not stored). False on time-out, peer close or error; the
+// bytes read so far stay in text.
+bool ReadUntil(int socket, std::string& text, int ms, char terminator);
+// "a.b.c.d:port" for an IPv4 socket address.
+std::string PeerText(const sockaddr_in& address);
+
+// The communication worker: owns one channel chosen by a channel address, receives on its own
+// thread and hands every chunk to the owner's handlers through the owner's delivery function.
+//
+// Life: Create, set handlers (and the delivery), Open, Start; Stop ends it. The worker keeps
+// itself alive while its thread runs and releases itself when the loop ends; the owner drops its
+// reference after Stop and never calls it again.
+class TRecvThread : public std::enable_shared_from_this<TRecvThread> {
+public:
+    enum TTransport { SerialPort = 0, TcpClient = 1, Udp = 2, TcpServer = 3 };
+
+    using ReceiveHandler = std::function<void(const std::string& peer, const char* data, int length)>;
+    using PeerHandler = std::function<void(const std::string& peer)>;
+    // Runs the given call on the owner's thread and returns when it has run. The default runs it
+    // at once on the calling thread.
+    using Delivery = std::function<void(const std::function<void()>& call)>;
+
+    static std::shared_ptr<TRecvThread> Create();
+    ~TRecvThread();
+    TRecvThread(const TRecvThread&) = delete;
+    TRecvThread& operator=(const TRecvThread&) = delete;
+
+    ReceiveHandler OnReceive;
+    PeerHandler OnConnected;
+    PeerHandler OnDisconnected;
+    void SetDelivery(Delivery delivery);
+
+    // Opens the channel: "udp:addr:port", "tcp:host:port", "server:addr:port", "com:port:settings"
+    // (and "udpclient", "tcpclient", "tcpserver", "serial"). A port that is not a whole number
+    // makes Open fail with that reason in error.
+    bool Open(const std::string& address);
+    bool Open(const std::string& address, std::string& error);
+    void Start();
+    int Send(const char* address, const void* data, int length);
+    int SendText(const char* address, const char* text);
+    int SendString(const char* address, const std::string& text);
+    bool Stop();
+
+    TTransport Transport() const { return FTransport; }
+    int UdpPort() const { return FUdpPort; }
+
+private:
+    TRecvThread();
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+    TTransport FTransport = SerialPort;
+    int FUdpPort = 8001;
+};

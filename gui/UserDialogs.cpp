@@ -1,0 +1,124 @@
+#include "gui/UserDialogs.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+
+#include <deque>
+
+namespace UserDialogs {
+namespace {
+
+struct Queued {
+    std::deque<QMessageBox::StandardButton> answers;
+    std::deque<std::optional<std::string>> inputs;
+    std::deque<QString> fileNames;
+    QList<Asked> asked;
+};
+
+Queued& State()
+{
+    static Queued state;
+    return state;
+}
+
+QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const QString& kind,
+                                 const QString& caption, const QString& text,
+                                 QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+{
+    State().asked.append({kind, caption, text});
+    if (!State().answers.empty()) {
+        const auto answer = State().answers.front();
+        State().answers.pop_front();
+        return answer;
+    }
+    QMessageBox box(icon, caption, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+} // namespace
+
+QMessageBox::StandardButton Error(QWidget* parent, const QString& caption, const QString& text)
+{
+    return Show(parent, QMessageBox::Critical, "error", caption, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+QMessageBox::StandardButton Warning(QWidget* parent, const QString& caption, const QString& text,
+                                    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+{
+    return Show(parent, QMessageBox::Warning, "warning", caption, text, buttons, defaultButton);
+}
+
+QMessageBox::StandardButton Information(QWidget* parent, const QString& caption, const QString& text)
+{
+    return Show(parent, QMessageBox::Information, "information", caption, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
+                                     QMessageBox::StandardButtons buttons)
+{
+    return Show(parent, QMessageBox::Question, "question", caption, text, buttons, QMessageBox::NoButton);
+}
+
+bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, std::string& value, int maxLength)
+{
+    State().asked.append({"input", caption, prompt});
+    if (!State().inputs.empty()) {
+        auto answer = State().inputs.front();
+        State().inputs.pop_front();
+        if (!answer)
+            return false;
+        value = answer->substr(0, static_cast<size_t>(maxLength));
+        return true;
+    }
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(QString::fromLocal8Bit(value.c_str()));
+    if (auto* edit = dialog.findChild<QLineEdit*>())
+        edit->setMaxLength(maxLength);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    value = dialog.textValue().toLocal8Bit().toStdString();
+    return true;
+}
+
+static QString NextFileName(const QString& kind, const QString& caption, bool& answered)
+{
+    State().asked.append({kind, caption, {}});
+    answered = !State().fileNames.empty();
+    if (!answered)
+        return {};
+    QString name = State().fileNames.front();
+    State().fileNames.pop_front();
+    return name;
+}
+
+QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter)
+{
+    bool answered = false;
+    QString name = NextFileName("open", caption, answered);
+    return answered ? name : QFileDialog::getOpenFileName(parent, caption, folder, filter);
+}
+
+QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter)
+{
+    bool answered = false;
+    QString name = NextFileName("save", caption, answered);
+    return answered ? name : QFileDialog::getSaveFileName(parent, caption, folder, filter);
+}
+
+void SetNextAnswer(QMessageBox::StandardButton answer) { State().answers.push_back(answer); }
+void SetNextInput(std::optional<std::string> value) { State().inputs.push_back(std::move(value)); }
+void SetNextFileName(const QString& fileName) { State().fileNames.push_back(fileName); }
+
+QList<Asked> TakeAsked()
+{
+    QList<Asked> asked;
+    asked.swap(State().asked);
+    return asked;
+}
+
+} // namespace UserDialogs

@@ -1,0 +1,45 @@
+#pragma once
+// The one way the windows ask the user something outside their own controls: message boxes, the
+// one-line input query and file dialogs. Tests queue the next answers instead of hunting for
+// windows; every question asked is recorded so tests can check what the user was shown.
+
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace UserDialogs {
+
+struct Asked {
+    QString kind;    // "error", "warning", "information", "question", "input", "open", "save"
+    QString caption;
+    QString text;
+};
+
+QMessageBox::StandardButton Error(QWidget* parent, const QString& caption, const QString& text);
+QMessageBox::StandardButton Warning(QWidget* parent, const QString& caption, const QString& text,
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+QMessageBox::StandardButton Information(QWidget* parent, const QString& caption, const QString& text);
+QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
+                                     QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No);
+
+// One-line query limited to maxLength characters; true on OK with value replaced.
+bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, std::string& value,
+                int maxLength = 255);
+
+QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
+QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
+
+// Test control: the next question of that kind is answered without showing anything.
+void SetNextAnswer(QMessageBox::StandardButton answer);
+void SetNextInput(std::optional<std::string> value); // nullopt answers Cancel
+void SetNextFileName(const QString& fileName);         // empty answers Cancel
+// Everything asked since the last call, oldest first; clears the record.
+QList<Asked> TakeAsked();
+
+} // namespace UserDialogs

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree: scripts/build.sh BUILD_DIR [extra cmake arguments].
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-$root/build}
+shift || true
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$dir" "${generator[@]}" "$@"
+else
+  cmake -S "$root" -B "$dir" "$@" >/dev/null
+fi
+cmake --build "$dir" -j"$(nproc)"

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: a plain build with warnings as errors, the
+# whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded
+# communication tests under ThreadSanitizer. Exits non-zero on any failure or sanitizer report.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp
+jobs=$(nproc)
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "build (warnings as errors)"
+bash scripts/build.sh build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_WERROR=ON
+step "tests"
+ctest --test-dir build/ci --output-on-failure -j"$jobs"
+
+step "build with AddressSanitizer + UndefinedBehaviorSanitizer"
+bash scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=Debug -DTOVRIN_WERROR=ON \
+  -DTOVRIN_SANITIZE=address,undefined -DTOVRIN_BENCH=OFF
+step "tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+ctest --test-dir build/asan --output-on-failure -j"$jobs"
+
+step "build with ThreadSanitizer (window-free)"
+bash scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=Debug -DTOVRIN_WERROR=ON \
+  -DTOVRIN_SANITIZE=thread -DTOVRIN_GUI=OFF -DTOVRIN_BENCH=OFF
+step "threaded tests under ThreadSanitizer"
+ctest --test-dir build/tsan --output-on-failure -j"$jobs" -L 'comm|finder|upload|ampsim'

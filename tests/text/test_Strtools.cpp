@@ -1,0 +1,200 @@
+#include "text/Strtools.h"
+#include "platform/HostInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+struct Split {
+    bool found;
+    std::string left, right;
+};
+
+Split SplitCopy(const std::string& source, const std::string& separator)
+{
+    Split s {};
+    s.found = SplitAtFirst(source, s.left, separator, s.right);
+    return s;
+}
+
+TEST(SplitAtFirst, SplitsAtFirstOccurrenceAndKeepsBlanksAndLaterSeparators)
+{
+    auto s = SplitCopy("Caption | notepad.exe", "|");
+    EXPECT_TRUE(s.found);
+    EXPECT_EQ(s.left, "Caption ");
+    EXPECT_EQ(s.right, " notepad.exe");
+
+    s = SplitCopy("a|b|c", "|");
+    EXPECT_EQ(s.left, "a");
+    EXPECT_EQ(s.right, "b|c");
+
+    s = SplitCopy("a::b", "::");
+    EXPECT_TRUE(s.found);
+    EXPECT_EQ(s.left, "a");
+    EXPECT_EQ(s.right, "b");
+
+    s = SplitCopy("\"x|y\"|z", "|");
+    EXPECT_EQ(s.left, "\"x");
+}
+
+TEST(SplitAtFirst, SeparatorAtEitherEnd)
+{
+    auto s = SplitCopy("|x", "|");
+    EXPECT_TRUE(s.found);
+    EXPECT_EQ(s.left, "");
+    EXPECT_EQ(s.right, "x");
+
+    s = SplitCopy("x|", "|");
+    EXPECT_TRUE(s.found);
+    EXPECT_EQ(s.left, "x");
+    EXPECT_EQ(s.right, "");
+}
+
+TEST(SplitAtFirst, NotFoundGivesWholeTextLeftAndEmptyRight)
+{
+    std::string left = "old", right = "old";
+    EXPECT_FALSE(SplitAtFirst("abc", left, "|", right));
+    EXPECT_EQ(left, "abc");
+    EXPECT_EQ(right, "");
+
+    left = right = "old";
+    EXPECT_FALSE(SplitAtFirst("abc", left, "", right));
+    EXPECT_EQ(left, "abc");
+    EXPECT_EQ(right, "");
+
+    left = right = "old";
+    EXPECT_FALSE(SplitAtFirst("", left, "|", right));
+    EXPECT_EQ(left, "");
+    EXPECT_EQ(right, "");
+}
+
+TEST(SplitAtFirst, PeelsFieldsInPlace)
+{
+    std::string rest = "udp:10.0.0.5:8001";
+    std::string field;
+    EXPECT_TRUE(SplitAtFirst(rest, field, ":", rest));
+    EXPECT_EQ(field, "udp");
+    EXPECT_EQ(rest, "10.0.0.5:8001");
+    EXPECT_TRUE(SplitAtFirst(rest, field, ":", rest));
+    EXPECT_EQ(field, "10.0.0.5");
+    EXPECT_EQ(rest, "8001");
+    EXPECT_FALSE(SplitAtFirst(rest, field, ":", rest));
+    EXPECT_EQ(field, "8001");
+    EXPECT_EQ(rest, "");
+}
+
+class TempDir : public ::testing::Test {
+protected:
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+        ("strtools-" + std::to_string(getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    void SetUp() override { std::filesystem::create_directories(dir); }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string Write(const std::string& name, const std::string& bytes)
+    {
+        const auto path = dir / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path.string();
+    }
+};
+
+using LoadFileBytesTest = TempDir;
+
+struct FreeDeleter {
+    void operator()(unsigned char* p) const { std::free(p); }
+};
+using Block = std::unique_ptr<unsigned char, FreeDeleter>;
+
+TEST_F(LoadFileBytesTest, MissingFileGivesNullAndLeavesSize)
+{
+    uint32_t size = 77;
+    Block block(LoadFileBytes((dir / "missing").c_str(), size));
+    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(size, 77u);
+    EXPECT_EQ(FileSizeOf((dir / "missing").c_str()), -1);
+    EXPECT_EQ(ReadFileBytes((dir / "missing").c_str(), nullptr, 0), -1);
+}
+
+TEST_F(LoadFileBytesTest, EmptyFileGivesReleasableBlockOfZeroBytes)
+{
+    uint32_t size = 77;
+    Block block(LoadFileBytes(Write("empty", "").c_str(), size));
+    EXPECT_NE(block, nullptr);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(LoadFileBytesTest, LoadsEveryByteIncludingNulAndHighBytes)
+{
+    const std::string bytes("a\0b\r\n\xff", 6);
+    uint32_t size = 0;
+    Block block(LoadFileBytes(Write("bytes", bytes).c_str(), size));
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(size, 6u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block.get()), size), bytes);
+}
+
+TEST_F(LoadFileBytesTest, ShortReadFailsAndResetsSize)
+{
+    // A directory has a size but cannot be read as a file: the read comes back short.
+    uint32_t size = 77;
+    const auto sub = dir / "sub";
+    std::filesystem::create_directory(sub);
+    std::ofstream(sub / "pad") << std::string(10000, 'x');
+    if (FileSizeOf(sub.c_str()) <= 0)
+        GTEST_SKIP() << "directory reports no size here";
+    Block block(LoadFileBytes(sub.c_str(), size));
+    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST_F(LoadFileBytesTest, ReadFileBytesReadsAtMostN)
+{
+    const auto path = Write("ten", "0123456789");
+    unsigned char buffer[4] = {};
+    EXPECT_EQ(ReadFileBytes(path.c_str(), buffer, 4), 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "0123");
+}
+
+TEST_F(LoadFileBytesTest, FileOfTwoGibibytesIsRefusedNotMisread)
+{
+    // A sparse file takes no disk space but reports its full size.
+    const auto path = Write("huge", "");
+    std::filesystem::resize_file(path, (uint64_t(1) << 31) + 5);
+    EXPECT_EQ(FileSizeOf(path.c_str()), -1);
+    uint32_t size = 77;
+    Block block(LoadFileBytes(path.c_str(), size));
+    EXPECT_EQ(block, nullptr);
+    EXPECT_EQ(size, 77u);
+}
+
+TEST(SystemErrorText, KnownCodeEndsInLineBreakUnknownIsEmpty)
+{
+    const std::string text = SystemErrorText(ENOENT);
+    EXPECT_EQ(text, "No such file or directory\n");
+    EXPECT_EQ(SystemErrorText(987654), "");
+}
+
+TEST(StrToIntLoose, BehavesLikeAtoi)
+{
+    EXPECT_EQ(StrToIntLoose("  42x"), 42);
+    EXPECT_EQ(StrToIntLoose("-7"), -7);
+    EXPECT_EQ(StrToIntLoose("+9000"), 9000);
+    EXPECT_EQ(StrToIntLoose("abc"), 0);
+    EXPECT_EQ(StrToIntLoose(""), 0);
+}
+
+TEST(GetLocalDnsDomain, IsTheDomainPartOfTheCanonicalName)
+{
+    EXPECT_EQ(platform::DnsDomainOf("amp-host.lab.example.org"), "lab.example.org");
+    EXPECT_EQ(platform::DnsDomainOf("plainhost"), "");
+    EXPECT_EQ(GetLocalDnsDomain(), platform::DnsDomainOf(platform::CanonicalHostName()));
+}
+
+} // namespace

@@ -1,0 +1,89 @@
+#include "text/Strtools.h"
+
+#include "platform/HostInfo.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+bool SplitAtFirst(const std::string& source, std::string& left, const std::string& separator,
+                  std::string& right)
+{
+    const std::string::size_type at =
+        (source.empty() || separator.empty()) ? std::string::npos : source.find(separator);
+    if (at == std::string::npos) {
+        left = source;
+        right.clear();
+        return false;
+    }
+    // right may alias source: take both parts before writing either.
+    std::string before = source.substr(0, at);
+    std::string after = source.substr(at + separator.size());
+    left = std::move(before);
+    right = std::move(after);
+    return true;
+}
+
+int FileSizeOf(const char* path)
+{
+    struct stat info {};
+    if (path == nullptr || stat(path, &info) != 0)
+        return -1;
+    // A size the int result cannot hold must not turn into a negative or truncated count.
+    if (info.st_size < 0 || info.st_size > INT_MAX)
+        return -1;
+    return static_cast<int>(info.st_size);
+}
+
+int ReadFileBytes(const char* path, unsigned char* buffer, int n)
+{
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return -1;
+    const size_t count = n > 0 ? std::fread(buffer, 1, static_cast<size_t>(n), file) : 0;
+    std::fclose(file);
+    return static_cast<int>(count);
+}
+
+unsigned char* LoadFileBytes(const char* path, uint32_t& size)
+{
+    const int fileSize = FileSizeOf(path);
+    if (fileSize < 0)
+        return nullptr;
+    // malloc(0) may return null; ask for one byte so an empty file still yields a real block.
+    auto* buffer = static_cast<unsigned char*>(std::malloc(fileSize > 0 ? fileSize : 1));
+    if (buffer == nullptr) {
+        size = 0;
+        return nullptr;
+    }
+    if (ReadFileBytes(path, buffer, fileSize) != fileSize) {
+        std::free(buffer);
+        size = 0;
+        return nullptr;
+    }
+    size = static_cast<uint32_t>(fileSize);
+    return buffer;
+}
+
+std::string GetLocalDnsDomain()
+{
+    return platform::DnsDomainOf(platform::CanonicalHostName());
+}
+
+std::string SystemErrorText(int code)
+{
+    char buffer[256];
+    // GNU strerror_r returns the text, which may or may not be in buffer.
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0)
+        return {};
+    return std::string(text) + "\n";
+}
+
+int StrToIntLoose(const std::string& text)
+{
+    return std::atoi(text.c_str());
+}
