@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# The private test network: two network namespaces joined by a veth pair, so that discovery
+# broadcasts never reach this machine's real interfaces.
+#
+#   testnet.sh up NAME AMP_COUNT   makes NAME-app (198.18.0.1/16 on "tvapp") and NAME-amp
+#                                  (AMP_COUNT addresses on "tvamp": amplifier i, counted from 0,
+#                                  is 198.18.(1 + i/254).(1 + i%254), so 198.18.1.1, 198.18.1.2 …)
+#   testnet.sh exec NAME app|amp CMD [ARG…]   runs a command inside one side
+#   testnet.sh down NAME           removes both sides (nothing to do when they are gone)
+#   testnet.sh list                lists this project's networks and whether their owner lives
+#   testnet.sh clean               removes the networks whose owner process has ended
+#
+# NAME should be tvn<pid>x<n>, <pid> being the owning process: `clean` removes a network once that
+# process is gone. The host's own interfaces and routes are never touched: the veth pair is made
+# inside the app namespace with its peer placed straight into the amp namespace.
+# Exit status 77 (the "skipped" code of test drivers) when namespaces cannot be made here.
+set -uo pipefail
+
+readonly APP_ADDRESS=198.18.0.1
+readonly PREFIX=16
+readonly APP_LINK=tvapp
+readonly AMP_LINK=tvamp
+readonly MAX_AMPS=$((254 * 254))
+
+die() { echo "testnet: $*" >&2; exit 1; }
+skip() { echo "testnet: $*" >&2; exit 77; }
+
+amp_address() { # index from 0
+    local i=$1
+    echo "198.18.$((1 + i / 254)).$((1 + i % 254))"
+}
+
+check_name() {
+    [[ $1 =~ ^[A-Za-z0-9_]{1,24}$ ]] || die "bad network name '$1' (letters, digits, _; at most 24)"
+}
+
+require_namespaces() {
+    [ "$(id -u)" -eq 0 ] || skip "needs root to make network namespaces (run as root or with sudo)"
+    command -v ip >/dev/null || skip "the 'ip' command (package iproute2) is missing"
+}
+
+exists() { ip netns list 2>/dev/null | awk '{print $1}' | grep -qx -- "$1"; }
+
+remove_network() {
+    local name=$1 side
+    for side in app amp; do
+        if exists "$name-$side"; then
+            ip netns del "$name-$side" 2>/dev/null || echo "testnet: could not remove $name-$side" >&2
+        fi
+    done
+}
+
+cmd_up() {
+    [ $# -eq 2 ] || die "usage: testnet.sh up NAME AMP_COUNT"
+    local name=$1 count=$2
+    check_name "$name"
+    [[ $count =~ ^[0-9]+$ ]] && [ "$count" -le $MAX_AMPS ] || die "AMP_COUNT must be 0..$MAX_AMPS"
+    require_namespaces
+    cmd_clean >/dev/null
+    exists "$name-app" || exists "$name-amp" && die "network $name exists already"
+
+    local app=$name-app amp=$name-amp
+    if ! ip netns add "$app" 2>/tmp/testnet.$$.err; then
+        local reason; reason=$(cat /tmp/testnet.$$.err); rm -f /tmp/testnet.$$.err
+        skip "cannot make network namespaces here: $reason"
+    fi
+    rm -f /tmp/testnet.$$.err
+    # From here on a failure leaves nothing behind.
+    trap 'remove_network "$name"' ERR
+    set -e
+    ip netns add "$amp"
+    ip -n "$app" link add "$APP_LINK" type veth peer name "$AMP_LINK" netns "$amp"
+    ip -n "$app" link set lo up
+    ip -n "$amp" link set lo up
+    ip -n "$app" addr add "$APP_ADDRESS/$PREFIX" brd + dev "$APP_LINK"
+    if [ "$count" -gt 0 ]; then
+        local i
+        for ((i = 0; i < count; i++)); do
+            echo "addr add 198.18.$((1 + i / 254)).$((1 + i % 254))/$PREFIX brd + dev $AMP_LINK"
+        done | ip -n "$amp" -batch -
+    fi
+    ip -n "$app" link set "$APP_LINK" up
+    ip -n "$amp" link set "$AMP_LINK" up
+    # 255.255.255.255 needs a route to leave by; inside the namespaces that is the veth.
+    ip -n "$app" route add default dev "$APP_LINK"
+    ip -n "$amp" route add default dev "$AMP_LINK"
+    set +e
+    trap - ERR
+    echo "testnet: $name up: app $APP_ADDRESS, $count amplifier address(es) from $(amp_address 0)"
+}
+
+cmd_exec() {
+    [ $# -ge 3 ] || die "usage: testnet.sh exec NAME app|amp CMD [ARG…]"
+    local name=$1 side=$2
+    shift 2
+    check_name "$name"
+    [ "$side" = app ] || [ "$side" = amp ] || die "side must be app or amp, not '$side'"
+    require_namespaces
+    exists "$name-$side" || die "network $name is not up"
+    exec ip netns exec "$name-$side" "$@"
+}
+
+cmd_down() {
+    [ $# -eq 1 ] || die "usage: testnet.sh down NAME"
+    check_name "$1"
+    require_namespaces
+    remove_network "$1"
+}
+
+# Prints "NAME PID alive|dead" for each network of ours.
+networks() {
+    ip netns list 2>/dev/null | awk '{print $1}' | sed -nE 's/^(tvn([0-9]+)x[0-9]+)-(app|amp)$/\1 \2/p' |
+        sort -u | while read -r name pid; do
+            if kill -0 "$pid" 2>/dev/null; then echo "$name $pid alive"; else echo "$name $pid dead"; fi
+        done
+}
+
+cmd_list() { require_namespaces; networks; }
+
+cmd_clean() {
+    require_namespaces
+    networks | while read -r name _ state; do
+        if [ "$state" = dead ]; then
+            remove_network "$name"
+            echo "testnet: removed stale network $name"
+        fi
+    done
+}
+
+case "${1:-}" in
+    up) shift; cmd_up "$@" ;;
+    exec) shift; cmd_exec "$@" ;;
+    down) shift; cmd_down "$@" ;;
+    list) cmd_list ;;
+    clean) cmd_clean ;;
+    address) shift; amp_address "$1" ;;
+    *) sed -n '2,16s/^# \{0,1\}//p' "$0"; [ "${1:-}" = help ] || [ "${1:-}" = --help ]; exit $? ;;
+esac
