@@ -43,6 +43,11 @@ std::string PeerText(const sockaddr_in& address);
 // Life: Create, set handlers (and the delivery), Open, Start; Stop ends it. The worker keeps
 // itself alive while its thread runs and releases itself when the loop ends; the owner drops its
 // reference after Stop and never calls it again.
+//
+// Handlers run only inside a delivery and never after Stop has returned: Stop waits for a handler
+// that runs on another thread to return, and a delivery that arrives later does nothing. Stop of a
+// running Udp worker calls OnDisconnected itself, on the calling thread, once. The delivery
+// function may still be called after Stop, so it must not depend on the owner's lifetime.
 class TRecvThread : public std::enable_shared_from_this<TRecvThread> {
 public:
     enum TTransport { SerialPort = 0, TcpClient = 1, Udp = 2, TcpServer = 3 };
@@ -76,9 +81,12 @@ public:
 
     TTransport Transport() const { return FTransport; }
     int UdpPort() const { return FUdpPort; }
+    // The local port of an open Udp channel (useful after asking for port 0); 0 when none.
+    int LocalPort() const;
 
 private:
     TRecvThread();
+    void Execute();
     struct Impl;
     std::unique_ptr<Impl> impl;
     TTransport FTransport = SerialPort;

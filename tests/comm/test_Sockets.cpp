@@ -1,0 +1,221 @@
+#include "comm/Recvthread.h"
+
+#include "platform/HostInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+struct Fd {
+    int fd = -1;
+    explicit Fd(int value = -1) : fd(value) { }
+    ~Fd() { CloseSocketIfOpen(fd); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    operator int() const { return fd; }
+};
+
+sockaddr_in LocalAddressOf(int socket)
+{
+    sockaddr_in address {};
+    socklen_t size = sizeof address;
+    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+    return address;
+}
+
+int PortOf(int socket) { return ntohs(LocalAddressOf(socket).sin_port); }
+
+// A loopback listener, a client connected to it, and the accepted server side.
+struct LoopbackPair {
+    std::string status, peer, acceptedPeer, acceptStatus;
+    Fd listener { OpenListenSocket("127.0.0.1", 0, status) };
+    Fd client { ConnectWithTimeout("127.0.0.1", PortOf(listener), status, peer, 1000) };
+    Fd server { AcceptPeer(listener, acceptedPeer, acceptStatus) };
+};
+
+TEST(ConnectWithTimeout, ConnectsOnLoopbackAndBothSidesKnowTheirPeer)
+{
+    LoopbackPair pair;
+    ASSERT_NE(pair.listener, -1);
+    ASSERT_NE(pair.client, -1) << pair.status;
+    ASSERT_NE(pair.server, -1);
+    EXPECT_EQ(pair.status, "success");
+    EXPECT_EQ(pair.peer, "127.0.0.1:" + std::to_string(PortOf(pair.listener)));
+    EXPECT_EQ(pair.acceptedPeer, "127.0.0.1:" + std::to_string(PortOf(pair.client)));
+}
+
+TEST(ConnectWithTimeout, RefusedConnectionFailsAndIsNeverReportedAsConnected)
+{
+    // A bound socket that does not listen holds the port and refuses every connection.
+    Fd holder(socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in loopback {};
+    loopback.sin_family = AF_INET;
+    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
+    const int port = PortOf(holder);
+
+    std::string status;
+    std::string peer = "untouched";
+    const uint32_t start = platform::TickCount();
+    const int socket = ConnectWithTimeout("127.0.0.1", port, status, peer, 3000);
+    const uint32_t took = platform::TickCount() - start;
+    CloseSocketIfOpen(socket);
+    EXPECT_EQ(socket, -1);
+    EXPECT_EQ(status, "connecting to \"127.0.0.1:" + std::to_string(port) + "\" failed.");
+    EXPECT_EQ(peer, "untouched");
+    EXPECT_LT(took, 2500u) << "a refusal must not wait for the time-out";
+}
+
+TEST(ConnectWithTimeout, UnresolvableNameFailsWithTheLookupMessage)
+{
+    std::string status;
+    std::string peer;
+    EXPECT_EQ(ConnectWithTimeout("no-such-host.invalid", 2500, status, peer, 500), -1);
+    EXPECT_EQ(status, "looking up hostname \"no-such-host.invalid\" failed.");
+    EXPECT_EQ(OpenTcpConnection("no-such-host.invalid", 2500, 500), -1);
+}
+
+TEST(ResolveHost, TakesEveryDottedAddressIncludingTheBroadcastAddress)
+{
+    in_addr_t address = 1;
+    EXPECT_TRUE(ResolveHost("255.255.255.255", address));
+    EXPECT_EQ(address, htonl(INADDR_BROADCAST));
+    EXPECT_TRUE(ResolveHost("192.168.1.20", address));
+    EXPECT_EQ(address, inet_addr("192.168.1.20"));
+    EXPECT_FALSE(ResolveHost("", address));
+    EXPECT_EQ(address, 0u);
+}
+
+TEST(OpenSockets, InvalidLocalAddressIsRejectedWithItsText)
+{
+    std::string status;
+    EXPECT_EQ(OpenUdpSocket(0, "300.1.1.1", status), -1);
+    EXPECT_EQ(status, "\"300.1.1.1\" is not an internet address.");
+    status.clear();
+    EXPECT_EQ(OpenListenSocket("300.1.1.1", 0, status), -1);
+    EXPECT_EQ(status, "\"300.1.1.1\" is not an internet address.");
+}
+
+TEST(OpenSockets, EmptyLocalAddressBindsAllInterfaces)
+{
+    std::string status;
+    Fd udp(OpenUdpSocket(0, "", status));
+    ASSERT_NE(udp, -1) << status;
+    EXPECT_EQ(LocalAddressOf(udp).sin_addr.s_addr, htonl(INADDR_ANY));
+    Fd listener(OpenListenSocket("", 0, status));
+    ASSERT_NE(listener, -1) << status;
+    EXPECT_EQ(LocalAddressOf(listener).sin_addr.s_addr, htonl(INADDR_ANY));
+}
+
+TEST(OpenSockets, UdpBindFailureCarriesTheSystemErrorText)
+{
+    // 203.0.113.7 (documentation range) belongs to no interface here; nothing is sent.
+    std::string status;
+    EXPECT_EQ(OpenUdpSocket(0, "203.0.113.7", status), -1);
+    EXPECT_EQ(status, "bind() failed: WSAError: " + std::string(std::strerror(EADDRNOTAVAIL)) + "\n ("
+                  + std::to_string(EADDRNOTAVAIL) + ")\n");
+}
+
+TEST(OpenSockets, UdpSocketOnALocalAddressReceivesAndHasALargeReceiveBuffer)
+{
+    std::string status;
+    Fd receiver(OpenUdpSocket(0, "127.0.0.1", status));
+    ASSERT_NE(receiver, -1) << status;
+    int size = 0;
+    socklen_t length = sizeof size;
+    getsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &size, &length);
+    EXPECT_GE(size, 2 * 1024 * 1024);
+
+    Fd sender(socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(PortOf(receiver)));
+    ASSERT_EQ(sendto(sender, "ping", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 4);
+    char buffer[16] = {};
+    EXPECT_EQ(recv(receiver, buffer, sizeof buffer, 0), 4);
+    EXPECT_STREQ(buffer, "ping");
+}
+
+TEST(ReadUntil, KeepsCarriageReturnBeforeTheLineFeed)
+{
+    LoopbackPair pair;
+    ASSERT_NE(pair.server, -1);
+    ASSERT_TRUE(SocketSendString(pair.server, "OK\r\nnext"));
+    std::string text;
+    EXPECT_TRUE(ReadUntil(pair.client, text, 1000, '\n'));
+    EXPECT_EQ(text, "OK\r");
+}
+
+TEST(ReadUntil, PeerCloseGivesFalseWithTheBytesSoFar)
+{
+    LoopbackPair pair;
+    ASSERT_NE(pair.server, -1);
+    ASSERT_TRUE(SocketSend(pair.server, "OK", 2));
+    shutdown(pair.server, SHUT_RDWR);
+    std::string text = "stale";
+    EXPECT_FALSE(ReadUntil(pair.client, text, 1000, '\n'));
+    EXPECT_EQ(text, "OK");
+}
+
+TEST(ReadUntil, SilentPeerEndsAfterOneToAboutTwoTimeOuts)
+{
+    LoopbackPair pair;
+    ASSERT_NE(pair.server, -1);
+    std::string text;
+    const uint32_t start = platform::TickCount();
+    EXPECT_FALSE(ReadUntil(pair.client, text, 1000, '\n'));
+    const uint32_t took = platform::TickCount() - start;
+    EXPECT_GE(took, 1000u);
+    EXPECT_LT(took, 10000u);
+    EXPECT_TRUE(text.empty());
+    EXPECT_FALSE(ReadUntil(-1, text, 1000, '\n'));
+}
+
+TEST(SocketSend, FailsOnNoSocketAndOnAPeerThatHasGoneWithoutEndingTheProgram)
+{
+    EXPECT_FALSE(SocketSend(-1, "x", 1));
+    EXPECT_FALSE(SocketSendString(-1, "x"));
+
+    LoopbackPair pair;
+    ASSERT_NE(pair.server, -1);
+    CloseSocketIfOpen(pair.server);
+    pair.server.fd = -1;
+    // The first send may still be taken; after the peer's reset a send fails (and must not raise
+    // SIGPIPE, which would end this test program).
+    bool failed = false;
+    for (int i = 0; i < 100 && !failed; ++i) {
+        failed = !SocketSend(pair.client, "data", 4);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(failed);
+}
+
+TEST(IsSocketReadable, OnlyASocketInTheSet)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    EXPECT_FALSE(IsSocketReadable(-1, set));
+    LoopbackPair pair;
+    ASSERT_NE(pair.client, -1);
+    EXPECT_FALSE(IsSocketReadable(pair.client, set));
+    FD_SET(pair.client, &set);
+    EXPECT_TRUE(IsSocketReadable(pair.client, set));
+}
+
+TEST(WsaErrorText, NamesTheCodeAfterTheSystemMessage)
+{
+    errno = ECONNREFUSED;
+    EXPECT_EQ(WsaErrorText(),
+              "WSAError: " + std::string(std::strerror(ECONNREFUSED)) + "\n (" + std::to_string(ECONNREFUSED) + ")\n");
+}
+
+} // namespace
