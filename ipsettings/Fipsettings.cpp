@@ -1,0 +1,116 @@
+#include "ipsettings/Fipsettings.h"
+
+#include "gui/UserDialogs.h"
+#include "ipsettings/CommandTest.h"
+#include "ui_Fipsettings.h"
+
+#include <QStyle>
+
+#include <algorithm>
+#include <cctype>
+
+TFormIpSettings* FormIpSettings = nullptr;
+
+namespace {
+
+QString ToQt(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
+std::string FromQt(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
+std::string ToLower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+} // namespace
+
+TFormIpSettings::TFormIpSettings(QWidget* parent, const std::string& localDnsDomain)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::TFormIpSettings>())
+{
+    ui->setupUi(this);
+    EditMac = ui->EditMac;
+    EditName = ui->EditName;
+    CheckBoxDhcp = ui->CheckBoxDhcp;
+    EditIP = ui->EditIP;
+    EditNM = ui->EditNM;
+    EditGW = ui->EditGW;
+    ButtonTest = ui->ButtonTest;
+    Button1 = ui->Button1;
+    ButtonHausnetz = ui->ButtonHausnetz;
+
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(235, 363);
+    setWindowIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
+    for (QLineEdit* readOnly : {EditMac, EditName}) {
+        QPalette palette = readOnly->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::Light));
+        readOnly->setPalette(palette);
+    }
+
+    connect(CheckBoxDhcp, &QCheckBox::toggled, this, &TFormIpSettings::CheckBoxDhcpClick);
+    connect(Button1, &QPushButton::clicked, this, &TFormIpSettings::Button1Click);
+    connect(ButtonHausnetz, &QPushButton::clicked, this, &TFormIpSettings::ButtonHausnetzClick);
+    connect(ButtonTest, &QPushButton::clicked, this, &TFormIpSettings::ButtonTestClick);
+    connect(ui->ButtonOK, &QPushButton::clicked, this, &TFormIpSettings::accept);
+    connect(ui->ButtonCancel, &QPushButton::clicked, this, &TFormIpSettings::reject);
+
+    FormCreate(localDnsDomain);
+}
+
+TFormIpSettings::~TFormIpSettings() = default;
+
+void TFormIpSettings::FormCreate(const std::string& localDnsDomain)
+{
+    const bool inHouse = ToLower(localDnsDomain) == TOVRIN_INHOUSE_DOMAIN;
+    ButtonHausnetz->setVisible(inHouse);
+    ButtonTest->setVisible(inHouse);
+}
+
+// The close box and Esc end in reject() as well, so every way out gives one of the two results.
+void TFormIpSettings::accept() { done(ModalOk); }
+void TFormIpSettings::reject() { done(ModalCancel); }
+
+void TFormIpSettings::CheckBoxDhcpClick()
+{
+    if (!CheckBoxDhcp->isChecked())
+        return;
+    UserDialogs::Warning(this, "Warning",
+                         "Please assert that a DHCP server is running in your LAN and you can retreive the IP "
+                         "address, that it will assign to the amplifier.");
+}
+
+void TFormIpSettings::ApplyPreset(const char* ip, const char* netmask, const char* gateway)
+{
+    CheckBoxDhcp->setChecked(false);
+    EditIP->setText(ip);
+    EditNM->setText(netmask);
+    EditGW->setText(gateway);
+}
+
+void TFormIpSettings::Button1Click() { ApplyPreset("192.168.1.253", "255.255.255.0", "0.0.0.0"); }
+
+void TFormIpSettings::ButtonHausnetzClick()
+{
+    ApplyPreset("10.255.252.180", "255.255.248.0", "0.0.0.0");
+    UserDialogs::Information(nullptr, "Information", "Please use IP address from 10.255.252.180-189.");
+    // Caret at the end, so that the user can change the last number of the address.
+    EditIP->setFocus(Qt::OtherFocusReason);
+    EditIP->deselect();
+    EditIP->end(false);
+}
+
+void TFormIpSettings::ButtonTestClick()
+{
+    std::string command = "$$$VER?";
+    if (!UserDialogs::InputQuery(this, "Command", "Enter Test Command to Amplifier", command, 255))
+        return;
+    const TCommandTestResult result = RunCommandTest(FromQt(EditIP->text()), TestPort, command);
+    if (!result.Connected) {
+        UserDialogs::Error(this, "Error", ToQt(result.Text));
+        return;
+    }
+    UserDialogs::Information(this, "Information", ToQt(result.Text));
+}

@@ -1,0 +1,188 @@
+#include "ipsettings/Fipsettings.h"
+
+#include "gui/UserDialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string InHouse = TOVRIN_INHOUSE_DOMAIN;
+
+class FipsettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { UserDialogs::TakeAsked(); }
+    void TearDown() override { UserDialogs::TakeAsked(); }
+
+    static void ShowActive(QWidget& dialog)
+    {
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    }
+};
+
+// On the box itself: a check box only takes clicks on its indicator and caption.
+void ClickBox(QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); }
+
+QString Upper(const std::string& text) { return QString::fromStdString(text).toUpper(); }
+
+TEST_F(FipsettingsTest, InHousePresetAndTestAreOfferedOnlyInTheInHouseDomainInAnyLetterCase)
+{
+    for (const std::string& domain : {InHouse, Upper(InHouse).toStdString()}) {
+        TFormIpSettings dialog(nullptr, domain);
+        EXPECT_FALSE(dialog.ButtonHausnetz->isHidden()) << domain;
+        EXPECT_FALSE(dialog.ButtonTest->isHidden()) << domain;
+    }
+    for (const std::string& domain : {std::string(), std::string("other.example"), "sub." + InHouse, InHouse + "."}) {
+        TFormIpSettings dialog(nullptr, domain);
+        EXPECT_TRUE(dialog.ButtonHausnetz->isHidden()) << domain;
+        EXPECT_TRUE(dialog.ButtonTest->isHidden()) << domain;
+    }
+}
+
+TEST_F(FipsettingsTest, DhcpWarningOnEveryTickingOnly)
+{
+    TFormIpSettings dialog(nullptr, InHouse);
+    EXPECT_FALSE(dialog.CheckBoxDhcp->isChecked()) << "unticked at creation";
+    ShowActive(dialog);
+    dialog.EditIP->setText("10.1.2.3");
+
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    ClickBox(dialog.CheckBoxDhcp);
+    auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0].kind, "warning");
+    EXPECT_EQ(asked[0].text, "Please assert that a DHCP server is running in your LAN and you can retreive the IP "
+                             "address, that it will assign to the amplifier.");
+    EXPECT_TRUE(dialog.EditIP->isEnabled()) << "ticking disables nothing";
+    EXPECT_EQ(dialog.EditIP->text(), "10.1.2.3");
+
+    ClickBox(dialog.CheckBoxDhcp);
+    EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty()) << "unticking shows nothing";
+
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    ClickBox(dialog.CheckBoxDhcp);
+    EXPECT_EQ(UserDialogs::TakeAsked().size(), 1) << "each ticking warns again";
+
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    EXPECT_FALSE(dialog.CheckBoxDhcp->isChecked());
+    EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty()) << "the preset unticks silently";
+}
+
+TEST_F(FipsettingsTest, SetDefaultFillsTheDefaultAddressesAndLeavesTheFocus)
+{
+    TFormIpSettings dialog(nullptr, "");
+    ShowActive(dialog);
+    dialog.EditNM->setFocus();
+    dialog.EditIP->setText("1.2.3.4");
+    dialog.EditGW->setText("");
+    dialog.Button1->click();
+    EXPECT_EQ(dialog.EditIP->text(), "192.168.1.253");
+    EXPECT_EQ(dialog.EditNM->text(), "255.255.255.0");
+    EXPECT_EQ(dialog.EditGW->text(), "0.0.0.0");
+    EXPECT_TRUE(dialog.EditNM->hasFocus());
+    EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty());
+}
+
+TEST_F(FipsettingsTest, InHousePresetReplacesAllAddressesInformsAndPutsTheCaretInTheIpField)
+{
+    TFormIpSettings dialog(nullptr, InHouse);
+    ShowActive(dialog);
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    dialog.CheckBoxDhcp->setChecked(true);
+    UserDialogs::TakeAsked();
+    dialog.EditIP->setText("192.168.1.9");
+    dialog.EditNM->setText("x");
+    dialog.EditGW->setText("192.168.1.1");
+
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    QTest::mouseClick(dialog.ButtonHausnetz, Qt::LeftButton);
+    EXPECT_FALSE(dialog.CheckBoxDhcp->isChecked());
+    EXPECT_EQ(dialog.EditIP->text(), "10.255.252.180");
+    EXPECT_EQ(dialog.EditNM->text(), "255.255.248.0");
+    EXPECT_EQ(dialog.EditGW->text(), "0.0.0.0");
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 1) << "the information box, and no DHCP warning";
+    EXPECT_EQ(asked[0].kind, "information");
+    EXPECT_EQ(asked[0].caption, "Information");
+    EXPECT_EQ(asked[0].text, "Please use IP address from 10.255.252.180-189.");
+    EXPECT_TRUE(dialog.EditIP->hasFocus());
+    EXPECT_FALSE(dialog.EditIP->hasSelectedText());
+    EXPECT_EQ(dialog.EditIP->cursorPosition(), dialog.EditIP->text().size());
+}
+
+TEST_F(FipsettingsTest, OkAndEnterGiveOneCancelEscAndTheCloseBoxGiveTwo)
+{
+    TFormIpSettings dialog(nullptr, "");
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    const auto run = [&](const std::function<void()>& act) {
+        finished.clear();
+        ShowActive(dialog);
+        act();
+        EXPECT_FALSE(dialog.isVisible());
+        return finished.size() == 1 ? finished[0][0].toInt() : -1;
+    };
+    EXPECT_EQ(run([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("ButtonOK"), Qt::LeftButton); }), 1);
+    EXPECT_EQ(run([&] {
+        dialog.EditIP->setFocus();
+        QTest::keyClick(dialog.EditIP, Qt::Key_Return);
+    }),
+              1);
+    EXPECT_EQ(run([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("ButtonCancel"), Qt::LeftButton); }), 2);
+    EXPECT_EQ(run([&] { QTest::keyClick(&dialog, Qt::Key_Escape); }), 2);
+    EXPECT_EQ(run([&] { dialog.close(); }), 2);
+}
+
+TEST_F(FipsettingsTest, AddressTextsAreFreeAndKeptBetweenShowings)
+{
+    TFormIpSettings dialog(nullptr, "");
+    ShowActive(dialog);
+    const QString longText = QString("not an address; ") + QString(300, QChar('9'));
+    dialog.EditIP->setFocus();
+    dialog.EditIP->clear();
+    QTest::keyClicks(dialog.EditIP, longText);
+    EXPECT_EQ(dialog.EditIP->text(), longText) << "no length or character limit";
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    dialog.CheckBoxDhcp->setChecked(true);
+    dialog.accept();
+    ShowActive(dialog);
+    EXPECT_EQ(dialog.EditIP->text(), longText);
+    EXPECT_TRUE(dialog.CheckBoxDhcp->isChecked());
+    dialog.reject();
+}
+
+TEST_F(FipsettingsTest, TabOrderAndLabelAccelerators)
+{
+    TFormIpSettings dialog(nullptr, InHouse);
+    ShowActive(dialog);
+    dialog.CheckBoxDhcp->setFocus();
+    QStringList order {QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 10; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(order, QStringList({"CheckBoxDhcp", "EditIP", "ButtonTest", "EditNM", "EditGW", "EditMac", "EditName",
+                                  "Button1", "ButtonHausnetz", "ButtonOK", "ButtonCancel"}));
+
+    const std::pair<Qt::Key, const char*> accelerators[] = {
+        {Qt::Key_M, "EditMac"}, {Qt::Key_N, "EditName"}, {Qt::Key_P, "EditIP"}, {Qt::Key_G, "EditGW"}};
+    for (const auto& [key, name] : accelerators) {
+        QTest::keyClick(&dialog, key, Qt::AltModifier);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), name);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
