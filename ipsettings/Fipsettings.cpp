@@ -46,7 +46,7 @@ TFormIpSettings::TFormIpSettings(QWidget* parent, const std::string& localDnsDom
     setWindowIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
     for (QLineEdit* readOnly : {EditMac, EditName}) {
         QPalette palette = readOnly->palette();
-        palette.setColor(QPalette::Base, palette.color(QPalette::Light));
+        palette.setColor(QPalette::Base, palette.color(QPalette::Midlight));
         readOnly->setPalette(palette);
     }
 
