@@ -1,0 +1,624 @@
+#include "comm/ChannelAddress.h"
+#include "comm/Recvthread.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto HangLimit = 10s;
+
+struct Fd {
+    int fd = -1;
+    explicit Fd(int value = -1) : fd(value) { }
+    ~Fd() { CloseSocketIfOpen(fd); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    operator int() const { return fd; }
+};
+
+int PortOf(int socket)
+{
+    sockaddr_in address {};
+    socklen_t size = sizeof address;
+    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+    return ntohs(address.sin_port);
+}
+
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
+// A plain UDP socket on 127.0.0.1 with an ephemeral port.
+struct UdpPeer {
+    Fd socket { ::socket(AF_INET, SOCK_DGRAM, 0) };
+    UdpPeer()
+    {
+        const sockaddr_in any = Loopback(0);
+        bind(socket, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+        timeval limit { 5, 0 };
+        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+    int Port() const { return PortOf(socket); }
+    std::string PeerText() const { return "127.0.0.1:" + std::to_string(Port()); }
+    void SendTo(int port, const std::string& bytes) const
+    {
+        const sockaddr_in to = Loopback(port);
+        sendto(socket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    std::string Receive(std::string* from = nullptr) const
+    {
+        char buffer[2048];
+        sockaddr_in sender {};
+        socklen_t size = sizeof sender;
+        const ssize_t got = recvfrom(socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
+        if (from != nullptr)
+            *from = got < 0 ? "" : ::PeerText(sender);
+        return got < 0 ? "<nothing>" : std::string(buffer, static_cast<size_t>(got));
+    }
+};
+
+struct Event {
+    char kind; // 'R'eceive, 'C'onnected, 'D'isconnected
+    std::string peer;
+    std::string data;
+    bool terminated = false; // a NUL follows the data
+    std::thread::id thread;
+};
+
+// Records the worker's notifications; safe to read from the test thread.
+class Recorder {
+public:
+    void Bind(TRecvThread& worker)
+    {
+        worker.OnReceive = [this](const std::string& peer, const char* data, int length) {
+            Add({ 'R', peer, std::string(data, static_cast<size_t>(length)), data[length] == '\0', {} });
+        };
+        worker.OnConnected = [this](const std::string& peer) { Add({ 'C', peer, {}, false, {} }); };
+        worker.OnDisconnected = [this](const std::string& peer) { Add({ 'D', peer, {}, false, {} }); };
+    }
+    bool WaitFor(size_t count, char kind = 0)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, HangLimit, [&] { return Count(kind) >= count; });
+    }
+    size_t CountOf(char kind)
+    {
+        std::lock_guard lock(mutex);
+        return Count(kind);
+    }
+    std::vector<Event> Events()
+    {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+
+private:
+    void Add(Event event)
+    {
+        event.thread = std::this_thread::get_id();
+        std::lock_guard lock(mutex);
+        events.push_back(std::move(event));
+        changed.notify_all();
+    }
+    size_t Count(char kind) const
+    {
+        size_t n = 0;
+        for (const Event& e : events)
+            n += kind == 0 || e.kind == kind;
+        return n;
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Event> events;
+};
+
+// Stands in for the window thread: runs posted calls one after another on its own thread.
+class OwnerLoop {
+public:
+    OwnerLoop() : thread([this] { Run(); }) { }
+    ~OwnerLoop()
+    {
+        {
+            std::lock_guard lock(mutex);
+            quit = true;
+        }
+        wake.notify_all();
+        thread.join();
+    }
+    void RunAndWait(const std::function<void()>& call)
+    {
+        if (std::this_thread::get_id() == thread.get_id()) {
+            call();
+            return;
+        }
+        std::promise<void> done;
+        Post([&] {
+            call();
+            done.set_value();
+        });
+        done.get_future().wait();
+    }
+    void Post(std::function<void()> call)
+    {
+        std::lock_guard lock(mutex);
+        calls.push_back(std::move(call));
+        wake.notify_all();
+    }
+    TRecvThread::Delivery Delivery()
+    {
+        return [this](const std::function<void()>& call) { RunAndWait(call); };
+    }
+    std::thread::id Id() const { return thread.get_id(); }
+
+private:
+    void Run()
+    {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return quit || !calls.empty(); });
+            if (calls.empty())
+                return;
+            auto call = std::move(calls.front());
+            calls.pop_front();
+            lock.unlock();
+            call();
+            lock.lock();
+        }
+    }
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> calls;
+    bool quit = false;
+    std::thread thread;
+};
+
+bool WaitReleased(const std::weak_ptr<TRecvThread>& worker)
+{
+    const auto limit = std::chrono::steady_clock::now() + HangLimit;
+    while (!worker.expired()) {
+        if (std::chrono::steady_clock::now() > limit)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+int OpenFdCount()
+{
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr)
+            ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+// A port on 127.0.0.1 that was free a moment ago.
+int FreeUdpPort()
+{
+    UdpPeer probe;
+    return probe.Port();
+}
+
+TEST(StrToIntStrict, AcceptsOnlyAWholeDecimalNumber)
+{
+    int value = -7;
+    EXPECT_TRUE(StrToIntStrict("8001", value));
+    EXPECT_EQ(value, 8001);
+    EXPECT_TRUE(StrToIntStrict("-12", value));
+    EXPECT_EQ(value, -12);
+    EXPECT_TRUE(StrToIntStrict("+12", value));
+    EXPECT_EQ(value, 12);
+    for (const char* bad : { "", " 8001", "8001 ", "80x1", "+", "-", "+-1", "99999999999", "0x10" }) {
+        value = -7;
+        EXPECT_FALSE(StrToIntStrict(bad, value)) << bad;
+        EXPECT_EQ(value, -7) << bad;
+    }
+}
+
+TEST(ChannelAddress, NetworkFormsAreRecognisedByBothKeywords)
+{
+    auto worker = TRecvThread::Create();
+    EXPECT_TRUE(worker->Open("tcp:example.invalid:2500"));
+    EXPECT_EQ(worker->Transport(), TRecvThread::TcpClient);
+
+    worker = TRecvThread::Create();
+    EXPECT_TRUE(worker->Open("tcpclient:127.0.0.1:1"));
+    EXPECT_EQ(worker->Transport(), TRecvThread::TcpClient);
+
+    worker = TRecvThread::Create();
+    std::string error;
+    ASSERT_TRUE(worker->Open("udpclient:127.0.0.1:0", error)) << error;
+    EXPECT_EQ(worker->Transport(), TRecvThread::Udp);
+    EXPECT_NE(worker->LocalPort(), 0);
+
+    // An empty local address binds all interfaces.
+    worker = TRecvThread::Create();
+    const int port = FreeUdpPort();
+    ASSERT_TRUE(worker->Open("udp::" + std::to_string(port), error)) << error;
+    EXPECT_EQ(worker->UdpPort(), port);
+    EXPECT_EQ(worker->LocalPort(), port);
+    EXPECT_FALSE(worker->Open("udp::0")) << "a worker opens one channel only";
+}
+
+TEST(ChannelAddress, PortThatIsNotAWholeNumberOpensNothing)
+{
+    const int before = OpenFdCount();
+    for (const std::string port : { "", "80x1", " 8001", "8001 " }) {
+        auto worker = TRecvThread::Create();
+        std::string error;
+        EXPECT_FALSE(worker->Open("udp:127.0.0.1" + (port.empty() ? "" : ":" + port), error)) << port;
+        EXPECT_EQ(error, "'" + port + "' is not a valid integer value");
+        EXPECT_EQ(worker->LocalPort(), 0);
+        error.clear();
+        worker = TRecvThread::Create();
+        EXPECT_FALSE(worker->Open("tcp:127.0.0.1:" + port, error));
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_EQ(OpenFdCount(), before);
+}
+
+TEST(ChannelAddress, UnknownAndNotYetBuiltTransportsOpenNothing)
+{
+    struct Case {
+        const char* address;
+        TRecvThread::TTransport transport;
+    };
+    for (const Case& c : { Case { "ftp:1.2.3.4:21", TRecvThread::SerialPort },
+                           Case { "UDP:127.0.0.1:0", TRecvThread::SerialPort },
+                           Case { "", TRecvThread::SerialPort },
+                           Case { "server:127.0.0.1:0", TRecvThread::TcpServer },
+                           Case { "tcpserver::0", TRecvThread::TcpServer },
+                           Case { "com:COM3:9600,n,8,1", TRecvThread::SerialPort },
+                           Case { "serial:ttyS0:baud=9600 parity=N data=8 stop=1", TRecvThread::SerialPort } }) {
+        auto worker = TRecvThread::Create();
+        Recorder recorder;
+        recorder.Bind(*worker);
+        std::string error;
+        EXPECT_FALSE(worker->Open(c.address, error)) << c.address;
+        EXPECT_FALSE(error.empty()) << c.address;
+        EXPECT_EQ(worker->Transport(), c.transport) << c.address;
+
+        // Safe to start and stop; it runs nothing, notifies nothing, and goes with its owner.
+        worker->Start();
+        EXPECT_TRUE(worker->Stop());
+        EXPECT_EQ(worker->SendText(nullptr, "x"), -1);
+        std::weak_ptr<TRecvThread> watch = worker;
+        worker.reset();
+        EXPECT_TRUE(watch.expired()) << c.address;
+        EXPECT_TRUE(recorder.Events().empty()) << c.address;
+    }
+}
+
+class UdpWorker : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        worker = TRecvThread::Create();
+        recorder.Bind(*worker);
+        worker->SetDelivery([this](const std::function<void()>& call) {
+            ++deliveries;
+            owner.RunAndWait(call);
+        });
+        std::string error;
+        ASSERT_TRUE(worker->Open("udp:127.0.0.1:0", error)) << error;
+        port = worker->LocalPort();
+        worker->Start();
+    }
+    void TearDown() override
+    {
+        std::weak_ptr<TRecvThread> watch = worker;
+        if (worker)
+            owner.RunAndWait([&] { worker->Stop(); });
+        worker.reset();
+        EXPECT_TRUE(WaitReleased(watch));
+    }
+
+    OwnerLoop owner;
+    Recorder recorder;
+    std::shared_ptr<TRecvThread> worker;
+    std::atomic<int> deliveries { 0 };
+    int port = 0;
+    UdpPeer sender;
+};
+
+TEST_F(UdpWorker, DeliversADatagramWithItsSenderAndATerminatingNul)
+{
+    sender.SendTo(port, "0123456789");
+    ASSERT_TRUE(recorder.WaitFor(1, 'R'));
+    const Event e = recorder.Events().at(0);
+    EXPECT_EQ(e.data, "0123456789");
+    EXPECT_TRUE(e.terminated);
+    EXPECT_EQ(e.peer, sender.PeerText());
+    EXPECT_EQ(e.thread, owner.Id());
+}
+
+TEST_F(UdpWorker, ZeroLengthDatagramIsIgnoredAndReceivingGoesOn)
+{
+    sender.SendTo(port, "");
+    sender.SendTo(port, "after");
+    ASSERT_TRUE(recorder.WaitFor(1, 'R'));
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].data, "after");
+}
+
+TEST_F(UdpWorker, LongDatagramIsCutTo1023BytesAndTheWorkerLivesOn)
+{
+    std::string big(1500, 'x');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('a' + i % 26);
+    sender.SendTo(port, big);
+    sender.SendTo(port, "next");
+    ASSERT_TRUE(recorder.WaitFor(2, 'R'));
+    const auto events = recorder.Events();
+    EXPECT_EQ(events[0].data, big.substr(0, 1023));
+    EXPECT_TRUE(events[0].terminated);
+    EXPECT_EQ(events[1].data, "next");
+    EXPECT_EQ(recorder.CountOf('D'), 0u);
+}
+
+TEST_F(UdpWorker, BurstIsDeliveredCompletelyAndInOrderOnTheOwnersThread)
+{
+    constexpr int burst = 3000;
+    for (int i = 0; i < burst; ++i)
+        sender.SendTo(port, "reply " + std::to_string(i));
+    ASSERT_TRUE(recorder.WaitFor(burst, 'R')) << recorder.CountOf('R');
+    const auto events = recorder.Events();
+    for (int i = 0; i < burst; ++i) {
+        ASSERT_EQ(events[i].data, "reply " + std::to_string(i));
+        ASSERT_TRUE(events[i].terminated);
+        ASSERT_EQ(events[i].peer, sender.PeerText());
+        ASSERT_EQ(events[i].thread, owner.Id());
+    }
+    std::printf("%d datagrams came in %d deliveries\n", burst, deliveries.load());
+}
+
+TEST_F(UdpWorker, StopWhileBlockedEndsItAtOnceWithOneDisconnectFromTheLastSender)
+{
+    sender.SendTo(port, "last");
+    ASSERT_TRUE(recorder.WaitFor(1, 'R'));
+    std::weak_ptr<TRecvThread> watch = worker;
+    size_t disconnectsWhenStopReturned = 0;
+    owner.RunAndWait([&] {
+        EXPECT_TRUE(worker->Stop());
+        disconnectsWhenStopReturned = recorder.CountOf('D');
+        EXPECT_TRUE(worker->Stop()) << "a second Stop is harmless";
+    });
+    worker.reset();
+    EXPECT_TRUE(WaitReleased(watch));
+    EXPECT_EQ(disconnectsWhenStopReturned, 1u);
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].kind, 'D');
+    EXPECT_EQ(events[1].peer, sender.PeerText());
+    EXPECT_EQ(events[1].thread, owner.Id());
+}
+
+TEST_F(UdpWorker, NoHandlerRunsAfterStopEvenWithDeliveriesUnderWay)
+{
+    // Stop runs on the owner's thread between deliveries of a flood; afterwards nothing may arrive.
+    std::atomic<bool> flooding { true };
+    std::thread flood([&] {
+        for (int i = 0; flooding; ++i)
+            sender.SendTo(port, std::to_string(i));
+    });
+    ASSERT_TRUE(recorder.WaitFor(50, 'R'));
+    size_t eventsAtStop = 0;
+    owner.RunAndWait([&] {
+        worker->Stop();
+        eventsAtStop = recorder.Events().size();
+    });
+    std::weak_ptr<TRecvThread> watch = worker;
+    worker.reset();
+    EXPECT_TRUE(WaitReleased(watch));
+    flooding = false;
+    flood.join();
+    EXPECT_EQ(recorder.Events().size(), eventsAtStop);
+    EXPECT_EQ(recorder.CountOf('D'), 1u);
+}
+
+TEST_F(UdpWorker, SendsToHostAndPortAndToTheChannelPortForAHostAlone)
+{
+    UdpPeer receiver;
+    EXPECT_EQ(worker->SendText(("127.0.0.1:" + std::to_string(receiver.Port())).c_str(), "hello"), 1);
+    std::string from;
+    EXPECT_EQ(receiver.Receive(&from), "hello");
+    EXPECT_EQ(from, "127.0.0.1:" + std::to_string(port));
+
+    // "host" alone goes to the channel's own port: here the worker itself.
+    auto selfAddressed = TRecvThread::Create();
+    Recorder selfRecorder;
+    selfRecorder.Bind(*selfAddressed);
+    const int ownPort = FreeUdpPort();
+    std::string error;
+    ASSERT_TRUE(selfAddressed->Open("udp:127.0.0.1:" + std::to_string(ownPort), error)) << error;
+    selfAddressed->Start();
+    EXPECT_EQ(selfAddressed->SendString("127.0.0.1", std::string("to self")), 1);
+    ASSERT_TRUE(selfRecorder.WaitFor(1, 'R'));
+    EXPECT_EQ(selfRecorder.Events()[0].data, "to self");
+    EXPECT_EQ(selfRecorder.Events()[0].peer, "127.0.0.1:" + std::to_string(ownPort));
+    std::weak_ptr<TRecvThread> watch = selfAddressed;
+    selfAddressed->Stop();
+    selfAddressed.reset();
+    EXPECT_TRUE(WaitReleased(watch));
+}
+
+TEST_F(UdpWorker, SendFailsForUnresolvableOverlongOrStoppedTargets)
+{
+    UdpPeer receiver;
+    const std::string target = "127.0.0.1:" + std::to_string(receiver.Port());
+    EXPECT_EQ(worker->SendText("no-such-host.invalid:9000", "x"), 0);
+    // 64 characters: cutting it to 63 would name another port, so nothing is sent.
+    const std::string overlong = target + std::string(64 - target.size(), '0');
+    ASSERT_EQ(overlong.size(), 64u);
+    EXPECT_EQ(worker->SendText(overlong.c_str(), "x"), 0);
+    owner.RunAndWait([&] { worker->Stop(); });
+    EXPECT_EQ(worker->SendText(target.c_str(), "x"), 0);
+    timeval brief { 0, 200000 };
+    setsockopt(receiver.socket, SOL_SOCKET, SO_RCVTIMEO, &brief, sizeof brief);
+    EXPECT_EQ(receiver.Receive(), "<nothing>");
+}
+
+TEST(UdpWorkerLife, ThousandStartStopCyclesLeaveNoFdAndOneDisconnectEach)
+{
+    const int before = OpenFdCount();
+    std::atomic<int> disconnects { 0 };
+    std::vector<std::weak_ptr<TRecvThread>> workers;
+    for (int i = 0; i < 1000; ++i) {
+        auto worker = TRecvThread::Create();
+        worker->OnDisconnected = [&](const std::string&) { ++disconnects; };
+        ASSERT_TRUE(worker->Open("udp:127.0.0.1:0"));
+        worker->Start();
+        worker->Stop();
+        workers.push_back(worker);
+    }
+    for (const auto& worker : workers)
+        ASSERT_TRUE(WaitReleased(worker));
+    EXPECT_EQ(OpenFdCount(), before);
+    EXPECT_EQ(disconnects, 1000);
+}
+
+TEST(UdpWorkerLife, OpenedButNeverStartedWorkerClosesItsSocketWithItsOwner)
+{
+    const int before = OpenFdCount();
+    auto worker = TRecvThread::Create();
+    Recorder recorder;
+    recorder.Bind(*worker);
+    ASSERT_TRUE(worker->Open("udp:127.0.0.1:0"));
+    EXPECT_GT(OpenFdCount(), before);
+    EXPECT_TRUE(worker->Stop());
+    worker->Start();
+    worker.reset();
+    EXPECT_EQ(OpenFdCount(), before);
+    EXPECT_TRUE(recorder.Events().empty());
+}
+
+class TcpClientWorker : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string status;
+        listener.fd = OpenListenSocket("127.0.0.1", 0, status);
+        ASSERT_NE(listener, -1) << status;
+        worker = TRecvThread::Create();
+        recorder.Bind(*worker);
+        worker->SetDelivery(owner.Delivery());
+        watch = worker;
+    }
+    void TearDown() override
+    {
+        if (worker)
+            owner.RunAndWait([&] { worker->Stop(); });
+        worker.reset();
+        EXPECT_TRUE(WaitReleased(watch));
+    }
+
+    OwnerLoop owner;
+    Recorder recorder;
+    Fd listener;
+    std::shared_ptr<TRecvThread> worker;
+    std::weak_ptr<TRecvThread> watch;
+};
+
+TEST_F(TcpClientWorker, ConnectsReceivesSendsAndReportsThePeerClosingOnce)
+{
+    const std::string server = "127.0.0.1:" + std::to_string(PortOf(listener));
+    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(PortOf(listener))));
+    worker->Start();
+    std::string peer, status;
+    Fd accepted(AcceptPeer(listener, peer, status));
+    ASSERT_NE(accepted, -1);
+    ASSERT_TRUE(recorder.WaitFor(1, 'C'));
+    EXPECT_EQ(recorder.Events()[0].peer, server);
+
+    EXPECT_EQ(worker->SendText(nullptr, "$$$VER?\r\n"), 9);
+    std::string line;
+    EXPECT_TRUE(ReadUntil(accepted, line, 2000, '\n'));
+    EXPECT_EQ(line, "$$$VER?\r");
+
+    const std::string reply(3000, 'r');
+    ASSERT_TRUE(SocketSendString(accepted, reply));
+    shutdown(accepted, SHUT_RDWR);
+    ASSERT_TRUE(recorder.WaitFor(1, 'D'));
+    // The loop has ended and closed its connection: sending finds no socket.
+    const auto limit = std::chrono::steady_clock::now() + HangLimit;
+    while (worker->SendText(nullptr, "x") != -1 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(worker->SendText(nullptr, "x"), -1);
+
+    std::string received;
+    size_t disconnects = 0;
+    for (const Event& e : recorder.Events()) {
+        if (e.kind == 'R') {
+            EXPECT_LE(e.data.size(), 1023u);
+            EXPECT_TRUE(e.terminated);
+            EXPECT_EQ(e.peer, server);
+            received += e.data;
+        }
+        if (e.kind == 'D') {
+            ++disconnects;
+            EXPECT_EQ(e.peer, server);
+        }
+        EXPECT_EQ(e.thread, owner.Id());
+    }
+    EXPECT_EQ(received, reply);
+    EXPECT_EQ(disconnects, 1u);
+    EXPECT_EQ(recorder.Events().back().kind, 'D');
+}
+
+TEST_F(TcpClientWorker, RefusedConnectionReportsDisconnectWithAnEmptyPeer)
+{
+    // A bound socket that does not listen refuses every connection to its port.
+    Fd holder(::socket(AF_INET, SOCK_STREAM, 0));
+    const sockaddr_in closed = Loopback(0);
+    bind(holder, reinterpret_cast<const sockaddr*>(&closed), sizeof closed);
+    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(PortOf(holder))));
+    worker->Start();
+    ASSERT_TRUE(recorder.WaitFor(1, 'D'));
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].peer, "");
+    EXPECT_EQ(worker->SendText(nullptr, "x"), -1);
+}
+
+TEST_F(TcpClientWorker, StopEndsAConnectedWorkerPromptly)
+{
+    ASSERT_TRUE(worker->Open("tcpclient:127.0.0.1:" + std::to_string(PortOf(listener))));
+    worker->Start();
+    std::string peer, status;
+    Fd accepted(AcceptPeer(listener, peer, status));
+    ASSERT_TRUE(recorder.WaitFor(1, 'C'));
+    const auto start = std::chrono::steady_clock::now();
+    owner.RunAndWait([&] { worker->Stop(); });
+    worker.reset();
+    EXPECT_TRUE(WaitReleased(watch));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    char byte;
+    EXPECT_EQ(recv(accepted, &byte, 1, 0), 0) << "the worker closed its connection";
+}
+
+} // namespace
