@@ -1,13 +1,16 @@
 #include "ipsettings/Fipsettings.h"
 
 #include "gui/UserDialogs.h"
+#include "tools/ampsim/Ampsim.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -176,6 +179,72 @@ TEST_F(FipsettingsTest, TabOrderAndLabelAccelerators)
         QTest::keyClick(&dialog, key, Qt::AltModifier);
         EXPECT_EQ(QApplication::focusWidget()->objectName(), name);
     }
+}
+
+TEST_F(FipsettingsTest, TestQueryStartsWithTheVersionQueryAndTakes255Characters)
+{
+    TFormIpSettings dialog(nullptr, InHouse);
+    ShowActive(dialog);
+    QString initial;
+    int maxLength = 0;
+    // The one place where the real query is shown: its initial text and limit are what is checked.
+    QTimer::singleShot(0, [&] {
+        auto* query = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (query == nullptr)
+            return;
+        initial = query->textValue();
+        if (auto* edit = query->findChild<QLineEdit*>())
+            maxLength = edit->maxLength();
+        query->reject();
+    });
+    dialog.ButtonTest->click();
+    EXPECT_EQ(initial, "$$$VER?");
+    EXPECT_EQ(maxLength, 255);
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 1) << "cancelled: nothing else happens";
+    EXPECT_EQ(asked[0].caption, "Command");
+    EXPECT_EQ(asked[0].text, "Enter Test Command to Amplifier");
+}
+
+TEST_F(FipsettingsTest, TestTalksToTheAddressInTheIpFieldAndReportsOrFails)
+{
+    ampsim::Options options;
+    options.Discovery = false;
+    options.CommandAddress = "127.0.0.1";
+    options.CommandPort = 0;
+    const auto amps = ampsim::MakeAmplifiers(1, "127.0.0.1");
+    ampsim::Simulator sim(options, amps);
+    std::string error;
+    ASSERT_TRUE(sim.Start(error)) << error;
+
+    TFormIpSettings dialog(nullptr, InHouse);
+    dialog.TestPort = sim.CommandPort();
+    dialog.EditIP->setText("127.0.0.1");
+    const QString where = "127.0.0.1:" + QString::number(sim.CommandPort());
+
+    UserDialogs::SetNextInput(std::nullopt);
+    dialog.ButtonTest->click();
+    EXPECT_EQ(UserDialogs::TakeAsked().size(), 1);
+    EXPECT_EQ(sim.Connections(), 0u) << "a cancelled query connects nowhere";
+
+    UserDialogs::SetNextInput("$$$VER?");
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    dialog.ButtonTest->click();
+    auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[1].kind, "information");
+    EXPECT_EQ(asked[1].text, "Connected to " + where + " ...\r\n$$$VER?\r\nAMPSIM V1.0 " +
+                                 QString::fromStdString(amps[0].Mac) + "\r\n");
+
+    sim.Stop();
+    UserDialogs::SetNextInput("$$$VER?");
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    dialog.ButtonTest->click();
+    asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[1].kind, "error");
+    EXPECT_EQ(asked[1].text, "Connecting to " + where + " failed.");
+    EXPECT_EQ(dialog.EditIP->text(), "127.0.0.1") << "the dialog stays as it was";
 }
 
 } // namespace

@@ -1,0 +1,140 @@
+#include "ipsettings/CommandTest.h"
+
+#include "comm/Recvthread.h"
+#include "tools/ampsim/Ampsim.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <future>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int ElapsedMs(Clock::time_point since)
+{
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// One simulated amplifier serving only its command port on loopback, at a free port.
+class CommandTestOnSimulator : public ::testing::Test {
+protected:
+    void Start(const std::function<void(ampsim::Amplifier&)>& change = {})
+    {
+        ampsim::Options options;
+        options.Discovery = false;
+        options.CommandAddress = "127.0.0.1";
+        options.CommandPort = 0;
+        auto amps = ampsim::MakeAmplifiers(1, "127.0.0.1");
+        if (change)
+            change(amps[0]);
+        mac = amps[0].Mac;
+        sim = std::make_unique<ampsim::Simulator>(options, amps);
+        std::string error;
+        ASSERT_TRUE(sim->Start(error)) << error;
+        port = sim->CommandPort();
+    }
+
+    std::string Where() const { return "127.0.0.1:" + std::to_string(port); }
+
+    std::unique_ptr<ampsim::Simulator> sim;
+    std::string mac;
+    int port = 0;
+};
+
+TEST_F(CommandTestOnSimulator, VersionQueryGivesTheThreeLineReport)
+{
+    Start();
+    const auto result = RunCommandTest("127.0.0.1", port, "$$$VER?");
+    ASSERT_TRUE(result.Connected) << result.Text;
+    EXPECT_EQ(result.Text, "Connected to " + Where() + " ...\r\n$$$VER?\r\nAMPSIM V1.0 " + mac + "\r\n");
+    EXPECT_EQ(sim->Connections(), 1u);
+}
+
+TEST_F(CommandTestOnSimulator, HostNamesAreConnectedToAsTyped)
+{
+    Start();
+    const auto result = RunCommandTest("localhost", port, "$$$VER?");
+    ASSERT_TRUE(result.Connected) << result.Text;
+    EXPECT_EQ(result.Text.rfind("Connected to localhost:" + std::to_string(port) + " ...\r\n", 0), 0u) << result.Text;
+}
+
+TEST_F(CommandTestOnSimulator, CarriageReturnBeforeTheLineFeedStaysInTheReply)
+{
+    Start([](ampsim::Amplifier& amp) { amp.CommandCrLf = true; });
+    const auto result = RunCommandTest("127.0.0.1", port, "$$$VER?");
+    EXPECT_EQ(result.Text, "Connected to " + Where() + " ...\r\n$$$VER?\r\nAMPSIM V1.0 " + mac + "\r\r\n");
+}
+
+TEST_F(CommandTestOnSimulator, EmptyCommandSendsALoneLineAndLeavesTheSecondLineEmpty)
+{
+    Start();
+    const auto result = RunCommandTest("127.0.0.1", port, "");
+    ASSERT_TRUE(result.Connected);
+    EXPECT_EQ(result.Text, "Connected to " + Where() + " ...\r\n\r\nERROR unknown command\r\n")
+        << "the amplifier saw one (empty) line";
+}
+
+TEST_F(CommandTestOnSimulator, SilentAmplifierGivesAnEmptyThirdLineAfterTheTimeOut)
+{
+    Start([](ampsim::Amplifier& amp) { amp.CommandSilent = true; });
+    const auto started = Clock::now();
+    const auto result = RunCommandTest("127.0.0.1", port, "$$$VER?");
+    const int elapsed = ElapsedMs(started);
+    ASSERT_TRUE(result.Connected);
+    EXPECT_EQ(result.Text, "Connected to " + Where() + " ...\r\n$$$VER?\r\n\r\n");
+    EXPECT_GE(elapsed, 1000) << "waited for the reply";
+    EXPECT_LT(elapsed, 10000) << "hung";
+}
+
+TEST(CommandTest, NothingListeningGivesTheErrorTextAndNoReport)
+{
+    // A port that was free a moment ago: bind, note it, close.
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(probe, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+    ::close(probe);
+
+    const auto result = RunCommandTest("127.0.0.1", port, "$$$VER?");
+    EXPECT_FALSE(result.Connected);
+    EXPECT_EQ(result.Text, "Connecting to 127.0.0.1:" + std::to_string(port) + " failed.");
+}
+
+TEST(CommandTest, SendsTheCommandWithASingleLineFeedAndNothingElse)
+{
+    std::string status;
+    const int listener = OpenListenSocket("127.0.0.1", 0, status);
+    ASSERT_NE(listener, -1) << status;
+    sockaddr_in address {};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int port = ntohs(address.sin_port);
+
+    // The peer keeps everything it receives until the tester closes, and answers nothing.
+    auto received = std::async(std::launch::async, [listener] {
+        std::string peer, ignored, bytes;
+        const int s = AcceptPeer(listener, peer, ignored);
+        char buffer[256];
+        ssize_t n;
+        while (s != -1 && (n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
+            bytes.append(buffer, static_cast<size_t>(n));
+        CloseSocketIfOpen(s);
+        return bytes;
+    });
+    RunCommandTest("127.0.0.1", port, "A B\tC", 200);
+    EXPECT_EQ(received.get(), "A B\tC\n");
+    CloseSocketIfOpen(listener);
+}
+
+} // namespace
