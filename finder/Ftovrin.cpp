@@ -1,0 +1,249 @@
+#include "finder/Ftovrin.h"
+
+#include "gui/AmplifierIcon.h"
+#include "gui/UserDialogs.h"
+#include "ipsettings/Fselipaddr.h"
+#include "platform/HostInfo.h"
+#include "ui_Ftovrin.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QScreen>
+#include <QMenu>
+#include <QTimer>
+#include <QTreeWidget>
+
+TFormTovrin* FormTovrin = nullptr;
+
+namespace {
+
+QString ToQt(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+TFormTovrin::TFormTovrin(QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TFormTovrin>()), FClock(platform::TickCount)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    ImageList1 = AmplifierIcon();
+    setWindowIcon(ImageList1);
+
+    ListView1 = ui->ListView1;
+    ListView1->header()->setSectionsClickable(false);
+    for (int column = 0; column < ListView1->columnCount(); ++column)
+        ListView1->setColumnWidth(column, 120);
+    // Keep the selected row highlighted when the list loses focus.
+    QPalette palette = ListView1->palette();
+    palette.setBrush(QPalette::Inactive, QPalette::Highlight, palette.brush(QPalette::Active, QPalette::Highlight));
+    palette.setBrush(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.brush(QPalette::Active, QPalette::HighlightedText));
+    ListView1->setPalette(palette);
+    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TFormTovrin::ListView1SelectionChanged);
+    connect(ListView1, &QWidget::customContextMenuRequested, this, &TFormTovrin::ListView1ContextPopup);
+
+    BuildPopupMenu();
+
+    TimerHello = new QTimer(this);
+    TimerHello->setObjectName("TimerHello");
+    TimerHello->setInterval(static_cast<int>(HelloIntervalMs));
+    connect(TimerHello, &QTimer::timeout, this, &TFormTovrin::TimerHelloTimer);
+    TimerHello->start();
+
+    FAmplifiers.SetObserver(this);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TFormTovrin::~TFormTovrin()
+{
+    // Pending deliveries are dropped first: a worker waiting for this thread is released and no
+    // handler reaches this window once destruction has begun.
+    FDelivery.Close();
+    StopWorker();
+    FAmplifiers.SetObserver(nullptr);
+}
+
+// The context menu, top to bottom. The IP settings item (the default, also run by a double click
+// on a row) and the upload item go first, then separator N1, the menu configuration, separator
+// N2, and "Copy IP-Address"; the user command items follow it.
+void TFormTovrin::BuildPopupMenu()
+{
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    MenuItemCopyIP = AddMenuItem("MenuItemCopyIP", tr("Copy IP-Address"), QKeySequence(Qt::CTRL | Qt::Key_I),
+                                 &TFormTovrin::MenuItemCopyIPClick);
+}
+
+QAction* TFormTovrin::AddMenuItem(const char* name, const QString& caption, const QKeySequence& shortcut,
+                                  void (TFormTovrin::*handler)())
+{
+    auto* item = new QAction(caption, this);
+    item->setObjectName(name);
+    item->setShortcut(shortcut);
+    // Also on the window, so that the shortcut works while the menu is closed.
+    addAction(item);
+    PopupMenu1->addAction(item);
+    connect(item, &QAction::triggered, this, handler);
+    return item;
+}
+
+void TFormTovrin::ListView1ContextPopup(const QPoint& position)
+{
+    PopupMenu1->popup(ListView1->viewport()->mapToGlobal(position));
+}
+
+bool TFormTovrin::event(QEvent* event)
+{
+    // Qt activates the window again after every dialog and every switch between windows; the
+    // interface choice and the worker start belong to the first activation only, so they are
+    // queued once. The first showing counts too: without a window manager no activation comes.
+    const auto type = event->type();
+    if ((type == QEvent::WindowActivate || type == QEvent::Show) && !FActivationQueued) {
+        FActivationQueued = true;
+        QMetaObject::invokeMethod(this, &TFormTovrin::FormActivate, Qt::QueuedConnection);
+    }
+    return QWidget::event(event);
+}
+
+void TFormTovrin::FormActivate()
+{
+    FActivationQueued = true;
+    StopWorker();
+    std::string localAddress;
+    if (FormSelIpAddr != nullptr && FormSelIpAddr->SelectLocalInterface(true) == TFormSelIpAddr::ModalOk)
+        localAddress = FormSelIpAddr->SelectedAddress();
+    StartWorker("udp:" + localAddress + ":" + std::to_string(DiscoveryPort));
+}
+
+void TFormTovrin::StartWorker(const std::string& channelAddress)
+{
+    auto worker = TRecvThread::Create();
+    worker->OnReceive = [this](const std::string& peer, const char* data, int length) {
+        DatagramReceived(peer, data, length);
+    };
+    worker->SetDelivery(FDelivery.Function());
+    std::string error;
+    if (!worker->Open(channelAddress, error)) {
+        // A worker whose channel did not open would end at once; without a word the list would
+        // just stay empty.
+        UserDialogs::Error(this, tr("Error"),
+                           tr("Cannot open the discovery channel \"%1\".\n%2").arg(ToQt(channelAddress), ToQt(error)));
+        return;
+    }
+    worker->Start();
+    Worker = std::move(worker);
+}
+
+void TFormTovrin::StopWorker()
+{
+    if (!Worker)
+        return;
+    Worker->Stop();
+    Worker.reset();
+}
+
+void TFormTovrin::DatagramReceived(const std::string&, const char* data, int length)
+{
+    TTovrinData record;
+    if (length <= 0 || !ParseTovrinReply(data, static_cast<size_t>(length), record))
+        return;
+    UpdateAmplifier(record);
+}
+
+void TFormTovrin::TimerHelloTimer()
+{
+    if (!isVisible() || !Worker)
+        return;
+    Worker->SendText(nullptr, DiscoveryHello);
+    RemoveStale(MaxSilenceMs);
+}
+
+void TFormTovrin::UpdateAmplifier(const TTovrinData& record)
+{
+    FAmplifiers.UpdateAmplifier(record, FClock());
+}
+
+void TFormTovrin::RemoveStale(uint32_t maxAge)
+{
+    FAmplifiers.RemoveStale(maxAge, FClock());
+}
+
+bool TFormTovrin::GetSelected(TTovrinData& record) const
+{
+    return FAmplifiers.GetSelected(record);
+}
+
+void TFormTovrin::MenuItemCopyIPClick()
+{
+    if (GetSelected(Selected))
+        QGuiApplication::clipboard()->setText(ToQt(Selected.IP));
+}
+
+void TFormTovrin::SetClock(std::function<uint32_t()> clock)
+{
+    FClock = std::move(clock);
+}
+
+void TFormTovrin::RowAppended(int row)
+{
+    const auto& record = FAmplifiers.Row(row);
+    auto* item = new QTreeWidgetItem(ListView1, QStringList {ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name)});
+    item->setIcon(0, ImageList1);
+}
+
+void TFormTovrin::RowChanged(int row)
+{
+    const auto& record = FAmplifiers.Row(row);
+    QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    const QString ip = ToQt(record.IP);
+    const QString name = ToQt(record.Name);
+    if (item->text(1) != ip)
+        item->setText(1, ip);
+    if (item->text(2) != name)
+        item->setText(2, name);
+}
+
+void TFormTovrin::RowsRemoved(const std::vector<int>& rows)
+{
+    FMirroringSelection = true;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+        std::unique_ptr<QTreeWidgetItem>(ListView1->takeTopLevelItem(*row));
+    FMirroringSelection = false;
+    ShowModelSelection();
+}
+
+void TFormTovrin::SelectionChanged(int)
+{
+    ShowModelSelection();
+}
+
+// The list model decides the selection (a new amplifier is selected); the view follows it.
+void TFormTovrin::ShowModelSelection()
+{
+    FMirroringSelection = true;
+    const int row = FAmplifiers.SelectedRow();
+    QTreeWidgetItem* item = row >= 0 ? ListView1->topLevelItem(row) : nullptr;
+    if (item == nullptr) {
+        ListView1->clearSelection();
+    } else if (!item->isSelected() || ListView1->currentItem() != item) {
+        ListView1->setCurrentItem(item);
+        item->setSelected(true);
+    }
+    FMirroringSelection = false;
+}
+
+void TFormTovrin::ListView1SelectionChanged()
+{
+    if (FMirroringSelection)
+        return;
+    const auto selected = ListView1->selectedItems();
+    FAmplifiers.Select(selected.isEmpty() ? -1 : ListView1->indexOfTopLevelItem(selected.first()));
+}

@@ -1,0 +1,88 @@
+#pragma once
+// The main window: the live list of amplifiers found by discovery and its context menu.
+
+#include "comm/Recvthread.h"
+#include "finder/Discovery.h"
+#include "gui/GuiDelivery.h"
+
+#include <QIcon>
+#include <QKeySequence>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QTimer;
+class QTreeWidget;
+
+namespace Ui {
+class TFormTovrin;
+}
+
+class TFormTovrin : public QWidget, private AmplifierList::Observer {
+    Q_OBJECT
+
+public:
+    explicit TFormTovrin(QWidget* parent = nullptr);
+    ~TFormTovrin() override;
+
+    QTreeWidget* ListView1;
+    QTimer* TimerHello;
+    QMenu* PopupMenu1;
+    QAction* MenuItemCopyIP;
+    QIcon ImageList1;
+
+    // The running communication worker, or none.
+    std::shared_ptr<TRecvThread> Worker;
+    // The selected row's record as of the last GetSelected.
+    TTovrinData Selected;
+
+    // Asks for the local interface and (re)starts the worker on its discovery channel. Runs by
+    // itself once, when the window is first shown.
+    void FormActivate();
+    void DatagramReceived(const std::string& peer, const char* data, int length);
+    void TimerHelloTimer();
+    bool GetSelected(TTovrinData& record) const;
+    void MenuItemCopyIPClick();
+
+    const AmplifierList& Amplifiers() const { return FAmplifiers; }
+    // The millisecond tick that replies are stamped and aged with; tests put it near the wrap.
+    void SetClock(std::function<uint32_t()> clock);
+    // For tests that show the window without a private network: the first showing then starts no
+    // worker.
+    void SuppressActivation() { FActivationQueued = true; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void UpdateAmplifier(const TTovrinData& record);
+    void RemoveStale(uint32_t maxAge);
+    void StartWorker(const std::string& channelAddress);
+    void StopWorker();
+    void BuildPopupMenu();
+    QAction* AddMenuItem(const char* name, const QString& caption, const QKeySequence& shortcut,
+                         void (TFormTovrin::*handler)());
+    void ListView1ContextPopup(const QPoint& position);
+    void ListView1SelectionChanged();
+
+    void RowAppended(int row) override;
+    void RowChanged(int row) override;
+    void RowsRemoved(const std::vector<int>& rows) override;
+    void SelectionChanged(int row) override;
+    void ShowModelSelection();
+
+    std::unique_ptr<Ui::TFormTovrin> ui;
+    AmplifierList FAmplifiers;
+    GuiDelivery FDelivery;
+    std::function<uint32_t()> FClock;
+    bool FActivationQueued = false;
+    bool FMirroringSelection = false;
+};
+
+extern TFormTovrin* FormTovrin;

@@ -1,0 +1,31 @@
+#include "comm/Recvthread.h"
+#include "finder/Ftovrin.h"
+#include "gui/GlobalForm.h"
+#include "ipsettings/Fselipaddr.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+
+int main(int argc, char* argv[])
+{
+    WinsockStartup();
+    {
+        QApplication application(argc, argv);
+        try {
+            // The program's windows, created once in this order; the first is the main window and
+            // closing it ends the loop. They are destroyed in reverse order when the loop is over.
+            GlobalForm<TFormTovrin> formTovrin(FormTovrin);
+            GlobalForm<TFormSelIpAddr> formSelIpAddr(FormSelIpAddr);
+            FormTovrin->show();
+            QApplication::exec();
+        } catch (const std::exception& error) {
+            QMessageBox::critical(nullptr, QString(), QString::fromLocal8Bit(error.what()));
+        } catch (...) {
+            QMessageBox::critical(nullptr, QString(), QString());
+        }
+    }
+    WinsockCleanup();
+    return 0;
+}

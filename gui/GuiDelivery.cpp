@@ -1,0 +1,94 @@
+#include "gui/GuiDelivery.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+
+#include <condition_variable>
+#include <mutex>
+
+struct GuiDelivery::Shared {
+    std::mutex mutex;
+    QObject* context = nullptr; // null once closed
+};
+
+namespace {
+
+class Completion {
+public:
+    void Finish()
+    {
+        {
+            std::lock_guard lock(FMutex);
+            FFinished = true;
+        }
+        FDone.notify_all();
+    }
+
+    void Wait()
+    {
+        std::unique_lock lock(FMutex);
+        FDone.wait(lock, [this] { return FFinished; });
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FDone;
+    bool FFinished = false;
+};
+
+// Held only by the posted call: it finishes the wait when the call has run, and also when Qt
+// drops the call unrun because its context object went away.
+class FinishWhenDropped {
+public:
+    explicit FinishWhenDropped(std::shared_ptr<Completion> completion) : FCompletion(std::move(completion)) {}
+    ~FinishWhenDropped() { FCompletion->Finish(); }
+    FinishWhenDropped(const FinishWhenDropped&) = delete;
+    FinishWhenDropped& operator=(const FinishWhenDropped&) = delete;
+
+private:
+    std::shared_ptr<Completion> FCompletion;
+};
+
+} // namespace
+
+GuiDelivery::GuiDelivery() : FShared(std::make_shared<Shared>()), FContext(std::make_unique<QObject>())
+{
+    FShared->context = FContext.get();
+}
+
+GuiDelivery::~GuiDelivery()
+{
+    Close();
+}
+
+TRecvThread::Delivery GuiDelivery::Function() const
+{
+    return [shared = FShared](const std::function<void()>& call) {
+        std::unique_lock lock(shared->mutex);
+        if (shared->context == nullptr)
+            return;
+        if (QThread::currentThread() == shared->context->thread()) {
+            lock.unlock();
+            call();
+            return;
+        }
+        auto completion = std::make_shared<Completion>();
+        auto finisher = std::make_shared<FinishWhenDropped>(completion);
+        QMetaObject::invokeMethod(
+            shared->context, [finisher, &call] { call(); }, Qt::QueuedConnection);
+        finisher.reset();
+        lock.unlock();
+        completion->Wait();
+    };
+}
+
+void GuiDelivery::Close()
+{
+    {
+        std::lock_guard lock(FShared->mutex);
+        FShared->context = nullptr;
+    }
+    // Destroying the context discards the calls posted to it, which releases their workers.
+    FContext.reset();
+}

@@ -1,0 +1,307 @@
+#include "finder/Ftovrin.h"
+
+#include "gui/GlobalForm.h"
+#include "gui/GuiDelivery.h"
+#include "gui/UserDialogs.h"
+#include "ipsettings/Fselipaddr.h"
+#include "support/TestNetwork.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// Tests that start a worker run only inside the private test network, which this whole process
+// enters before the first test: a worker's hello can then never reach a real interface.
+std::string NoNetworkReason;
+
+constexpr uint32_t NearWrap = 0xFFFFFFFFu - 1200u;
+
+class FtovrinTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UserDialogs::TakeAsked();
+        FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> {"198.18.0.1"}; });
+        Window().SetClock([this] { return Now; });
+    }
+    void TearDown() override { UserDialogs::TakeAsked(); }
+
+    static TFormTovrin& Window() { return *FormTovrin; }
+    static QTreeWidget& List() { return *Window().ListView1; }
+
+    void Reply(const std::string& text)
+    {
+        // The worker hands over the bytes followed by a zero byte.
+        Window().DatagramReceived("198.18.1.1:8001", text.c_str(), static_cast<int>(text.size()));
+    }
+
+    static std::vector<std::string> Rows()
+    {
+        std::vector<std::string> rows;
+        for (int i = 0; i < List().topLevelItemCount(); ++i) {
+            const auto* item = List().topLevelItem(i);
+            rows.push_back((item->text(0) + " " + item->text(1) + " " + item->text(2)).toStdString());
+        }
+        return rows;
+    }
+
+    static int ViewSelectedRow()
+    {
+        const auto selected = List().selectedItems();
+        return selected.size() == 1 ? List().indexOfTopLevelItem(selected.first()) : -1;
+    }
+
+    uint32_t Now = NearWrap;
+    GlobalForm<TFormTovrin> FormTovrinHolder {FormTovrin};
+    GlobalForm<TFormSelIpAddr> FormSelIpAddrHolder {FormSelIpAddr};
+};
+
+#define REQUIRE_PRIVATE_NETWORK()                                                                       \
+    if (!NoNetworkReason.empty())                                                                       \
+    GTEST_SKIP() << NoNetworkReason
+
+TEST_F(FtovrinTest, WindowHasItsCaptionsListAndTimer)
+{
+    EXPECT_EQ(Window().windowTitle(), "Select Amplifier");
+    EXPECT_EQ(Window().minimumSize(), QSize(390, 225));
+    EXPECT_EQ(Window().maximumSize(), QSize(390, 225));
+    EXPECT_FALSE(Window().windowIcon().isNull());
+    EXPECT_FALSE(Window().windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(Window().windowFlags() & Qt::WindowMaximizeButtonHint);
+
+    ASSERT_EQ(List().columnCount(), 3);
+    EXPECT_EQ(List().headerItem()->text(0), "MAC-Suffix");
+    EXPECT_EQ(List().headerItem()->text(1), "IP-Address");
+    EXPECT_EQ(List().headerItem()->text(2), "Name");
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(List().columnWidth(c), 120);
+    EXPECT_EQ(List().selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_FALSE(List().isSortingEnabled());
+    EXPECT_FALSE(List().header()->sectionsClickable());
+
+    auto* timer = Window().findChild<QTimer*>("TimerHello");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_EQ(timer->interval(), 500);
+    EXPECT_TRUE(timer->isActive());
+
+    auto* copy = Window().findChild<QAction*>("MenuItemCopyIP");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->text(), "Copy IP-Address");
+    EXPECT_EQ(copy->shortcut(), QKeySequence("Ctrl+I"));
+    EXPECT_EQ(Window().PopupMenu1->actions().value(0), copy);
+}
+
+TEST_F(FtovrinTest, RepliesAddAndRefreshRowsAndANewAmplifierIsSelected)
+{
+    Reply("0A1B2C 1 198.18.1.1 255.255.0.0 0.0.0.0 Stage");
+    Reply("0A1B2D 0 198.18.1.2 255.255.0.0 0.0.0.0 Foyer");
+    Reply("0 1 A");                                 // the own hello, heard back
+    Reply("0A1B2E 0 198.18.1.3 255.255.0.0 0.0.0.0"); // five fields
+    EXPECT_EQ(Rows(), (std::vector<std::string> {"0A1B2C 198.18.1.1 Stage", "0A1B2D 198.18.1.2 Foyer"}));
+    EXPECT_EQ(ViewSelectedRow(), 1);
+    EXPECT_EQ(List().topLevelItem(0)->icon(0).isNull(), false);
+
+    // The user picks the first row; a refresh keeps that choice, a new amplifier takes it.
+    List().setCurrentItem(List().topLevelItem(0));
+    TTovrinData selected;
+    ASSERT_TRUE(Window().GetSelected(selected));
+    EXPECT_EQ(selected.MacKey, "0A1B2C");
+    Reply("0A1B2D 0 198.18.1.20 255.255.0.0 0.0.0.0 Foyer-2");
+    EXPECT_EQ(Rows()[1], "0A1B2D 198.18.1.20 Foyer-2");
+    EXPECT_EQ(ViewSelectedRow(), 0);
+
+    Reply("0A1B2F 1 198.18.1.4 255.255.0.0 0.0.0.0 Bar extra words");
+    EXPECT_EQ(Rows().size(), 3u);
+    EXPECT_EQ(Rows()[2], "0A1B2F 198.18.1.4 Bar");
+    EXPECT_EQ(ViewSelectedRow(), 2);
+    ASSERT_TRUE(Window().GetSelected(selected));
+    EXPECT_EQ(selected.IP, "198.18.1.4");
+    EXPECT_EQ(selected.LastSeen, Now);
+}
+
+TEST_F(FtovrinTest, SilentRowsExpireAtTheHelloTickAcrossTheTickWrap)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk);
+    Window().FormActivate();
+    ASSERT_TRUE(Window().Worker);
+    Window().show();
+
+    for (const char* mac : {"A1", "A2", "A3", "A4", "A5"})
+        Reply(std::string(mac) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
+    Now += 1500; // past the wrap of the 32-bit tick
+    Reply("A1 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
+    Reply("A5 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
+    List().setCurrentItem(List().topLevelItem(2)); // A3, one of the silent ones
+
+    Now += 500; // A2..A4 exactly 2000 ms old: not yet
+    Window().TimerHelloTimer();
+    EXPECT_EQ(Rows().size(), 5u);
+    Now += 1;
+    Window().TimerHelloTimer();
+    EXPECT_EQ(Rows(), (std::vector<std::string> {"A1 198.18.1.9 N", "A5 198.18.1.9 N"}));
+    EXPECT_EQ(ViewSelectedRow(), -1);
+    TTovrinData selected;
+    EXPECT_FALSE(Window().GetSelected(selected));
+}
+
+TEST_F(FtovrinTest, NoExpiryWithoutWorkerOrWhileHidden)
+{
+    Reply("B1 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
+    Now += 10000;
+    Window().SuppressActivation();
+    Window().show();
+    Window().TimerHelloTimer();
+    EXPECT_EQ(Rows().size(), 1u) << "no worker";
+
+    if (!NoNetworkReason.empty())
+        return;
+    Window().hide();
+    FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk);
+    Window().FormActivate();
+    ASSERT_TRUE(Window().Worker);
+    Window().TimerHelloTimer();
+    EXPECT_EQ(Rows().size(), 1u) << "hidden";
+    Window().show();
+    Window().TimerHelloTimer();
+    EXPECT_EQ(Rows().size(), 0u);
+}
+
+TEST_F(FtovrinTest, CopyIpAddressPutsTheSelectedAddressOnTheClipboard)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText("before");
+    Reply("C1 0 198.18.1.7 255.255.0.0 0.0.0.0 One");
+    Reply("C2 0 198.18.1.8 255.255.0.0 0.0.0.0 Two");
+    List().clearSelection();
+    Window().MenuItemCopyIP->trigger();
+    EXPECT_EQ(clipboard->text(), "before") << "no row selected";
+
+    List().setCurrentItem(List().topLevelItem(0));
+    Window().SuppressActivation();
+    Window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+    QTest::keyClick(&List(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), "198.18.1.7");
+    EXPECT_EQ(Window().Selected.MacKey, "C1");
+}
+
+TEST_F(FtovrinTest, ChannelThatCannotOpenIsReportedWithAddressAndReason)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    // 192.0.2.1 is owned by no interface here, so it cannot be bound.
+    FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> {"198.18.0.1", "192.0.2.1"}; });
+    FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk, 1);
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    Window().FormActivate();
+    EXPECT_FALSE(Window().Worker);
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0].kind, "error");
+    EXPECT_TRUE(asked[0].text.contains("\"udp:192.0.2.1:8001\"")) << asked[0].text.toStdString();
+    EXPECT_TRUE(asked[0].text.contains("bind")) << asked[0].text.toStdString();
+}
+
+TEST_F(FtovrinTest, ActivationAsksOnceAndCancelBindsToAnyAddress)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    int asked = 0;
+    FormSelIpAddr->SetAddressSource([&] {
+        ++asked;
+        return std::vector<std::string> {"198.18.0.1"};
+    });
+    FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalCancel);
+    Window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+    QTRY_VERIFY(Window().Worker != nullptr);
+    EXPECT_EQ(Window().Worker->LocalPort(), 8001);
+    EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty());
+
+    // Activated again after a hide and a show: no second question, the same worker.
+    const auto* worker = Window().Worker.get();
+    Window().hide();
+    Window().show();
+    QTest::qWait(50);
+    Window().activateWindow();
+    QTest::qWait(50);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(Window().Worker.get(), worker);
+}
+
+class GuiDeliveryTest : public ::testing::Test {};
+
+TEST_F(GuiDeliveryTest, WorkerCallRunsOnTheGuiThreadAndWaitsForIt)
+{
+    GuiDelivery delivery;
+    const auto deliver = delivery.Function();
+    QThread* ranOn = nullptr;
+    bool sawResult = false;
+    std::atomic<bool> returned {false};
+    std::thread worker([&] {
+        int result = 0;
+        deliver([&] {
+            ranOn = QThread::currentThread();
+            result = 42;
+        });
+        sawResult = result == 42;
+        returned = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 10000);
+    worker.join();
+    EXPECT_EQ(ranOn, QThread::currentThread());
+    EXPECT_TRUE(sawResult);
+
+    bool ranAtOnce = false;
+    deliver([&] { ranAtOnce = true; });
+    EXPECT_TRUE(ranAtOnce) << "a call from the GUI thread itself runs at once";
+}
+
+TEST_F(GuiDeliveryTest, ClosingReleasesAWaitingWorkerWithoutRunningItsCall)
+{
+    auto delivery = std::make_unique<GuiDelivery>();
+    const auto deliver = delivery->Function();
+    std::atomic<bool> ran {false};
+    std::thread worker([&] { deliver([&] { ran = true; }); });
+    // The GUI thread does not serve events here, so the call can only be waiting or not yet posted.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    delivery.reset();
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+
+    std::thread late([&] { deliver([&] { ran = true; }); });
+    late.join();
+    EXPECT_FALSE(ran) << "after closing, deliveries return at once";
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    std::unique_ptr<TestNetwork> network;
+    NoNetworkReason = TestNetwork::Unavailable();
+    if (NoNetworkReason.empty()) {
+        network = std::make_unique<TestNetwork>(0);
+        if (!network->Up())
+            NoNetworkReason = "private test network failed: " + network->Error();
+        else if (!network->EnterApp())
+            NoNetworkReason = "cannot enter the private test network";
+    }
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
