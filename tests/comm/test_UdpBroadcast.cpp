@@ -1,0 +1,214 @@
+// The Udp worker on a real network: inside the private test network, so that its broadcasts
+// never leave this machine.
+
+#include "comm/Recvthread.h"
+#include "support/TestNetwork.h"
+#include "tools/ampsim/Ampsim.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int HangLimitMs = 5000;
+
+struct Delivered {
+    std::string Peer;
+    std::string Bytes;
+    bool Terminated = false;
+};
+
+class Socket {
+public:
+    explicit Socket(int fd = -1) : FFd(fd) {}
+    ~Socket() { if (FFd >= 0) ::close(FFd); }
+    Socket(Socket&& o) noexcept : FFd(o.FFd) { o.FFd = -1; }
+    Socket& operator=(Socket&& o) noexcept { std::swap(FFd, o.FFd); return *this; }
+    int Fd() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+sockaddr_in Address(const std::string& ip, int port)
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+    return a;
+}
+
+// A peer's UDP socket on ip:port (made in the calling thread's namespace).
+Socket PeerSocket(const std::string& ip, int port)
+{
+    Socket s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    int on = 1;
+    ::setsockopt(s.Fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    ::setsockopt(s.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(s.Fd(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    auto a = Address(ip, port);
+    if (::bind(s.Fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return Socket();
+    return s;
+}
+
+void SendTo(const Socket& s, const std::string& text, const std::string& ip, int port)
+{
+    auto a = Address(ip, port);
+    ASSERT_EQ(::sendto(s.Fd(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
+              static_cast<ssize_t>(text.size()));
+}
+
+class UdpBroadcast : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (auto reason = TestNetwork::Unavailable(); !reason.empty())
+            GTEST_SKIP() << reason;
+        net = std::make_unique<TestNetwork>(2);
+        ASSERT_TRUE(net->Up()) << net->Error();
+        worker = TRecvThread::Create();
+        worker->OnReceive = [this](const std::string& peer, const char* data, int length) {
+            std::lock_guard lock(mutex);
+            // Its own broadcasts come back to it; they are not what is looked at here.
+            if (peer == TestNetwork::AppAddress() + ":8001")
+                return;
+            received.push_back(Delivered {peer, std::string(data, static_cast<size_t>(length)), data[length] == '\0'});
+            changed.notify_all();
+        };
+        std::string error;
+        bool opened = false;
+        net->RunInApp([&] {
+            opened = worker->Open("udp:" + TestNetwork::AppAddress() + ":8001", error);
+            if (opened)
+                worker->Start();
+        });
+        ASSERT_TRUE(opened) << error;
+    }
+
+    void TearDown() override
+    {
+        if (worker)
+            worker->Stop();
+    }
+
+    std::vector<Delivered> WaitForDeliveries(size_t count, int ms = HangLimitMs)
+    {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return received.size() >= count; });
+        return received;
+    }
+
+    std::unique_ptr<TestNetwork> net;
+    std::shared_ptr<TRecvThread> worker;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Delivered> received;
+};
+
+TEST_F(UdpBroadcast, SendWithoutAddressIsOneBroadcastDatagramOfExactlyTheBytes)
+{
+    Socket peer;
+    net->RunInAmp([&] { peer = PeerSocket("0.0.0.0", 8001); });
+    ASSERT_GE(peer.Fd(), 0);
+
+    EXPECT_EQ(worker->SendText(nullptr, "0 1 A"), 1);
+
+    pollfd p {peer.Fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, HangLimitMs), 1);
+    char buffer[64];
+    char control[128];
+    sockaddr_in from {};
+    iovec io {buffer, sizeof buffer};
+    msghdr message {};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    auto n = ::recvmsg(peer.Fd(), &message, 0);
+    ASSERT_EQ(n, 5);
+    EXPECT_EQ(std::string(buffer, 5), "0 1 A");
+    EXPECT_EQ(ntohs(from.sin_port), 8001);
+    char ip[INET_ADDRSTRLEN];
+    EXPECT_STREQ(::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip), "198.18.0.1");
+    in_pktinfo info {};
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+    EXPECT_EQ(info.ipi_addr.s_addr, htonl(INADDR_BROADCAST));
+    // One datagram, not more.
+    EXPECT_EQ(::poll(&p, 1, 200), 0);
+}
+
+TEST_F(UdpBroadcast, RepliesByBroadcastAndByUnicastAreBothDeliveredWithTheirSender)
+{
+    Socket first, second;
+    net->RunInAmp([&] {
+        first = PeerSocket(TestNetwork::AmpAddress(0), 8001);
+        second = PeerSocket(TestNetwork::AmpAddress(1), 8001);
+    });
+    ASSERT_GE(first.Fd(), 0);
+    ASSERT_GE(second.Fd(), 0);
+    const std::string broadcastReply = "0050C2A10001 1 198.18.1.1 255.255.0.0 0.0.0.0 Stage-Left";
+    const std::string unicastReply = "0050C2A10002 0 198.18.1.2 255.255.0.0 0.0.0.0 FOH-Rack-2\r\n";
+    SendTo(first, broadcastReply, "255.255.255.255", 8001);
+    SendTo(second, unicastReply, TestNetwork::AppAddress(), 8001);
+
+    auto got = WaitForDeliveries(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].Peer, "198.18.1.1:8001");
+    EXPECT_EQ(got[0].Bytes, broadcastReply);
+    EXPECT_TRUE(got[0].Terminated);
+    EXPECT_EQ(got[1].Peer, "198.18.1.2:8001");
+    EXPECT_EQ(got[1].Bytes, unicastReply);
+    EXPECT_TRUE(got[1].Terminated);
+}
+
+TEST_F(UdpBroadcast, DatagramsArrivingOnAnotherInterfaceAreNotDelivered)
+{
+    // Inside the app side, loopback is the other interface.
+    net->RunInApp([&] {
+        auto local = PeerSocket("127.0.0.1", 0);
+        SendTo(local, "from loopback", "127.0.0.1", 8001);
+    });
+    Socket peer;
+    net->RunInAmp([&] { peer = PeerSocket(TestNetwork::AmpAddress(0), 8001); });
+    SendTo(peer, "from the network", TestNetwork::AppAddress(), 8001);
+    auto got = WaitForDeliveries(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Bytes, "from the network");
+    EXPECT_EQ(WaitForDeliveries(2, 300).size(), 1u);
+}
+
+TEST_F(UdpBroadcast, HelloThroughTheWorkerIsAnsweredBySimulatedAmplifiers)
+{
+    ampsim::Options options;
+    options.Command = false;
+    ampsim::Simulator simulator(options, ampsim::MakeAmplifiers(2, TestNetwork::AmpAddress(0)));
+    std::string error;
+    bool started = false;
+    net->RunInAmp([&] { started = simulator.Start(error); });
+    ASSERT_TRUE(started) << error;
+
+    worker->SendText(nullptr, "0 1 A");
+    auto got = WaitForDeliveries(2);
+    ASSERT_EQ(got.size(), 2u);
+    std::vector<std::string> texts {got[0].Peer + " " + got[0].Bytes, got[1].Peer + " " + got[1].Bytes};
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts[0], "198.18.1.1:8001 " + ampsim::ReplyText(simulator.Amp(0)));
+    EXPECT_EQ(texts[1], "198.18.1.2:8001 " + ampsim::ReplyText(simulator.Amp(1)));
+    EXPECT_EQ(simulator.HellosReceived(), 1u);
+}
+
+} // namespace
