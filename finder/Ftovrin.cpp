@@ -37,6 +37,7 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     setWindowIcon(ImageList1);
 
     ListView1 = ui->ListView1;
+    LabelStatus = ui->LabelStatus;
     ListView1->header()->setSectionsClickable(false);
     for (int column = 0; column < ListView1->columnCount(); ++column)
         ListView1->setColumnWidth(column, 120);
@@ -48,6 +49,7 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     ListView1->setPalette(palette);
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TFormTovrin::ListView1SelectionChanged);
     connect(ListView1, &QWidget::customContextMenuRequested, this, &TFormTovrin::ListView1ContextPopup);
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TFormTovrin::ListView1DblClick);
 
     BuildPopupMenu();
 
@@ -78,6 +80,9 @@ void TFormTovrin::BuildPopupMenu()
 {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
+    MenuItemIpSettings = AddMenuItem("MenuItemIpSettings", tr("IP-&Settings..."), QKeySequence(),
+                                     &TFormTovrin::MenuItemIpSettingsClick);
+    PopupMenu1->setDefaultAction(MenuItemIpSettings);
     MenuItemCopyIP = AddMenuItem("MenuItemCopyIP", tr("Copy IP-Address"), QKeySequence(Qt::CTRL | Qt::Key_I),
                                  &TFormTovrin::MenuItemCopyIPClick);
 }
@@ -156,10 +161,12 @@ void TFormTovrin::DatagramReceived(const std::string&, const char* data, int len
     if (length <= 0 || !ParseTovrinReply(data, static_cast<size_t>(length), record))
         return;
     UpdateAmplifier(record);
+    WatchSettingsReply(record);
 }
 
 void TFormTovrin::TimerHelloTimer()
 {
+    WatchSettingsTick();
     if (!isVisible() || !Worker)
         return;
     Worker->SendText(nullptr, DiscoveryHello);

@@ -3,6 +3,7 @@
 
 #include "comm/Recvthread.h"
 #include "finder/Discovery.h"
+#include "finder/SettingsWatch.h"
 #include "gui/GuiDelivery.h"
 
 #include <QIcon>
@@ -16,6 +17,7 @@
 #include <vector>
 
 class QAction;
+class QLabel;
 class QMenu;
 class QTimer;
 class QTreeWidget;
@@ -34,8 +36,11 @@ public:
     QTreeWidget* ListView1;
     QTimer* TimerHello;
     QMenu* PopupMenu1;
+    QAction* MenuItemIpSettings;
     QAction* MenuItemCopyIP;
     QIcon ImageList1;
+    // One line under the list for notices that must not stop the window (settings changes).
+    QLabel* LabelStatus;
 
     // The running communication worker, or none.
     std::shared_ptr<TRecvThread> Worker;
@@ -49,6 +54,10 @@ public:
     void TimerHelloTimer();
     bool GetSelected(TTovrinData& record) const;
     void MenuItemCopyIPClick();
+    void MenuItemIpSettingsClick();
+    void ListView1DblClick();
+    // How long a sent settings change is watched for before the user is told it did not show.
+    uint32_t SettingsWatchLimitMs = TSettingsWatch::DefaultLimitMs;
 
     const AmplifierList& Amplifiers() const { return FAmplifiers; }
     // The millisecond tick that replies are stamped and aged with; tests put it near the wrap.
@@ -70,6 +79,9 @@ private:
                          void (TFormTovrin::*handler)());
     void ListView1ContextPopup(const QPoint& position);
     void ListView1SelectionChanged();
+    bool ConfirmDoubtfulSettings(const std::string& ip, const std::string& netmask, const std::string& gateway);
+    void WatchSettingsReply(const TTovrinData& record);
+    void WatchSettingsTick();
 
     void RowAppended(int row) override;
     void RowChanged(int row) override;
@@ -83,6 +95,7 @@ private:
     std::function<uint32_t()> FClock;
     bool FActivationQueued = false;
     bool FMirroringSelection = false;
+    TSettingsWatch FSettingsWatch;
 };
 
 extern TFormTovrin* FormTovrin;

@@ -1,6 +1,7 @@
 #include "comm/Recvthread.h"
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
+#include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@ int main(int argc, char* argv[])
             // The program's windows, created once in this order; the first is the main window and
             // closing it ends the loop. They are destroyed in reverse order when the loop is over.
             GlobalForm<TFormTovrin> formTovrin(FormTovrin);
+            GlobalForm<TFormIpSettings> formIpSettings(FormIpSettings);
             GlobalForm<TFormSelIpAddr> formSelIpAddr(FormSelIpAddr);
             FormTovrin->show();
             QApplication::exec();

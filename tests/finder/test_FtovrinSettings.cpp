@@ -1,0 +1,348 @@
+// The main window's IP settings flow, up to a simulated amplifier in the private test network:
+// the dialog filled from the selected row, the datagram sent on Yes only, the warning for
+// addresses that cannot work, and the notice whether the change took effect.
+
+#include "finder/Ftovrin.h"
+
+#include "gui/GlobalForm.h"
+#include "gui/UserDialogs.h"
+#include "ipsettings/Fipsettings.h"
+#include "ipsettings/Fselipaddr.h"
+#include "support/TestNetwork.h"
+#include "tools/ampsim/Ampsim.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace {
+
+// The whole process lives in the app side of the private network (entered in main), so the
+// window's discovery never reaches a real interface.
+std::unique_ptr<TestNetwork> Network;
+std::string NoNetworkReason;
+
+#define REQUIRE_PRIVATE_NETWORK()                                                                       \
+    if (!NoNetworkReason.empty())                                                                       \
+    GTEST_SKIP() << NoNetworkReason
+
+using Step = std::function<void(TFormIpSettings&)>;
+
+// Plays the user's part in the modal IP settings dialog: one step per showing. A showing without a
+// step is cancelled and counted, so a wrong flow fails instead of hanging.
+class DialogScript : public QObject {
+public:
+    explicit DialogScript(TFormIpSettings& dialog) : dialog(dialog) { dialog.installEventFilter(this); }
+    ~DialogScript() override { dialog.removeEventFilter(this); }
+    void Then(Step step) { steps.push_back(std::move(step)); }
+    int Shown = 0;
+    int Unexpected = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == &dialog && event->type() == QEvent::Show) {
+            ++Shown;
+            Step step;
+            if (!steps.empty()) {
+                step = std::move(steps.front());
+                steps.pop_front();
+            }
+            QTimer::singleShot(0, &dialog, [this, step] {
+                if (step) {
+                    step(dialog);
+                } else {
+                    ++Unexpected;
+                    dialog.reject();
+                }
+            });
+        }
+        return false;
+    }
+
+private:
+    TFormIpSettings& dialog;
+    std::deque<Step> steps;
+};
+
+Step Enter(const QString& ip, const QString& netmask, const QString& gateway)
+{
+    return [=](TFormIpSettings& dialog) {
+        dialog.EditIP->setText(ip);
+        dialog.EditNM->setText(netmask);
+        dialog.EditGW->setText(gateway);
+        dialog.findChild<QPushButton*>("ButtonOK")->click();
+    };
+}
+
+bool WaitFor(const std::function<bool()>& condition, int ms)
+{
+    for (int waited = 0; !condition(); waited += 20) {
+        if (waited >= ms)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+class FtovrinSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UserDialogs::TakeAsked();
+        FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> {TestNetwork::AppAddress()}; });
+    }
+    void TearDown() override
+    {
+        UserDialogs::TakeAsked();
+        if (Simulator)
+            Simulator->Stop();
+    }
+
+    static TFormTovrin& Window() { return *FormTovrin; }
+    static QTreeWidget& List() { return *Window().ListView1; }
+    static QString Status() { return Window().LabelStatus->text(); }
+
+    void Reply(const std::string& text)
+    {
+        Window().DatagramReceived("198.18.1.1:8001", text.c_str(), static_cast<int>(text.size()));
+    }
+
+    // One simulated amplifier in the amplifier side, and the window's worker in the app side.
+    void StartAmplifierAndDiscovery(const std::function<void(ampsim::Amplifier&)>& change = {})
+    {
+        ampsim::Options options;
+        options.Command = false;
+        options.RebootMs = 3000; // longer than the list keeps a silent row
+        auto amps = ampsim::MakeAmplifiers(1, TestNetwork::AmpAddress(0), "255.255.0.0", {"Stage"});
+        if (change)
+            change(amps[0]);
+        Mac = amps[0].Mac;
+        Simulator = std::make_unique<ampsim::Simulator>(options, amps);
+        bool started = false;
+        std::string error;
+        Network->RunInAmp([&] { started = Simulator->Start(error); });
+        ASSERT_TRUE(started) << error;
+
+        FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk);
+        Window().FormActivate();
+        ASSERT_TRUE(Window().Worker);
+        Window().show();
+        ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == 1; }, 10000)) << "amplifier not discovered";
+        List().setCurrentItem(List().topLevelItem(0));
+    }
+
+    std::unique_ptr<ampsim::Simulator> Simulator;
+    std::string Mac;
+    GlobalForm<TFormTovrin> FormTovrinHolder {FormTovrin};
+    GlobalForm<TFormIpSettings> FormIpSettingsHolder {FormIpSettings};
+    GlobalForm<TFormSelIpAddr> FormSelIpAddrHolder {FormSelIpAddr};
+};
+
+TEST_F(FtovrinSettingsTest, IpSettingsIsTheFirstAndDefaultMenuItem)
+{
+    auto* item = Window().findChild<QAction*>("MenuItemIpSettings");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), "IP-&Settings...");
+    EXPECT_EQ(Window().PopupMenu1->actions().value(0), item);
+    EXPECT_EQ(Window().PopupMenu1->defaultAction(), item);
+}
+
+TEST_F(FtovrinSettingsTest, DialogIsFilledFromTheSelectedRowAndTheDhcpBoxIsLeftAlone)
+{
+    Window().SuppressActivation();
+    Reply("0A1B2C 0 198.18.1.1 255.255.0.0 198.18.0.254 Stage");
+    Reply("0A1B2D 0 198.18.1.2 255.255.255.0 0.0.0.0 Foyer");
+    List().setCurrentItem(List().topLevelItem(0));
+
+    DialogScript script(*FormIpSettings);
+    QStringList shown;
+    bool dhcpAtSecondOpening = false;
+    script.Then([&](TFormIpSettings& dialog) {
+        shown << dialog.EditMac->text() << dialog.EditName->text() << dialog.EditIP->text()
+              << dialog.EditNM->text() << dialog.EditGW->text();
+        UserDialogs::SetNextAnswer(QMessageBox::Ok); // the DHCP warning
+        dialog.CheckBoxDhcp->setChecked(true);
+        dialog.reject();
+    });
+    Window().MenuItemIpSettings->trigger();
+    EXPECT_EQ(shown, QStringList({"0A1B2C", "Stage", "198.18.1.1", "255.255.0.0", "198.18.0.254"}));
+    auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 1) << "Cancel asks nothing more";
+    EXPECT_EQ(asked[0].kind, "warning");
+
+    // A double click on the other row opens its settings, the box still as it was left.
+    script.Then([&](TFormIpSettings& dialog) {
+        shown = {dialog.EditMac->text(), dialog.EditIP->text()};
+        dhcpAtSecondOpening = dialog.CheckBoxDhcp->isChecked();
+        dialog.reject();
+    });
+    Window().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+    const QRect row = List().visualItemRect(List().topLevelItem(1));
+    QTest::mouseClick(List().viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(List().viewport(), Qt::LeftButton, {}, row.center());
+    EXPECT_EQ(shown, QStringList({"0A1B2D", "198.18.1.2"}));
+    EXPECT_TRUE(dhcpAtSecondOpening);
+
+    // Without a selected row nothing opens.
+    List().clearSelection();
+    Window().MenuItemIpSettingsClick();
+    EXPECT_EQ(script.Shown, 2);
+    EXPECT_EQ(script.Unexpected, 0);
+}
+
+TEST_F(FtovrinSettingsTest, DoubtfulAddressesWarnByFieldAndGoBackToTheDialogWithTheTextsKept)
+{
+    Window().SuppressActivation();
+    Reply("0A1B2C 0 198.18.1.1 255.255.0.0 0.0.0.0 Stage");
+    List().setCurrentItem(List().topLevelItem(0));
+
+    DialogScript script(*FormIpSettings);
+    QString ipAtReturn;
+    script.Then(Enter("198.18.1.", "255.255.0.0", "0.0.0.0"));
+    script.Then([&](TFormIpSettings& dialog) {
+        ipAtReturn = dialog.EditIP->text();
+        Enter("198.18.1.60", "255.255.0.0", "")(dialog);
+    });
+    UserDialogs::SetNextAnswer(QMessageBox::No); // back to the dialog
+    UserDialogs::SetNextAnswer(QMessageBox::No); // do not apply
+    Window().MenuItemIpSettingsClick();
+
+    EXPECT_EQ(ipAtReturn, "198.18.1.");
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[0].kind, "warning");
+    EXPECT_TRUE(asked[0].text.contains("IP Address \"198.18.1.\"")) << asked[0].text.toStdString();
+    EXPECT_FALSE(asked[0].text.contains("Netmask"));
+    EXPECT_EQ(asked[1].kind, "question") << "an empty gateway is fine";
+    EXPECT_EQ(asked[1].text, "Apply settings? (Target will reboot, stand by)");
+
+    // With DHCP the address fields are not sent, so they are not checked either.
+    script.Then([](TFormIpSettings& dialog) {
+        UserDialogs::SetNextAnswer(QMessageBox::Ok); // the DHCP warning
+        dialog.CheckBoxDhcp->setChecked(true);
+        UserDialogs::SetNextAnswer(QMessageBox::No);
+        Enter("rubbish", "", "")(dialog);
+    });
+    Window().MenuItemIpSettingsClick();
+    const auto dhcpAsked = UserDialogs::TakeAsked();
+    ASSERT_EQ(dhcpAsked.size(), 2);
+    EXPECT_EQ(dhcpAsked[1].kind, "question");
+    EXPECT_EQ(script.Unexpected, 0);
+}
+
+TEST_F(FtovrinSettingsTest, AppliedAddressReachesTheAmplifierWhichRebootsAndReappearsAndTheChangeIsConfirmed)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    StartAmplifierAndDiscovery();
+    DialogScript script(*FormIpSettings);
+    script.Then(Enter("198.18.1.50", "255.255.0.0", "198.18.0.1"));
+    UserDialogs::SetNextAnswer(QMessageBox::Yes);
+    Window().MenuItemIpSettingsClick();
+
+    const std::string expected = Mac + " 5 0 198.18.1.50 255.255.0.0 198.18.0.1";
+    ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
+    EXPECT_EQ(Simulator->SettingsReceived(0), std::vector<std::string> {expected});
+    EXPECT_TRUE(Status().contains("waiting")) << Status().toStdString();
+
+    EXPECT_TRUE(WaitFor([] { return List().topLevelItemCount() == 0; }, 10000)) << "silent while rebooting";
+    ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == 1; }, 10000)) << "back after the reboot";
+    EXPECT_EQ(List().topLevelItem(0)->text(1), "198.18.1.50");
+    ASSERT_TRUE(WaitFor([] { return Status().contains("took effect"); }, 5000)) << Status().toStdString();
+    EXPECT_TRUE(Status().contains("198.18.1.50")) << Status().toStdString();
+    EXPECT_EQ(script.Unexpected, 0);
+}
+
+TEST_F(FtovrinSettingsTest, DhcpIsConfirmedWhenTheAmplifierAnswersAgainAfterItsReboot)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    StartAmplifierAndDiscovery([](ampsim::Amplifier& amp) { amp.LeaseIP = "198.18.1.77"; });
+    DialogScript script(*FormIpSettings);
+    script.Then([](TFormIpSettings& dialog) {
+        UserDialogs::SetNextAnswer(QMessageBox::Ok); // the DHCP warning
+        dialog.CheckBoxDhcp->setChecked(true);
+        UserDialogs::SetNextAnswer(QMessageBox::Yes); // apply
+        dialog.accept();
+    });
+    Window().MenuItemIpSettingsClick();
+
+    ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
+    EXPECT_EQ(Simulator->SettingsReceived(0), std::vector<std::string> {Mac + " 5 1"});
+    ASSERT_TRUE(WaitFor([] { return Status().contains("took effect"); }, 15000)) << Status().toStdString();
+    EXPECT_TRUE(Status().contains("DHCP at 198.18.1.77")) << Status().toStdString();
+}
+
+TEST_F(FtovrinSettingsTest, AnsweringNoSendsNothing)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    StartAmplifierAndDiscovery();
+    DialogScript script(*FormIpSettings);
+    script.Then(Enter("198.18.1.50", "255.255.0.0", "0.0.0.0"));
+    UserDialogs::SetNextAnswer(QMessageBox::No);
+    const QString statusBefore = Status();
+    Window().MenuItemIpSettingsClick();
+
+    QTest::qWait(1500); // hellos go on meanwhile; any settings datagram would have arrived
+    EXPECT_TRUE(Simulator->SettingsReceived(0).empty());
+    for (const auto& datagram : Simulator->Received())
+        EXPECT_EQ(datagram.Text, ampsim::Hello);
+    EXPECT_EQ(Status(), statusBefore);
+    EXPECT_EQ(List().topLevelItem(0)->text(1), QString::fromStdString(TestNetwork::AmpAddress(0)));
+}
+
+TEST_F(FtovrinSettingsTest, SettingsTheAmplifierRefusesEndInTheTimeOutNoticeWithWhatItReports)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    StartAmplifierAndDiscovery();
+    Window().SettingsWatchLimitMs = 3000;
+    DialogScript script(*FormIpSettings);
+    script.Then(Enter("198.18.1.300", "255.255.0.0", "0.0.0.0"));
+    UserDialogs::SetNextAnswer(QMessageBox::Yes); // send anyway
+    UserDialogs::SetNextAnswer(QMessageBox::Yes); // apply
+    Window().MenuItemIpSettingsClick();
+    ASSERT_EQ(UserDialogs::TakeAsked().size(), 2);
+
+    ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
+    EXPECT_EQ(Simulator->SettingsReceived(0).front(), Mac + " 5 0 198.18.1.300 255.255.0.0 0.0.0.0");
+    ASSERT_TRUE(WaitFor([] { return Status().contains("No confirmation"); }, 10000)) << Status().toStdString();
+    EXPECT_TRUE(Status().contains("3 s")) << Status().toStdString();
+    EXPECT_TRUE(Status().contains("last reported " + QString::fromStdString(TestNetwork::AmpAddress(0))))
+        << Status().toStdString();
+    EXPECT_EQ(List().topLevelItemCount(), 1) << "the amplifier never went away";
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    NoNetworkReason = TestNetwork::Unavailable();
+    if (NoNetworkReason.empty()) {
+        Network = std::make_unique<TestNetwork>(1);
+        if (!Network->Up())
+            NoNetworkReason = "private test network failed: " + Network->Error();
+        else if (!Network->EnterApp())
+            NoNetworkReason = "cannot enter the private test network";
+    }
+    int result = 0;
+    {
+        QApplication application(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    Network.reset();
+    return result;
+}
