@@ -1,0 +1,207 @@
+// Discovery on a real (private) network: N simulated amplifiers (the ampsim program, in the
+// amplifier side of a private test network) answer every hello; this process plays the program's
+// part with the real worker and amplifier list, driven the way the main window drives them: a
+// "window thread" that sends the hello and expires rows every 500 ms and runs every delivery of the
+// worker synchronously.
+//
+//   discovery_net N SECONDS [JITTER_MS]
+//
+// Prints one line: rows seen, flicker (rows removed although every amplifier keeps answering),
+// replies per round, hello-to-row latency percentiles, and the CPU this process used.
+// Needs root (network namespaces); prints the reason and exits 77 otherwise.
+
+#include "comm/Recvthread.h"
+#include "finder/Discovery.h"
+#include "platform/HostInfo.h"
+#include "support/TestNetwork.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The window thread: runs posted calls while the poster waits, like a synchronous delivery.
+class WindowThreadModel {
+public:
+    void Deliver(const std::function<void()>& call)
+    {
+        std::unique_lock lock(FMutex);
+        if (FClosed)
+            return;
+        FPending = &call;
+        FDone = false;
+        FChanged.notify_all();
+        FChanged.wait(lock, [&] { return FDone || FClosed; });
+        FPending = nullptr;
+    }
+
+    // The window is gone: deliveries from now on run nothing and return at once.
+    void Close()
+    {
+        std::lock_guard lock(FMutex);
+        FClosed = true;
+        FChanged.notify_all();
+    }
+
+    // Runs deliveries until the deadline.
+    void RunUntil(Clock::time_point deadline)
+    {
+        std::unique_lock lock(FMutex);
+        for (;;) {
+            if (!FChanged.wait_until(lock, deadline, [&] { return FPending != nullptr; }))
+                return;
+            const auto* call = FPending;
+            lock.unlock();
+            (*call)();
+            lock.lock();
+            FPending = nullptr;
+            FDone = true;
+            FChanged.notify_all();
+        }
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    const std::function<void()>* FPending = nullptr;
+    bool FDone = true;
+    bool FClosed = false;
+};
+
+struct RemovalCounter : AmplifierList::Observer {
+    long removed = 0;
+    void RowAppended(int) override {}
+    void RowChanged(int) override {}
+    void RowsRemoved(const std::vector<int>& rows) override { removed += static_cast<long>(rows.size()); }
+    void SelectionChanged(int) override {}
+};
+
+double CpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Percentile(std::vector<double>& values, double p)
+{
+    if (values.empty())
+        return 0;
+    size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1));
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
+    return values[index];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: discovery_net N SECONDS [JITTER_MS]\n");
+        return 2;
+    }
+    const int count = std::atoi(argv[1]);
+    const int seconds = std::atoi(argv[2]);
+    const int jitter = argc > 3 ? std::atoi(argv[3]) : 0;
+    if (auto reason = TestNetwork::Unavailable(); !reason.empty()) {
+        std::fprintf(stderr, "discovery_net: skipped: %s\n", reason.c_str());
+        return 77;
+    }
+    TestNetwork net(count);
+    if (!net.Up()) {
+        std::fprintf(stderr, "discovery_net: %s\n", net.Error().c_str());
+        return 1;
+    }
+    const std::string simulatorLog = std::string(TOVRIN_BINARY_DIR) + "/discovery_net_ampsim.log";
+    auto simulator = net.Spawn(NetSide::Amp,
+                               {std::string(TOVRIN_BINARY_DIR) + "/ampsim", "--count", std::to_string(count),
+                                "--first-ip", TestNetwork::AmpAddress(0), "--jitter", std::to_string(jitter),
+                                "--no-command"},
+                               simulatorLog);
+
+    WindowThreadModel window;
+    AmplifierList list;
+    RemovalCounter removals;
+    list.SetObserver(&removals);
+    bool measuring = false;
+    Clock::time_point lastHello;
+    std::vector<double> latencies;
+    long replies = 0;
+
+    auto worker = TRecvThread::Create();
+    worker->SetDelivery([&](const std::function<void()>& call) { window.Deliver(call); });
+    worker->OnReceive = [&](const std::string&, const char* data, int length) {
+        TTovrinData record;
+        if (!ParseTovrinReply(data, static_cast<size_t>(length), record))
+            return;
+        list.UpdateAmplifier(record, platform::TickCount());
+        if (measuring) {
+            ++replies;
+            latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - lastHello).count());
+        }
+    };
+    std::string error;
+    bool opened = false;
+    net.RunInApp([&] {
+        opened = worker->Open("udp:" + TestNetwork::AppAddress() + ":8001", error);
+        if (opened)
+            worker->Start();
+    });
+    if (!opened) {
+        std::fprintf(stderr, "discovery_net: cannot open the worker: %s\n", error.c_str());
+        return 1;
+    }
+
+    // Warm-up: the simulator starts and the list fills before anything is counted.
+    const int warmupTicks = 6;
+    const int ticks = warmupTicks + seconds * 2;
+    int minRows = count * 2, maxRows = 0, rounds = 0;
+    double cpuAtStart = 0;
+    auto next = Clock::now();
+    for (int tick = 0; tick < ticks; ++tick) {
+        if (tick == warmupTicks) {
+            measuring = true;
+            removals.removed = 0;
+            cpuAtStart = CpuSeconds();
+        }
+        if (measuring) {
+            minRows = std::min(minRows, list.Count());
+            maxRows = std::max(maxRows, list.Count());
+            ++rounds;
+        }
+        lastHello = Clock::now();
+        worker->SendText(nullptr, DiscoveryHello);
+        list.RemoveStale(MaxSilenceMs, platform::TickCount());
+        next += std::chrono::milliseconds(HelloIntervalMs);
+        window.RunUntil(next);
+    }
+    const double cpu = CpuSeconds() - cpuAtStart;
+    window.Close();
+    std::weak_ptr<TRecvThread> running = worker;
+    worker->Stop();
+    worker.reset();
+    // The worker releases itself when its thread ends; the handlers above must outlive it.
+    for (int i = 0; i < 500 && !running.expired(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    simulator.Terminate();
+
+    std::printf("N=%-5d rows seen min %d max %d | flicker %ld removals | replies/round %.1f (%.1f%%) | "
+                "hello->row p50 %.2f ms p99 %.2f ms | CPU %.1f%% of one core (jitter %d ms, %d s)\n",
+                count, minRows, maxRows, removals.removed, rounds ? static_cast<double>(replies) / rounds : 0.0,
+                rounds ? 100.0 * static_cast<double>(replies) / rounds / count : 0.0, Percentile(latencies, 0.5),
+                Percentile(latencies, 0.99), 100.0 * cpu / seconds, jitter, seconds);
+    return 0;
+}

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Discovery under load on the private test network: N simulated amplifiers answer every hello.
+#
+#   bench/discovery_net.sh [BUILD_DIR] [SECONDS] [N...]      (defaults: build, 30, 100 1000 5000)
+#
+# For each N:
+#  1. the worker and the amplifier list, driven like the main window (bench/discovery_net.cpp):
+#     rows seen, flicker, replies per round, hello-to-row latency, CPU of that process;
+#  2. the real program `tovrin` on a virtual display (Xvfb): its CPU use over the same time.
+# Needs root (network namespaces) and a build with the benchmarks and the program.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+seconds=${2:-30}
+shift 2 2>/dev/null || shift $#
+counts=("$@")
+[ ${#counts[@]} -gt 0 ] || counts=(100 1000 5000)
+
+[ "$(id -u)" -eq 0 ] || { echo "discovery_net: skipped: needs root for the private network" >&2; exit 77; }
+for program in bench/discovery_net ampsim tovrin; do
+    [ -x "$build/$program" ] || { echo "discovery_net: $build/$program is missing; build it first" >&2; exit 1; }
+done
+
+pids=()
+network=
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    pids=()
+    [ -n "$network" ] && bash "$root/scripts/testnet.sh" down "$network"
+    network=
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+cpu_ticks() { # utime + stime of a process, in clock ticks
+    awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0
+}
+
+measure_program() {
+    local count=$1
+    network=tvn$$x$count
+    bash "$root/scripts/testnet.sh" up "$network" "$count" >/dev/null || return 1
+    bash "$root/scripts/testnet.sh" exec "$network" amp "$build/ampsim" --count "$count" --no-command >/dev/null &
+    pids+=($!)
+    local display=99
+    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do DISPLAY=:$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    DISPLAY=:$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=/tmp \
+        bash "$root/scripts/testnet.sh" exec "$network" app "$build/tovrin" >/dev/null 2>&1 &
+    local program=$!
+    pids+=("$program")
+    # The interface dialog has one entry, the app side's address: confirm it.
+    local dialog
+    dialog=$(DISPLAY=:$display timeout 20 xdotool search --sync --name '^Select Local Interface$' | head -1)
+    [ -n "$dialog" ] && sleep 0.5 && DISPLAY=:$display xdotool windowfocus --sync "$dialog" key Return
+    sleep 3
+    local before after hz
+    hz=$(getconf CLK_TCK)
+    before=$(cpu_ticks "$program")
+    sleep "$seconds"
+    after=$(cpu_ticks "$program")
+    if kill -0 "$program" 2>/dev/null; then
+        awk -v n="$count" -v d=$((after - before)) -v hz="$hz" -v s="$seconds" \
+            'BEGIN { printf "N=%-5d tovrin (real program, Xvfb): CPU %.1f%% of one core over %d s\n", n, 100 * d / hz / s, s }'
+    else
+        echo "N=$count tovrin ended during the measurement"
+    fi
+    DISPLAY=:$display import -window root "$build/discovery_net_$count.png" 2>/dev/null
+    cleanup
+}
+
+echo "discovery on the private network, $seconds s per run, $(nproc) cores, $(date -u +%F)"
+for count in "${counts[@]}"; do
+    "$build/bench/discovery_net" "$count" "$seconds"
+done
+for count in "${counts[@]}"; do
+    measure_program "$count"
+done
