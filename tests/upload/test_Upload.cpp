@@ -1,0 +1,489 @@
+#include "upload/Upload.h"
+
+#include "tools/ampsim/Ampsim.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <random>
+#include <regex>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "tovrin-upload-XXXXXX").string();
+        path = mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            fs::remove_all(path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // A file of pseudo-random bytes; returns its path.
+    std::string File(const std::string& name, size_t size, unsigned seed = 7) const
+    {
+        std::string bytes(size, '\0');
+        std::mt19937 random(seed);
+        for (char& byte : bytes)
+            byte = static_cast<char>(random());
+        const std::string file = path + "/" + name;
+        std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return file;
+    }
+    std::string path;
+};
+
+uint64_t ChecksumOf(const std::string& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ampsim::Fnv1a64(bytes);
+}
+
+struct UploadRun {
+    TUploadResult result {};
+    std::vector<std::string> lines;
+    std::vector<std::pair<uint64_t, uint64_t>> progress;
+};
+
+UploadRun Upload(TUploadParams params)
+{
+    UploadRun run;
+    run.result = UploadFile(
+        params, [&](const std::string& line) { run.lines.push_back(line); },
+        [&](uint64_t sent, uint64_t total) { run.progress.emplace_back(sent, total); });
+    return run;
+}
+
+// One simulated amplifier on loopback, command port only (nothing is broadcast).
+class SimulatedAmp {
+public:
+    explicit SimulatedAmp(const std::function<void(ampsim::Amplifier&)>& faults = {})
+    {
+        ampsim::Options options;
+        options.Discovery = false;
+        options.CommandAddress = "127.0.0.1";
+        options.CommandPort = 0;
+        auto amps = ampsim::MakeAmplifiers(1, "127.0.0.1");
+        if (faults)
+            faults(amps[0]);
+        sim = std::make_unique<ampsim::Simulator>(options, amps);
+        started = sim->Start(error);
+    }
+    TUploadParams Params(const std::string& source) const
+    {
+        TUploadParams params;
+        params.Address = "127.0.0.1";
+        params.Port = sim->CommandPort();
+        params.SourcePath = source;
+        return params;
+    }
+    std::string Endpoint() const { return "127.0.0.1:" + std::to_string(sim->CommandPort()); }
+
+    std::unique_ptr<ampsim::Simulator> sim;
+    bool started = false;
+    std::string error;
+};
+
+class Fd {
+public:
+    explicit Fd(int fd = -1)
+        : fd(fd)
+    {
+    }
+    ~Fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd; }
+
+private:
+    int fd;
+};
+
+// A bound loopback port with nobody listening on it any more.
+int UnusedPort()
+{
+    Fd socket(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// An amplifier that follows a script, for faults at one particular step: accepts one connection
+// and runs the script on it. The test releases it with Finish() once its upload has returned.
+class ScriptedAmp {
+public:
+    using Script = std::function<void(int connection, std::shared_future<void> finished)>;
+
+    explicit ScriptedAmp(Script script)
+        : finishedFuture(finishedPromise.get_future().share())
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener, 1);
+        socklen_t length = sizeof address;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        thread = std::thread([this, script = std::move(script)] {
+            Fd connection(accept(listener, nullptr, nullptr));
+            if (connection.get() >= 0)
+                script(connection.get(), finishedFuture);
+        });
+    }
+    ~ScriptedAmp()
+    {
+        Finish();
+        shutdown(listener, SHUT_RDWR);
+        thread.join();
+        close(listener);
+    }
+    void Finish()
+    {
+        if (!finished) {
+            finished = true;
+            finishedPromise.set_value();
+        }
+    }
+    TUploadParams Params(const std::string& source) const
+    {
+        TUploadParams params;
+        params.Address = "127.0.0.1";
+        params.Port = port;
+        params.SourcePath = source;
+        params.ReplyTimeoutMs = 300;
+        return params;
+    }
+
+    static std::string ReadLine(int connection)
+    {
+        std::string line;
+        char byte = 0;
+        while (recv(connection, &byte, 1, 0) == 1 && byte != '\n')
+            line += byte;
+        return line;
+    }
+    static void Write(int connection, const std::string& text)
+    {
+        send(connection, text.data(), text.size(), MSG_NOSIGNAL);
+    }
+    static uint64_t Drain(int connection, uint64_t count)
+    {
+        std::vector<char> buffer(65536);
+        uint64_t got = 0;
+        while (got < count) {
+            const ssize_t n
+                = recv(connection, buffer.data(), std::min<uint64_t>(buffer.size(), count - got), 0);
+            if (n <= 0)
+                break;
+            got += static_cast<uint64_t>(n);
+        }
+        return got;
+    }
+
+    int port = 0;
+
+private:
+    int listener = -1;
+    std::promise<void> finishedPromise;
+    std::shared_future<void> finishedFuture;
+    bool finished = false;
+    std::thread thread;
+};
+
+bool Contains(const std::vector<std::string>& lines, const std::string& wanted)
+{
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+} // namespace
+
+TEST(UploadTargetPath, TakesTheNameAfterTheLastSlashBackslashOrDriveColon)
+{
+    EXPECT_EQ(UploadTargetPath("C:\\fw\\app.bin"), "/tmp/app.bin");
+    EXPECT_EQ(UploadTargetPath("/home/staff/fw/app.bin"), "/tmp/app.bin");
+    EXPECT_EQ(UploadTargetPath("C:app.bin"), "/tmp/app.bin");
+    EXPECT_EQ(UploadTargetPath("fw/sub\\app.bin"), "/tmp/app.bin");
+    EXPECT_EQ(UploadTargetPath("app.bin"), "/tmp/app.bin");
+    // A colon elsewhere is part of a Linux file name.
+    EXPECT_EQ(UploadTargetPath("/data/build:42.bin"), "/tmp/build:42.bin");
+    EXPECT_EQ(UploadTargetPath(""), "/tmp/");
+}
+
+class UploadSizes : public ::testing::TestWithParam<size_t> { };
+
+TEST_P(UploadSizes, ArriveByteExactWithTheLogInOrder)
+{
+    const size_t size = GetParam();
+    TempDir dir;
+    const std::string file = dir.File("fw.bin", size);
+    SimulatedAmp amp;
+    ASSERT_TRUE(amp.started) << amp.error;
+
+    const UploadRun run = Upload(amp.Params(file));
+
+    ASSERT_EQ(run.result, TUploadResult::Done);
+    ASSERT_EQ(run.lines.size(), 9u);
+    EXPECT_EQ(run.lines[0], "Loaded file " + file + " (" + std::to_string(size) + " bytes).");
+    EXPECT_EQ(run.lines[1], "Connected to " + amp.Endpoint() + " ...");
+    EXPECT_EQ(run.lines[2], "$$$VER?");
+    EXPECT_EQ(run.lines[3].rfind(ampsim::Options().Version, 0), 0u) << run.lines[3];
+    char sizeField[9];
+    std::snprintf(sizeField, sizeof sizeField, "%08zx", size);
+    EXPECT_EQ(run.lines[4], std::string("$$$FILE_UPLOAD:") + sizeField + ":/tmp/fw.bin");
+    EXPECT_EQ(run.lines[5], "FILE_UPLOAD_START");
+    EXPECT_EQ(run.lines[6].rfind("Sending done. " + std::to_string(size) + " bytes in ", 0), 0u)
+        << run.lines[6];
+    EXPECT_NE(run.lines[7], "Reply timeout!");
+    EXPECT_EQ(run.lines[8], "Disconnected from " + amp.Endpoint() + ".");
+
+    const auto uploads = amp.sim->Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].TargetPath, "/tmp/fw.bin");
+    EXPECT_EQ(uploads[0].AnnouncedSize, size);
+    EXPECT_EQ(uploads[0].Received, size);
+    EXPECT_EQ(uploads[0].Checksum, ChecksumOf(file));
+    EXPECT_TRUE(uploads[0].Complete);
+
+    ASSERT_FALSE(run.progress.empty());
+    EXPECT_EQ(run.progress.back(), (std::pair<uint64_t, uint64_t>(size, size)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, UploadSizes, ::testing::Values(0, 1, 255, 65536, 65537, 50u << 20));
+
+TEST(Upload, SendsTheDataInChunksOf65536Bytes)
+{
+    TempDir dir;
+    SimulatedAmp amp;
+    ASSERT_TRUE(amp.started) << amp.error;
+
+    UploadRun run = Upload(amp.Params(dir.File("a.bin", 65536)));
+    EXPECT_EQ(run.progress, (std::vector<std::pair<uint64_t, uint64_t>> { { 0, 65536 }, { 65536, 65536 } }));
+    run = Upload(amp.Params(dir.File("b.bin", 65537)));
+    EXPECT_EQ(run.progress,
+        (std::vector<std::pair<uint64_t, uint64_t>> { { 0, 65537 }, { 65536, 65537 }, { 65537, 65537 } }));
+}
+
+TEST(Upload, MissingOrEmptySourceFailsAtLoadingWithoutConnecting)
+{
+    SimulatedAmp amp;
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+
+    for (const std::string& source : { std::string(), dir.path + "/missing.bin", dir.path }) {
+        const UploadRun run = Upload(amp.Params(source));
+        EXPECT_EQ(run.result, TUploadResult::LoadFailed);
+        EXPECT_EQ(run.lines, std::vector<std::string> { "Loading file " + source + " failed." });
+    }
+    EXPECT_EQ(amp.sim->Connections(), 0u);
+}
+
+TEST(Upload, FileTooLargeForTheAnnouncementIsRefusedBeforeLoading)
+{
+    SimulatedAmp amp;
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+    for (const uint64_t size : { uint64_t { 1 } << 32, (uint64_t { 1 } << 31) }) {
+        // Sparse: nothing of it is ever written or read.
+        const std::string file = dir.path + "/big.bin";
+        {
+            Fd fd(open(file.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600));
+            ASSERT_EQ(ftruncate(fd.get(), static_cast<off_t>(size)), 0);
+        }
+        const UploadRun run = Upload(amp.Params(file));
+        EXPECT_EQ(run.result, TUploadResult::Refused);
+        EXPECT_EQ(run.lines,
+            std::vector<std::string> { "File " + file + " is too large to upload (" + std::to_string(size)
+                + " bytes, at most 2147483647)." });
+    }
+    EXPECT_EQ(amp.sim->Connections(), 0u);
+}
+
+TEST(Upload, NameWithALineBreakIsRefusedInsteadOfSplittingTheAnnouncement)
+{
+    SimulatedAmp amp;
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+    const UploadRun run = Upload(amp.Params(dir.File("fw.bin\n$$$REBOOT", 10)));
+    EXPECT_EQ(run.result, TUploadResult::Refused);
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_EQ(amp.sim->Connections(), 0u);
+}
+
+TEST(Upload, NothingListeningFailsAtConnecting)
+{
+    TempDir dir;
+    TUploadParams params;
+    params.Address = "127.0.0.1";
+    params.Port = UnusedPort();
+    params.SourcePath = dir.File("fw.bin", 100);
+    const UploadRun run = Upload(params);
+    EXPECT_EQ(run.result, TUploadResult::ConnectFailed);
+    EXPECT_EQ(run.lines,
+        (std::vector<std::string> { "Loaded file " + params.SourcePath + " (100 bytes).",
+            "Connecting to 127.0.0.1:" + std::to_string(params.Port) + " failed." }));
+}
+
+TEST(Upload, SilentAmplifierAtTheVersionQuestion)
+{
+    SimulatedAmp amp([](ampsim::Amplifier& a) { a.CommandSilent = true; });
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+    auto params = amp.Params(dir.File("fw.bin", 100));
+    params.ReplyTimeoutMs = 300;
+    const UploadRun run = Upload(params);
+    EXPECT_EQ(run.result, TUploadResult::NoReply);
+    ASSERT_EQ(run.lines.size(), 5u);
+    EXPECT_EQ(run.lines[2], "$$$VER?");
+    EXPECT_EQ(run.lines[3], "Reply timeout!");
+    EXPECT_EQ(run.lines[4], "Disconnected from " + amp.Endpoint() + ".");
+}
+
+TEST(Upload, SilentAmplifierAtTheAnnouncement)
+{
+    ScriptedAmp amp([](int connection, std::shared_future<void> finished) {
+        ScriptedAmp::ReadLine(connection);
+        ScriptedAmp::Write(connection, "V2\n");
+        ScriptedAmp::ReadLine(connection);
+        finished.wait();
+    });
+    TempDir dir;
+    const UploadRun run = Upload(amp.Params(dir.File("fw.bin", 255)));
+    EXPECT_EQ(run.result, TUploadResult::NoReply);
+    ASSERT_EQ(run.lines.size(), 7u);
+    EXPECT_EQ(run.lines[3], "V2");
+    EXPECT_EQ(run.lines[4], "$$$FILE_UPLOAD:000000ff:/tmp/fw.bin");
+    EXPECT_EQ(run.lines[5], "Reply timeout!");
+    EXPECT_EQ(run.lines[6], "Disconnected from 127.0.0.1:" + std::to_string(amp.port) + ".");
+}
+
+TEST(Upload, SilentAmplifierAfterTheData)
+{
+    std::promise<uint64_t> received;
+    ScriptedAmp amp([&received](int connection, std::shared_future<void> finished) {
+        ScriptedAmp::ReadLine(connection);
+        ScriptedAmp::Write(connection, "V2\n");
+        ScriptedAmp::ReadLine(connection);
+        ScriptedAmp::Write(connection, "FILE_UPLOAD_START\n");
+        received.set_value(ScriptedAmp::Drain(connection, 70000));
+        finished.wait();
+    });
+    TempDir dir;
+    const UploadRun run = Upload(amp.Params(dir.File("fw.bin", 70000)));
+    EXPECT_EQ(run.result, TUploadResult::NoReply);
+    ASSERT_EQ(run.lines.size(), 9u);
+    EXPECT_EQ(run.lines[6].rfind("Sending done. 70000 bytes", 0), 0u) << run.lines[6];
+    EXPECT_EQ(run.lines[7], "Reply timeout!");
+    EXPECT_EQ(received.get_future().get(), 70000u);
+}
+
+TEST(Upload, StartReplyWithCarriageReturnIsUnexpectedAndNoDataIsSent)
+{
+    SimulatedAmp amp([](ampsim::Amplifier& a) { a.CommandCrLf = true; });
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+    const UploadRun run = Upload(amp.Params(dir.File("fw.bin", 1000)));
+    EXPECT_EQ(run.result, TUploadResult::Unexpected);
+    ASSERT_EQ(run.lines.size(), 8u);
+    EXPECT_EQ(run.lines[3].back(), '\r');
+    EXPECT_EQ(run.lines[4], "$$$FILE_UPLOAD:000003e8:/tmp/fw.bin");
+    EXPECT_EQ(run.lines[5], "FILE_UPLOAD_START\r");
+    EXPECT_EQ(run.lines[6], "Unexpected Reply!");
+    EXPECT_EQ(run.lines[7], "Disconnected from " + amp.Endpoint() + ".");
+    ASSERT_TRUE(run.progress.empty());
+    for (const auto& upload : amp.sim->Uploads())
+        EXPECT_EQ(upload.Received, 0u);
+}
+
+TEST(Upload, AmplifierClosingInTheMiddleOfTheDataIsReportedNotDone)
+{
+    SimulatedAmp amp([](ampsim::Amplifier& a) { a.CloseAfterBytes = 1 << 20; });
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+    const size_t size = 20u << 20;
+    const UploadRun run = Upload(amp.Params(dir.File("fw.bin", size)));
+    EXPECT_EQ(run.result, TUploadResult::SendFailed);
+    ASSERT_EQ(run.lines.size(), 8u);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(run.lines[6], match,
+        std::regex("Sending failed after ([0-9]+) of 20971520 bytes: "
+                   "the amplifier closed the connection\\.")))
+        << run.lines[6];
+    EXPECT_GE(std::stoull(match[1]), uint64_t { 1 } << 20);
+    EXPECT_EQ(run.lines[7], "Disconnected from " + amp.Endpoint() + ".");
+    EXPECT_FALSE(Contains(run.lines, "Reply timeout!"));
+}
+
+TEST(Upload, AmplifierTakingNoDataStopsAfterTheStallLimit)
+{
+    ScriptedAmp amp([](int connection, std::shared_future<void> finished) {
+        ScriptedAmp::ReadLine(connection);
+        ScriptedAmp::Write(connection, "V2\n");
+        ScriptedAmp::ReadLine(connection);
+        ScriptedAmp::Write(connection, "FILE_UPLOAD_START\n");
+        finished.wait(); // and never reads the data
+    });
+    TempDir dir;
+    auto params = amp.Params(dir.File("fw.bin", 16u << 20));
+    params.StallTimeoutMs = 300;
+    const auto started = std::chrono::steady_clock::now();
+    const UploadRun run = Upload(params);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_EQ(run.result, TUploadResult::SendFailed);
+    ASSERT_EQ(run.lines.size(), 8u);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(run.lines[6], match,
+        std::regex("Sending failed after ([0-9]+) of 16777216 bytes: "
+                   "the amplifier took no data for 0\\.3 s\\.")))
+        << run.lines[6];
+    EXPECT_LT(std::stoull(match[1]), 16u << 20);
+}
+
+TEST(Upload, SlowReadingAmplifierStillGetsEveryByte)
+{
+    SimulatedAmp amp([](ampsim::Amplifier& a) { a.ReadBytesPerSecond = 1 << 20; });
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+    // Kept small: the simulator's shrunken receive window leaves the kernel sending in probes.
+    const std::string file = dir.File("fw.bin", 256u << 10);
+    auto params = amp.Params(file);
+    params.StallTimeoutMs = 2000;
+    params.ReplyTimeoutMs = 5000;
+    const UploadRun run = Upload(params);
+    EXPECT_EQ(run.result, TUploadResult::Done);
+    EXPECT_TRUE(Contains(run.lines, "Disconnected from " + amp.Endpoint() + "."));
+    const auto uploads = amp.sim->Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].Received, 256u << 10);
+    EXPECT_EQ(uploads[0].Checksum, ChecksumOf(file));
+}
