@@ -4,6 +4,7 @@
 #include "ipsettings/CommandTest.h"
 #include "ui_Fipsettings.h"
 
+#include <QApplication>
 #include <QStyle>
 
 #include <algorithm>
@@ -72,6 +73,16 @@ void TFormIpSettings::FormCreate(const std::string& localDnsDomain)
 // The close box and Esc end in reject() as well, so every way out gives one of the two results.
 void TFormIpSettings::accept() { done(ModalOk); }
 void TFormIpSettings::reject() { done(ModalCancel); }
+
+// The program's windows are made without parents, so the window that opens the dialog (the
+// active one) is its owner to centre on.
+void TFormIpSettings::showEvent(QShowEvent* event)
+{
+    const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : QApplication::activeWindow();
+    if (owner != nullptr && owner != this)
+        move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    QDialog::showEvent(event);
+}
 
 void TFormIpSettings::CheckBoxDhcpClick()
 {

@@ -46,6 +46,9 @@ public:
     void accept() override;
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private slots:
     void CheckBoxDhcpClick();
     void Button1Click();

@@ -245,6 +245,22 @@ TEST_F(FtovrinSettingsTest, DoubtfulAddressesWarnByFieldAndGoBackToTheDialogWith
     EXPECT_EQ(script.Unexpected, 0);
 }
 
+TEST_F(FtovrinSettingsTest, WithoutADiscoveryChannelTheUserIsToldThatNothingWasSent)
+{
+    Window().SuppressActivation();
+    Reply("0A1B2C 0 198.18.1.1 255.255.0.0 0.0.0.0 Stage");
+    DialogScript script(*FormIpSettings);
+    script.Then(Enter("198.18.1.60", "255.255.0.0", "0.0.0.0"));
+    UserDialogs::SetNextAnswer(QMessageBox::Yes);
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    Window().MenuItemIpSettingsClick();
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[1].kind, "error");
+    EXPECT_TRUE(asked[1].text.contains("not sent")) << asked[1].text.toStdString();
+    EXPECT_TRUE(Status().isEmpty()) << "nothing to watch";
+}
+
 TEST_F(FtovrinSettingsTest, AppliedAddressReachesTheAmplifierWhichRebootsAndReappearsAndTheChangeIsConfirmed)
 {
     REQUIRE_PRIVATE_NETWORK();

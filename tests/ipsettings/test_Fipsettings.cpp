@@ -142,6 +142,25 @@ TEST_F(FipsettingsTest, OkAndEnterGiveOneCancelEscAndTheCloseBoxGiveTwo)
     EXPECT_EQ(run([&] { dialog.close(); }), 2);
 }
 
+TEST_F(FipsettingsTest, WindowIsAFixedDialogCentredOnTheWindowThatOpensIt)
+{
+    QWidget owner;
+    owner.setGeometry(500, 300, 390, 225);
+    ShowActive(owner);
+    TFormIpSettings dialog(nullptr, "");
+    EXPECT_EQ(dialog.windowTitle(), "Amplifier IP Settings");
+    EXPECT_EQ(dialog.minimumSize(), QSize(235, 363));
+    EXPECT_EQ(dialog.maximumSize(), QSize(235, 363));
+    EXPECT_FALSE(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_FALSE(dialog.windowIcon().isNull());
+    EXPECT_TRUE(dialog.EditMac->isReadOnly());
+    EXPECT_TRUE(dialog.EditName->isReadOnly());
+    dialog.show();
+    const QPoint offset = dialog.frameGeometry().center() - owner.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y();
+    dialog.reject();
+}
+
 TEST_F(FipsettingsTest, AddressTextsAreFreeAndKeptBetweenShowings)
 {
     TFormIpSettings dialog(nullptr, "");
