@@ -127,6 +127,16 @@ cmd_clean() {
     done
 }
 
+# Networks are made and removed one at a time: parallel test runs share /run/netns, and the first
+# `ip netns add` on a machine sets that folder up.
+lock() {
+    exec 9>"/run/lock/tovrin-testnet.lock" 2>/dev/null || exec 9>"/tmp/tovrin-testnet.lock"
+    flock 9 2>/dev/null || true
+}
+
+case "${1:-}" in
+    up|down|clean) [ "$(id -u)" -eq 0 ] && lock ;;
+esac
 case "${1:-}" in
     up) shift; cmd_up "$@" ;;
     exec) shift; cmd_exec "$@" ;;

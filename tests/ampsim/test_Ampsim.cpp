@@ -388,7 +388,7 @@ TEST_F(Discovery, UnicastRepliesSilentAndCrLfAmplifiers)
 TEST_F(Discovery, SettingsDatagramReachesOnlyItsAmplifierWhichRebootsAndAnswersAnew)
 {
     Options options;
-    options.RebootMs = 700;
+    options.RebootMs = 1500;
     Start(options, [](std::vector<Amplifier>& amps) { amps[2].LeaseIP = TestNetwork::AmpAddress(1); });
     auto target = simulator->Amp(1);
     const std::string fixed = target.Mac + " 5 0 198.18.7.7 255.255.255.0 198.18.0.254";
