@@ -83,6 +83,8 @@ void TFormTovrin::BuildPopupMenu()
     MenuItemIpSettings = AddMenuItem("MenuItemIpSettings", tr("IP-&Settings..."), QKeySequence(),
                                      &TFormTovrin::MenuItemIpSettingsClick);
     PopupMenu1->setDefaultAction(MenuItemIpSettings);
+    MenuItemUpload = AddMenuItem("MenuItemUpload", tr("Upload File..."), QKeySequence(),
+                                 &TFormTovrin::MenuItemUploadClick);
     MenuItemCopyIP = AddMenuItem("MenuItemCopyIP", tr("Copy IP-Address"), QKeySequence(Qt::CTRL | Qt::Key_I),
                                  &TFormTovrin::MenuItemCopyIPClick);
 }

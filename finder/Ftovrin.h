@@ -37,6 +37,7 @@ public:
     QTimer* TimerHello;
     QMenu* PopupMenu1;
     QAction* MenuItemIpSettings;
+    QAction* MenuItemUpload;
     QAction* MenuItemCopyIP;
     QIcon ImageList1;
     // One line under the list for notices that must not stop the window (settings changes).
@@ -55,6 +56,7 @@ public:
     bool GetSelected(TTovrinData& record) const;
     void MenuItemCopyIPClick();
     void MenuItemIpSettingsClick();
+    void MenuItemUploadClick();
     void ListView1DblClick();
     // How long a sent settings change is watched for before the user is told it did not show.
     uint32_t SettingsWatchLimitMs = TSettingsWatch::DefaultLimitMs;

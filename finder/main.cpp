@@ -3,6 +3,7 @@
 #include "gui/GlobalForm.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
+#include "upload/Fupload.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -19,6 +20,7 @@ int main(int argc, char* argv[])
             // closing it ends the loop. They are destroyed in reverse order when the loop is over.
             GlobalForm<TFormTovrin> formTovrin(FormTovrin);
             GlobalForm<TFormIpSettings> formIpSettings(FormIpSettings);
+            GlobalForm<TFormUpload> formUpload(FormUpload);
             GlobalForm<TFormSelIpAddr> formSelIpAddr(FormSelIpAddr);
             FormTovrin->show();
             QApplication::exec();

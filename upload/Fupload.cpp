@@ -1,0 +1,169 @@
+#include "upload/Fupload.h"
+
+#include "gui/UserDialogs.h"
+#include "ui_Fupload.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <thread>
+
+TFormUpload* FormUpload = nullptr;
+
+namespace {
+
+// Replies are 8-bit text from the amplifier, paths are the local file names (UTF-8 here): show
+// UTF-8 where it is valid and the bytes one by one otherwise.
+QString DecodeLogText(const std::string& text)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    if (!utf8.hasError())
+        return decoded;
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+TFormUpload::TFormUpload(QWidget* parent)
+    : QDialog(parent,
+        Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
+            | Qt::WindowContextHelpButtonHint | Qt::WindowCloseButtonHint)
+    , ui(std::make_unique<Ui::FormUpload>())
+{
+    ui->setupUi(this);
+    EditIP = ui->EditIP;
+    EditFilename = ui->EditFilename;
+    EditTargetname = ui->EditTargetname;
+    ButtonSelectFilename = ui->ButtonSelectFilename;
+    Button1 = ui->Button1;
+    MemoLog = ui->MemoLog;
+    ProgressBarUpload = ui->ProgressBarUpload;
+
+    // The log's face is rarely installed here; fall back to another fixed-pitch one.
+    QFont logFont = MemoLog->font();
+    logFont.setFamilies({ "Lucida Console", "DejaVu Sans Mono", "Liberation Mono" });
+    logFont.setStyleHint(QFont::TypeWriter);
+    MemoLog->setFont(logFont);
+    ProgressBarUpload->setFormat({});
+
+    designedSize = size();
+    anchors = {
+        { EditIP, EditIP->geometry(), true, false, false },
+        { EditFilename, EditFilename->geometry(), true, false, false },
+        { EditTargetname, EditTargetname->geometry(), true, false, false },
+        { ButtonSelectFilename, ButtonSelectFilename->geometry(), false, false, true },
+        { ProgressBarUpload, ProgressBarUpload->geometry(), true, false, false },
+        { MemoLog, MemoLog->geometry(), true, true, false },
+    };
+
+    connect(ButtonSelectFilename, &QPushButton::clicked, this, &TFormUpload::ButtonSelectFilenameClick);
+    connect(Button1, &QPushButton::clicked, this, &TFormUpload::Button1Click);
+}
+
+TFormUpload::~TFormUpload() = default;
+
+void TFormUpload::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    const int dx = width() - designedSize.width();
+    const int dy = height() - designedSize.height();
+    for (const Anchored& anchor : anchors) {
+        QRect placed = anchor.designed;
+        if (anchor.stretchRight)
+            placed.setWidth(std::max(0, placed.width() + dx));
+        if (anchor.stretchBottom)
+            placed.setHeight(std::max(0, placed.height() + dy));
+        if (anchor.moveRight)
+            placed.moveLeft(placed.left() + dx);
+        anchor.widget->setGeometry(placed);
+    }
+}
+
+void TFormUpload::reject()
+{
+    if (uploading)
+        return;
+    QDialog::reject();
+}
+
+void TFormUpload::AddLogLine(const std::string& text)
+{
+    MemoLog->appendPlainText(DecodeLogText(text));
+    MemoLog->verticalScrollBar()->setValue(MemoLog->verticalScrollBar()->maximum());
+    MemoLog->repaint();
+}
+
+void TFormUpload::ButtonSelectFilenameClick()
+{
+    const QString chosen = UserDialogs::OpenFileName(
+        this, tr("Open"), QFileInfo(EditFilename->text()).path(), "All Files (*)");
+    if (!chosen.isEmpty())
+        EditFilename->setText(chosen);
+}
+
+void TFormUpload::PostProgress(uint64_t sent, uint64_t total)
+{
+    progressSent.store(sent);
+    progressTotal.store(total);
+    // One update on its way is enough: it shows the latest values when it runs.
+    if (!progressPosted.exchange(true))
+        QMetaObject::invokeMethod(
+            this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+}
+
+void TFormUpload::ShowProgress()
+{
+    progressPosted.store(false);
+    const uint64_t sent = progressSent.load();
+    const uint64_t total = progressTotal.load();
+    ProgressBarUpload->setValue(total == 0 ? ProgressBarUpload->maximum()
+                                           : static_cast<int>(sent * ProgressBarUpload->maximum() / total));
+    ProgressBarUpload->setFormat(QStringLiteral("%1 of %2 bytes").arg(sent).arg(total));
+}
+
+void TFormUpload::Button1Click()
+{
+    if (uploading)
+        return;
+    uploading = true;
+    Button1->setEnabled(false);
+    ButtonSelectFilename->setEnabled(false);
+    ProgressBarUpload->setValue(0);
+    ProgressBarUpload->setFormat({});
+
+    TUploadParams params = ConnectionSettings;
+    params.Address = EditIP->text().toLocal8Bit().toStdString();
+    params.SourcePath = QFile::encodeName(EditFilename->text()).toStdString();
+
+    // The exchange blocks in connects, waits and sends; on its own thread the window keeps painting
+    // and discovery goes on while this handler waits in a local loop.
+    QEventLoop waiting;
+    std::thread exchange([this, params, &waiting] {
+        UploadFile(
+            params,
+            [this](const std::string& line) {
+                QMetaObject::invokeMethod(
+                    this, [this, line] { AddLogLine(line); }, Qt::QueuedConnection);
+            },
+            [this](uint64_t sent, uint64_t total) { PostProgress(sent, total); });
+        // Posted after every log line, so the loop ends once all of them are shown.
+        QMetaObject::invokeMethod(
+            &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
+    });
+    waiting.exec();
+    exchange.join();
+
+    uploading = false;
+    Button1->setEnabled(true);
+    ButtonSelectFilename->setEnabled(true);
+}

@@ -1,0 +1,77 @@
+#pragma once
+// The upload dialog: copies one local file to an amplifier under /tmp/ over its command
+// connection and logs every step.
+
+#include "upload/Upload.h"
+
+#include <QDialog>
+#include <QRect>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Ui {
+class FormUpload;
+}
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+class TFormUpload : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TFormUpload(QWidget* parent = nullptr);
+    ~TFormUpload() override;
+
+    QLineEdit* EditIP;
+    QLineEdit* EditFilename;
+    QLineEdit* EditTargetname;
+    QPushButton* ButtonSelectFilename;
+    QPushButton* Button1;
+    QPlainTextEdit* MemoLog;
+    QProgressBar* ProgressBarUpload;
+
+    // Port and time limits of the exchange; the address and source come from the edits. Tests
+    // point it at a simulator on another port and shorten the limits.
+    TUploadParams ConnectionSettings;
+
+    void AddLogLine(const std::string& text);
+    bool IsUploading() const { return uploading; }
+
+public slots:
+    void ButtonSelectFilenameClick();
+    void Button1Click();
+    // Ignored while an upload runs: its thread reports to this dialog until the connection closes.
+    void reject() override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Anchored {
+        QWidget* widget;
+        QRect designed;
+        bool stretchRight; // right edge follows the dialog's right edge
+        bool stretchBottom; // bottom edge follows the dialog's bottom edge
+        bool moveRight; // keeps its distance to the right edge, same width
+    };
+
+    void ShowProgress();
+    void PostProgress(uint64_t sent, uint64_t total);
+
+    std::unique_ptr<Ui::FormUpload> ui;
+    QSize designedSize;
+    std::vector<Anchored> anchors;
+    bool uploading = false;
+    // Written by the upload's thread, shown by the window thread: latest values and whether an
+    // update is already on its way.
+    std::atomic<uint64_t> progressSent { 0 };
+    std::atomic<uint64_t> progressTotal { 0 };
+    std::atomic<bool> progressPosted { false };
+};
+
+extern TFormUpload* FormUpload;
