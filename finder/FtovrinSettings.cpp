@@ -16,6 +16,13 @@ namespace {
 QString ToQt(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
 std::string FromQt(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
+// The line has room for two lines of text; the tool tip keeps the whole notice readable.
+void ShowNotice(QLabel* label, const std::string& text)
+{
+    label->setText(ToQt(text));
+    label->setToolTip(ToQt(text));
+}
+
 } // namespace
 
 void TFormTovrin::ListView1DblClick() { MenuItemIpSettingsClick(); }
@@ -57,9 +64,9 @@ void TFormTovrin::MenuItemIpSettingsClick()
     // What the amplifier reported last, as the list knows it now, tells a reboot from old replies.
     const int row = Amplifiers().Find(mac);
     const TTovrinData& before = row >= 0 ? Amplifiers().Row(row) : Selected;
-    LabelStatus->setText(ToQt(FSettingsWatch.Start(mac, dhcp, {ip, netmask, gateway},
-                                                   {before.IP, before.NetMask, before.Gateway}, FClock(),
-                                                   SettingsWatchLimitMs)));
+    ShowNotice(LabelStatus, FSettingsWatch.Start(mac, dhcp, {ip, netmask, gateway},
+                                                 {before.IP, before.NetMask, before.Gateway}, FClock(),
+                                                 SettingsWatchLimitMs));
 }
 
 // The datagram carries the texts unchecked and a typo leaves the amplifier unreachable, so
@@ -82,11 +89,11 @@ void TFormTovrin::WatchSettingsReply(const TTovrinData& record)
     if (!FSettingsWatch.Active())
         return;
     if (const auto notice = FSettingsWatch.Reply(record.MacKey, {record.IP, record.NetMask, record.Gateway}, FClock()))
-        LabelStatus->setText(ToQt(*notice));
+        ShowNotice(LabelStatus, *notice);
 }
 
 void TFormTovrin::WatchSettingsTick()
 {
     if (const auto notice = FSettingsWatch.Tick(FClock()))
-        LabelStatus->setText(ToQt(*notice));
+        ShowNotice(LabelStatus, *notice);
 }

@@ -13,7 +13,7 @@ std::string TSettingsWatch::Start(const std::string& macKey, bool useDhcp, const
     sentAt = now;
     lastReplyAt = now;
     limitMs = limit;
-    return "Settings sent to " + watchedMac + "; waiting for it to answer again...";
+    return "Settings sent to " + watchedMac + "; waiting for its answer after the reboot...";
 }
 
 bool TSettingsWatch::Confirms(const TAmplifierSettings& reported, uint32_t now) const
@@ -40,8 +40,8 @@ std::optional<std::string> TSettingsWatch::Reply(const std::string& macKey, cons
         return std::nullopt;
     active = false;
     if (dhcp)
-        return "The change took effect: " + watchedMac + " answers again with DHCP at " + Describe(reported) + ".";
-    return "The change took effect: " + watchedMac + " answers at " + Describe(reported) + ".";
+        return "Change took effect: " + watchedMac + " answers again, on DHCP at " + Describe(reported) + ".";
+    return "Change took effect: " + watchedMac + " answers as " + Describe(reported) + ".";
 }
 
 std::optional<std::string> TSettingsWatch::Tick(uint32_t now)
@@ -49,16 +49,13 @@ std::optional<std::string> TSettingsWatch::Tick(uint32_t now)
     if (!active || now - sentAt < limitMs)
         return std::nullopt;
     active = false;
-    const std::string within = std::to_string(limitMs / 1000) + " s";
-    const std::string what = dhcp ? "DHCP" : "the new settings";
+    const std::string notConfirmed = "Change not confirmed in " + std::to_string(limitMs / 1000) + " s: ";
     if (!repliedSinceSend)
-        return "No confirmation of " + what + " from " + watchedMac + " within " + within +
-               ": it has not answered since; before the change it reported " + Describe(lastReported) + ".";
-    return "No confirmation of " + what + " from " + watchedMac + " within " + within + ": it last reported " +
-           Describe(lastReported) + ".";
+        return notConfirmed + watchedMac + " has been silent since; before: " + Describe(lastReported) + ".";
+    return notConfirmed + watchedMac + " last reported " + Describe(lastReported) + ".";
 }
 
 std::string TSettingsWatch::Describe(const TAmplifierSettings& settings) const
 {
-    return settings.IP + " (netmask " + settings.NetMask + ", gateway " + settings.Gateway + ")";
+    return settings.IP + " / " + settings.NetMask + " / " + settings.Gateway;
 }

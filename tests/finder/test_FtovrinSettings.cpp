@@ -273,7 +273,8 @@ TEST_F(FtovrinSettingsTest, AppliedAddressReachesTheAmplifierWhichRebootsAndReap
     const std::string expected = Mac + " 5 0 198.18.1.50 255.255.0.0 198.18.0.1";
     ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
     EXPECT_EQ(Simulator->SettingsReceived(0), std::vector<std::string> {expected});
-    EXPECT_TRUE(Status().contains("waiting")) << Status().toStdString();
+    EXPECT_TRUE(Status().contains("waiting") && Status().contains(QString::fromStdString(Mac)))
+        << Status().toStdString();
 
     EXPECT_TRUE(WaitFor([] { return List().topLevelItemCount() == 0; }, 10000)) << "silent while rebooting";
     ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == 1; }, 10000)) << "back after the reboot";
@@ -334,7 +335,7 @@ TEST_F(FtovrinSettingsTest, SettingsTheAmplifierRefusesEndInTheTimeOutNoticeWith
 
     ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
     EXPECT_EQ(Simulator->SettingsReceived(0).front(), Mac + " 5 0 198.18.1.300 255.255.0.0 0.0.0.0");
-    ASSERT_TRUE(WaitFor([] { return Status().contains("No confirmation"); }, 10000)) << Status().toStdString();
+    ASSERT_TRUE(WaitFor([] { return Status().contains("not confirmed"); }, 10000)) << Status().toStdString();
     EXPECT_TRUE(Status().contains("3 s")) << Status().toStdString();
     EXPECT_TRUE(Status().contains("last reported " + QString::fromStdString(TestNetwork::AmpAddress(0))))
         << Status().toStdString();
