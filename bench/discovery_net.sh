@@ -6,7 +6,8 @@
 # For each N:
 #  1. the worker and the amplifier list, driven like the main window (bench/discovery_net.cpp):
 #     rows seen, flicker, replies per round, hello-to-row latency, CPU of that process;
-#  2. the real program `tovrin` on a virtual display (Xvfb): its CPU use over the same time.
+#  2. the real program `tovrin` on a virtual display (Xvfb): its CPU use over the same time, and
+#     whether its window changed once full (a change means a row vanished and came back).
 # Needs root (network namespaces) and a build with the benchmarks and the program.
 set -uo pipefail
 
@@ -58,19 +59,34 @@ measure_program() {
     local dialog
     dialog=$(DISPLAY=:$display timeout 20 xdotool search --sync --name '^Select Local Interface$' | head -1)
     [ -n "$dialog" ] && sleep 0.5 && DISPLAY=:$display xdotool windowfocus --sync "$dialog" key Return
-    sleep 3
-    local before after hz
+    sleep 5
+    # Once full, the window must not change: each new row is selected and scrolled to, so a row
+    # removed and added again (flicker) shows as a changed picture.
+    local window shots=$build/discovery_net_shots
+    window=$(DISPLAY=:$display xdotool search --name '^Select Amplifier$' | head -1)
+    mkdir -p "$shots"
+    DISPLAY=:$display import -window "$window" "$shots/reference.png" 2>/dev/null
+    local before after hz samples=0 changed=0 elapsed=0
     hz=$(getconf CLK_TCK)
     before=$(cpu_ticks "$program")
-    sleep "$seconds"
+    while [ "$elapsed" -lt "$seconds" ]; do
+        sleep 5
+        elapsed=$((elapsed + 5))
+        DISPLAY=:$display import -window "$window" "$shots/sample.png" 2>/dev/null
+        samples=$((samples + 1))
+        if [ "$(compare -metric AE "$shots/reference.png" "$shots/sample.png" null: 2>&1)" != 0 ]; then
+            changed=$((changed + 1))
+            cp "$shots/sample.png" "$shots/changed_${count}_$elapsed.png"
+        fi
+    done
     after=$(cpu_ticks "$program")
     if kill -0 "$program" 2>/dev/null; then
-        awk -v n="$count" -v d=$((after - before)) -v hz="$hz" -v s="$seconds" \
-            'BEGIN { printf "N=%-5d tovrin (real program, Xvfb): CPU %.1f%% of one core over %d s\n", n, 100 * d / hz / s, s }'
+        awk -v n="$count" -v d=$((after - before)) -v hz="$hz" -v s="$elapsed" -v c="$changed" -v m="$samples" \
+            'BEGIN { printf "N=%-5d tovrin (real program, Xvfb): CPU %.1f%% of one core over %d s | window changed in %d of %d samples\n", n, 100 * d / hz / s, s, c, m }'
     else
         echo "N=$count tovrin ended during the measurement"
     fi
-    DISPLAY=:$display import -window root "$build/discovery_net_$count.png" 2>/dev/null
+    cp "$shots/sample.png" "$build/discovery_net_$count.png" 2>/dev/null
     cleanup
 }
 
