@@ -2,18 +2,20 @@
 # Installs what is missing, builds the program and the amplifier simulator (build/), and starts
 # the demo: tovrin with a dozen simulated amplifiers in a private network (scripts/demo.sh).
 # Arguments are passed to scripts/demo.sh (see scripts/demo.sh --help); with --real the program
-# starts on this machine's own network instead, to find real amplifiers there.
+# starts on this machine's own network instead, to find real amplifiers there. TOVRIN_BUILD_DIR
+# picks another build tree than build/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
+build=${TOVRIN_BUILD_DIR:-$root/build}
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
-if [ ! -f build/CMakeCache.txt ]; then
-    cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build build --target tovrin ampsim -j"$(nproc)"
+cmake --build "$build" --target tovrin ampsim -j"$(nproc)"
 if [ "${1:-}" = --real ]; then
-    exec "$root/build/tovrin"
+    exec "$build/tovrin"
 fi
-exec bash scripts/demo.sh --build "$root/build" "$@"
+exec bash scripts/demo.sh --build "$build" "$@"
