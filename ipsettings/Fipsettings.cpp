@@ -65,7 +65,8 @@ TFormIpSettings::~TFormIpSettings() = default;
 
 void TFormIpSettings::FormCreate(const std::string& localDnsDomain)
 {
-    const bool inHouse = ToLower(localDnsDomain) == TOVRIN_INHOUSE_DOMAIN;
+    // Lower-cased on both sides: a domain configured with capitals must not silently never match.
+    const bool inHouse = ToLower(localDnsDomain) == ToLower(TOVRIN_INHOUSE_DOMAIN);
     ButtonHausnetz->setVisible(inHouse);
     ButtonTest->setVisible(inHouse);
 }
