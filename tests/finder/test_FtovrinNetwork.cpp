@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -166,6 +167,9 @@ TEST_F(FtovrinNetworkTest, WindowClosesCleanlyWhileRepliesArrive)
     QTRY_COMPARE_WITH_TIMEOUT(List().topLevelItemCount(), 400, 5000);
     const uint64_t replies = Simulator->RepliesSent();
     QTRY_VERIFY_WITH_TIMEOUT(Simulator->RepliesSent() > replies, 2000);
+    // Closing the main window ends the loop, as in the program.
+    QTimer::singleShot(600, FormTovrin, [] { FormTovrin->close(); });
+    EXPECT_EQ(QApplication::exec(), 0);
     SelIpAddr.reset();
     Tovrin.reset();
     EXPECT_EQ(FormTovrin, nullptr);
