@@ -13,8 +13,14 @@
 
 namespace {
 
-QString ToQt(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
-std::string FromQt(const QString& text) { return text.toLocal8Bit().toStdString(); }
+QString ToQt(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+std::string FromQt(const QString& text)
+{
+    return text.toLocal8Bit().toStdString();
+}
 
 // The line has room for two lines of text; the tool tip keeps the whole notice readable.
 void ShowNotice(QLabel* label, const std::string& text)
@@ -25,7 +31,10 @@ void ShowNotice(QLabel* label, const std::string& text)
 
 } // namespace
 
-void TFormTovrin::ListView1DblClick() { MenuItemIpSettingsClick(); }
+void TFormTovrin::ListView1DblClick()
+{
+    MenuItemIpSettingsClick();
+}
 
 void TFormTovrin::MenuItemIpSettingsClick()
 {
@@ -52,11 +61,12 @@ void TFormTovrin::MenuItemIpSettingsClick()
 
     const std::string mac = FromQt(dialog.EditMac->text());
     const std::string datagram = BuildSettingsDatagram(mac, dhcp, ip, netmask, gateway);
-    if (UserDialogs::Question(this, tr("Confirm"), "Apply settings? (Target will reboot, stand by)") !=
-        QMessageBox::Yes)
+    if (UserDialogs::Question(this, tr("Confirm"), "Apply settings? (Target will reboot, stand by)")
+        != QMessageBox::Yes)
         return;
     if (!Worker) {
-        UserDialogs::Error(this, tr("Error"), tr("The settings were not sent: the discovery channel is not open."));
+        UserDialogs::Error(
+            this, tr("Error"), tr("The settings were not sent: the discovery channel is not open."));
         return;
     }
     Worker->SendString(nullptr, datagram);
@@ -64,15 +74,15 @@ void TFormTovrin::MenuItemIpSettingsClick()
     // What the amplifier reported last, as the list knows it now, tells a reboot from old replies.
     const int row = Amplifiers().Find(mac);
     const TTovrinData& before = row >= 0 ? Amplifiers().Row(row) : Selected;
-    ShowNotice(LabelStatus, FSettingsWatch.Start(mac, dhcp, {ip, netmask, gateway},
-                                                 {before.IP, before.NetMask, before.Gateway}, FClock(),
-                                                 SettingsWatchLimitMs));
+    ShowNotice(LabelStatus,
+        FSettingsWatch.Start(mac, dhcp, { ip, netmask, gateway },
+            { before.IP, before.NetMask, before.Gateway }, FClock(), SettingsWatchLimitMs));
 }
 
 // The datagram carries the texts unchecked and a typo leaves the amplifier unreachable, so
 // settings that do not look like usable addresses are sent only when the user insists.
-bool TFormTovrin::ConfirmDoubtfulSettings(const std::string& ip, const std::string& netmask,
-                                          const std::string& gateway)
+bool TFormTovrin::ConfirmDoubtfulSettings(
+    const std::string& ip, const std::string& netmask, const std::string& gateway)
 {
     const std::string problems = FindSettingsProblems(ip, netmask, gateway);
     if (problems.empty())
@@ -80,15 +90,17 @@ bool TFormTovrin::ConfirmDoubtfulSettings(const std::string& ip, const std::stri
     const QString text = tr("The amplifier may become unreachable with these settings:\n\n%1\n"
                             "Send them anyway? Choose No to correct them.")
                              .arg(ToQt(problems));
-    return UserDialogs::Warning(this, tr("Warning"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-           QMessageBox::Yes;
+    return UserDialogs::Warning(
+               this, tr("Warning"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
 }
 
 void TFormTovrin::WatchSettingsReply(const TTovrinData& record)
 {
     if (!FSettingsWatch.Active())
         return;
-    if (const auto notice = FSettingsWatch.Reply(record.MacKey, {record.IP, record.NetMask, record.Gateway}, FClock()))
+    if (const auto notice
+        = FSettingsWatch.Reply(record.MacKey, { record.IP, record.NetMask, record.Gateway }, FClock()))
         ShowNotice(LabelStatus, *notice);
 }
 

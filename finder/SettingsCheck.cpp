@@ -41,7 +41,8 @@ bool IsValidNetmask(const std::string& text)
     return (hostBits & (hostBits + 1)) == 0;
 }
 
-std::string FindSettingsProblems(const std::string& ip, const std::string& netmask, const std::string& gateway)
+std::string FindSettingsProblems(
+    const std::string& ip, const std::string& netmask, const std::string& gateway)
 {
     std::string problems;
     if (!IsDottedIPv4(ip))

@@ -14,4 +14,5 @@ bool IsDottedIPv4(const std::string& text);
 bool IsValidNetmask(const std::string& text);
 // One line per field that looks wrong, naming the field; empty when the fixed-address settings
 // look usable. An empty gateway is allowed (it is optional).
-std::string FindSettingsProblems(const std::string& ip, const std::string& netmask, const std::string& gateway);
+std::string FindSettingsProblems(
+    const std::string& ip, const std::string& netmask, const std::string& gateway);

@@ -1,7 +1,7 @@
 #include "finder/SettingsWatch.h"
 
 std::string TSettingsWatch::Start(const std::string& macKey, bool useDhcp, const TAmplifierSettings& wanted,
-                                  const TAmplifierSettings& previous, uint32_t now, uint32_t limit)
+    const TAmplifierSettings& previous, uint32_t now, uint32_t limit)
 {
     active = true;
     dhcp = useDhcp;
@@ -27,8 +27,8 @@ bool TSettingsWatch::Confirms(const TAmplifierSettings& reported, uint32_t now) 
     return reported == requested && (rebooted || changed);
 }
 
-std::optional<std::string> TSettingsWatch::Reply(const std::string& macKey, const TAmplifierSettings& reported,
-                                                 uint32_t now)
+std::optional<std::string> TSettingsWatch::Reply(
+    const std::string& macKey, const TAmplifierSettings& reported, uint32_t now)
 {
     if (!active || macKey != watchedMac)
         return std::nullopt;

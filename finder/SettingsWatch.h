@@ -23,9 +23,10 @@ public:
     // Starts watching macKey (replacing any earlier watch). before: what it reported before the
     // send. For DHCP, requested is ignored. Returns the waiting notice.
     std::string Start(const std::string& macKey, bool dhcp, const TAmplifierSettings& requested,
-                      const TAmplifierSettings& before, uint32_t now, uint32_t limitMs = DefaultLimitMs);
+        const TAmplifierSettings& before, uint32_t now, uint32_t limitMs = DefaultLimitMs);
     // A discovery reply. Returns the final notice when it shows that the change took effect.
-    std::optional<std::string> Reply(const std::string& macKey, const TAmplifierSettings& reported, uint32_t now);
+    std::optional<std::string> Reply(
+        const std::string& macKey, const TAmplifierSettings& reported, uint32_t now);
     // A timer tick. Returns the final notice when the limit has passed without confirmation.
     std::optional<std::string> Tick(uint32_t now);
 

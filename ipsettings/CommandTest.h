@@ -11,5 +11,5 @@ struct TCommandTestResult {
 
 // Connects to host:port (a dotted address or a host name, as typed) within timeoutMs, sends the
 // command and a line feed, and waits up to timeoutMs for the reply line.
-TCommandTestResult RunCommandTest(const std::string& host, int port, const std::string& command,
-                                  int timeoutMs = 1000);
+TCommandTestResult RunCommandTest(
+    const std::string& host, int port, const std::string& command, int timeoutMs = 1000);

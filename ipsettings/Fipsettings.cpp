@@ -14,13 +14,19 @@ TFormIpSettings* FormIpSettings = nullptr;
 
 namespace {
 
-QString ToQt(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
-std::string FromQt(const QString& text) { return text.toLocal8Bit().toStdString(); }
+QString ToQt(const std::string& text)
+{
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+std::string FromQt(const QString& text)
+{
+    return text.toLocal8Bit().toStdString();
+}
 
 std::string ToLower(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -41,11 +47,11 @@ TFormIpSettings::TFormIpSettings(QWidget* parent, const std::string& localDnsDom
     Button1 = ui->Button1;
     ButtonHausnetz = ui->ButtonHausnetz;
 
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+        | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(235, 363);
     setWindowIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
-    for (QLineEdit* readOnly : {EditMac, EditName}) {
+    for (QLineEdit* readOnly : { EditMac, EditName }) {
         QPalette palette = readOnly->palette();
         palette.setColor(QPalette::Base, palette.color(QPalette::Midlight));
         readOnly->setPalette(palette);
@@ -72,14 +78,21 @@ void TFormIpSettings::FormCreate(const std::string& localDnsDomain)
 }
 
 // The close box and Esc end in reject() as well, so every way out gives one of the two results.
-void TFormIpSettings::accept() { done(ModalOk); }
-void TFormIpSettings::reject() { done(ModalCancel); }
+void TFormIpSettings::accept()
+{
+    done(ModalOk);
+}
+void TFormIpSettings::reject()
+{
+    done(ModalCancel);
+}
 
 // The program's windows are made without parents, so the window that opens the dialog (the
 // active one) is its owner to centre on.
 void TFormIpSettings::showEvent(QShowEvent* event)
 {
-    const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : QApplication::activeWindow();
+    const QWidget* owner
+        = parentWidget() != nullptr ? parentWidget()->window() : QApplication::activeWindow();
     if (owner != nullptr && owner != this)
         move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
     QDialog::showEvent(event);
@@ -90,8 +103,8 @@ void TFormIpSettings::CheckBoxDhcpClick()
     if (!CheckBoxDhcp->isChecked())
         return;
     UserDialogs::Warning(this, "Warning",
-                         "Please assert that a DHCP server is running in your LAN and you can retreive the IP "
-                         "address, that it will assign to the amplifier.");
+        "Please assert that a DHCP server is running in your LAN and you can retreive the IP "
+        "address, that it will assign to the amplifier.");
 }
 
 void TFormIpSettings::ApplyPreset(const char* ip, const char* netmask, const char* gateway)
@@ -102,7 +115,10 @@ void TFormIpSettings::ApplyPreset(const char* ip, const char* netmask, const cha
     EditGW->setText(gateway);
 }
 
-void TFormIpSettings::Button1Click() { ApplyPreset("192.168.1.253", "255.255.255.0", "0.0.0.0"); }
+void TFormIpSettings::Button1Click()
+{
+    ApplyPreset("192.168.1.253", "255.255.255.0", "0.0.0.0");
+}
 
 void TFormIpSettings::ButtonHausnetzClick()
 {

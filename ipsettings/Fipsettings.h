@@ -27,7 +27,8 @@ public:
     static constexpr int CommandPort = 2500;
 
     // localDnsDomain decides, once, whether the in-house preset and the test are offered.
-    explicit TFormIpSettings(QWidget* parent = nullptr, const std::string& localDnsDomain = GetLocalDnsDomain());
+    explicit TFormIpSettings(
+        QWidget* parent = nullptr, const std::string& localDnsDomain = GetLocalDnsDomain());
     ~TFormIpSettings() override;
 
     QLineEdit* EditMac;

@@ -35,8 +35,8 @@ namespace {
 std::unique_ptr<TestNetwork> Network;
 std::string NoNetworkReason;
 
-#define REQUIRE_PRIVATE_NETWORK()                                                                       \
-    if (!NoNetworkReason.empty())                                                                       \
+#define REQUIRE_PRIVATE_NETWORK()                                                                            \
+    if (!NoNetworkReason.empty())                                                                            \
     GTEST_SKIP() << NoNetworkReason
 
 using Step = std::function<void(TFormIpSettings&)>;
@@ -45,7 +45,11 @@ using Step = std::function<void(TFormIpSettings&)>;
 // step is cancelled and counted, so a wrong flow fails instead of hanging.
 class DialogScript : public QObject {
 public:
-    explicit DialogScript(TFormIpSettings& dialog) : dialog(dialog) { dialog.installEventFilter(this); }
+    explicit DialogScript(TFormIpSettings& dialog)
+        : dialog(dialog)
+    {
+        dialog.installEventFilter(this);
+    }
     ~DialogScript() override { dialog.removeEventFilter(this); }
     void Then(Step step) { steps.push_back(std::move(step)); }
     int Shown = 0;
@@ -103,7 +107,8 @@ protected:
     void SetUp() override
     {
         UserDialogs::TakeAsked();
-        FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> {TestNetwork::AppAddress()}; });
+        FormSelIpAddr->SetAddressSource(
+            [] { return std::vector<std::string> { TestNetwork::AppAddress() }; });
     }
     void TearDown() override
     {
@@ -127,7 +132,7 @@ protected:
         ampsim::Options options;
         options.Command = false;
         options.RebootMs = 3000; // longer than the list keeps a silent row
-        auto amps = ampsim::MakeAmplifiers(1, TestNetwork::AmpAddress(0), "255.255.0.0", {"Stage"});
+        auto amps = ampsim::MakeAmplifiers(1, TestNetwork::AmpAddress(0), "255.255.0.0", { "Stage" });
         if (change)
             change(amps[0]);
         Mac = amps[0].Mac;
@@ -141,15 +146,16 @@ protected:
         Window().FormActivate();
         ASSERT_TRUE(Window().Worker);
         Window().show();
-        ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == 1; }, 10000)) << "amplifier not discovered";
+        ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == 1; }, 10000))
+            << "amplifier not discovered";
         List().setCurrentItem(List().topLevelItem(0));
     }
 
     std::unique_ptr<ampsim::Simulator> Simulator;
     std::string Mac;
-    GlobalForm<TFormTovrin> FormTovrinHolder {FormTovrin};
-    GlobalForm<TFormIpSettings> FormIpSettingsHolder {FormIpSettings};
-    GlobalForm<TFormSelIpAddr> FormSelIpAddrHolder {FormSelIpAddr};
+    GlobalForm<TFormTovrin> FormTovrinHolder { FormTovrin };
+    GlobalForm<TFormIpSettings> FormIpSettingsHolder { FormIpSettings };
+    GlobalForm<TFormSelIpAddr> FormSelIpAddrHolder { FormSelIpAddr };
 };
 
 TEST_F(FtovrinSettingsTest, IpSettingsIsTheFirstAndDefaultMenuItem)
@@ -179,14 +185,14 @@ TEST_F(FtovrinSettingsTest, DialogIsFilledFromTheSelectedRowAndTheDhcpBoxIsLeftA
         dialog.reject();
     });
     Window().MenuItemIpSettings->trigger();
-    EXPECT_EQ(shown, QStringList({"0A1B2C", "Stage", "198.18.1.1", "255.255.0.0", "198.18.0.254"}));
+    EXPECT_EQ(shown, QStringList({ "0A1B2C", "Stage", "198.18.1.1", "255.255.0.0", "198.18.0.254" }));
     auto asked = UserDialogs::TakeAsked();
     ASSERT_EQ(asked.size(), 1) << "Cancel asks nothing more";
     EXPECT_EQ(asked[0].kind, "warning");
 
     // A double click on the other row opens its settings, the box still as it was left.
     script.Then([&](TFormIpSettings& dialog) {
-        shown = {dialog.EditMac->text(), dialog.EditIP->text()};
+        shown = { dialog.EditMac->text(), dialog.EditIP->text() };
         dhcpAtSecondOpening = dialog.CheckBoxDhcp->isChecked();
         dialog.reject();
     });
@@ -195,7 +201,7 @@ TEST_F(FtovrinSettingsTest, DialogIsFilledFromTheSelectedRowAndTheDhcpBoxIsLeftA
     const QRect row = List().visualItemRect(List().topLevelItem(1));
     QTest::mouseClick(List().viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(List().viewport(), Qt::LeftButton, {}, row.center());
-    EXPECT_EQ(shown, QStringList({"0A1B2D", "198.18.1.2"}));
+    EXPECT_EQ(shown, QStringList({ "0A1B2D", "198.18.1.2" }));
     EXPECT_TRUE(dhcpAtSecondOpening);
 
     // Without a selected row nothing opens.
@@ -272,7 +278,7 @@ TEST_F(FtovrinSettingsTest, AppliedAddressReachesTheAmplifierWhichRebootsAndReap
 
     const std::string expected = Mac + " 5 0 198.18.1.50 255.255.0.0 198.18.0.1";
     ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
-    EXPECT_EQ(Simulator->SettingsReceived(0), std::vector<std::string> {expected});
+    EXPECT_EQ(Simulator->SettingsReceived(0), std::vector<std::string> { expected });
     EXPECT_TRUE(Status().contains("waiting") && Status().contains(QString::fromStdString(Mac)))
         << Status().toStdString();
 
@@ -298,7 +304,7 @@ TEST_F(FtovrinSettingsTest, DhcpIsConfirmedWhenTheAmplifierAnswersAgainAfterItsR
     Window().MenuItemIpSettingsClick();
 
     ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
-    EXPECT_EQ(Simulator->SettingsReceived(0), std::vector<std::string> {Mac + " 5 1"});
+    EXPECT_EQ(Simulator->SettingsReceived(0), std::vector<std::string> { Mac + " 5 1" });
     ASSERT_TRUE(WaitFor([] { return Status().contains("took effect"); }, 15000)) << Status().toStdString();
     EXPECT_TRUE(Status().contains("DHCP at 198.18.1.77")) << Status().toStdString();
 }

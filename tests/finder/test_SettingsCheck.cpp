@@ -4,11 +4,11 @@
 
 TEST(SettingsCheck, DottedAddressesAreFourPlainDecimalNumbersUpTo255)
 {
-    for (const char* good : {"0.0.0.0", "255.255.255.255", "192.168.1.50", "10.255.252.180"})
+    for (const char* good : { "0.0.0.0", "255.255.255.255", "192.168.1.50", "10.255.252.180" })
         EXPECT_TRUE(IsDottedIPv4(good)) << good;
-    for (const char* bad : {"", "192.168.1", "192.168.1.256", "192.168.1.1.", ".1.1.1", "1..1.1", "1.1.1.1 ",
-                            " 1.1.1.1", "01.1.1.1", "1.1.1.00", "a.b.c.d", "1234.1.1.1", "-1.1.1.1", "+1.1.1.1",
-                            "1.1.1.1/24", "1.1.1.1.1", "192,168,1,1", "amp.example"})
+    for (const char* bad : { "", "192.168.1", "192.168.1.256", "192.168.1.1.", ".1.1.1", "1..1.1", "1.1.1.1 ",
+             " 1.1.1.1", "01.1.1.1", "1.1.1.00", "a.b.c.d", "1234.1.1.1", "-1.1.1.1", "+1.1.1.1",
+             "1.1.1.1/24", "1.1.1.1.1", "192,168,1,1", "amp.example" })
         EXPECT_FALSE(IsDottedIPv4(bad)) << '"' << bad << '"';
 
     uint32_t value = 0;
@@ -18,11 +18,11 @@ TEST(SettingsCheck, DottedAddressesAreFourPlainDecimalNumbersUpTo255)
 
 TEST(SettingsCheck, NetmasksNeedContiguousOnesFromTheTop)
 {
-    for (const char* good : {"255.255.255.0", "255.255.248.0", "255.0.0.0", "128.0.0.0", "255.255.255.252",
-                             "255.255.255.255"})
+    for (const char* good :
+        { "255.255.255.0", "255.255.248.0", "255.0.0.0", "128.0.0.0", "255.255.255.252", "255.255.255.255" })
         EXPECT_TRUE(IsValidNetmask(good)) << good;
-    for (const char* bad : {"0.0.0.0", "255.0.255.0", "255.255.255.1", "0.255.255.255", "255.255.253.0",
-                            "255.255.255", "24"})
+    for (const char* bad :
+        { "0.0.0.0", "255.0.255.0", "255.255.255.1", "0.255.255.255", "255.255.253.0", "255.255.255", "24" })
         EXPECT_FALSE(IsValidNetmask(bad)) << bad;
 }
 

@@ -4,14 +4,17 @@
 
 namespace {
 
-const TAmplifierSettings Old {"192.168.1.253", "255.255.255.0", "0.0.0.0"};
-const TAmplifierSettings New {"192.168.1.50", "255.255.255.0", "192.168.1.1"};
+const TAmplifierSettings Old { "192.168.1.253", "255.255.255.0", "0.0.0.0" };
+const TAmplifierSettings New { "192.168.1.50", "255.255.255.0", "192.168.1.1" };
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 // Replies every 500 ms from `from` to `to` (inclusive); true when any of them confirmed.
-bool ReplyEvery500(TSettingsWatch& watch, const std::string& mac, const TAmplifierSettings& s, uint32_t from,
-                   uint32_t to)
+bool ReplyEvery500(
+    TSettingsWatch& watch, const std::string& mac, const TAmplifierSettings& s, uint32_t from, uint32_t to)
 {
     bool confirmed = false;
     for (uint32_t t = from; t - from <= to - from; t += 500)
@@ -57,7 +60,7 @@ TEST(SettingsWatch, OtherSettingsAfterTheRebootKeepWaitingAndTheTimeOutTellsWhat
 {
     TSettingsWatch watch;
     watch.Start("0A1B2C", false, New, Old, 0, 60000);
-    const TAmplifierSettings other {"192.168.1.51", "255.255.255.0", "192.168.1.1"};
+    const TAmplifierSettings other { "192.168.1.51", "255.255.255.0", "192.168.1.1" };
     EXPECT_FALSE(ReplyEvery500(watch, "0A1B2C", other, 4000, 59500));
     EXPECT_FALSE(watch.Tick(59999));
     const auto notice = watch.Tick(60000);
@@ -85,7 +88,7 @@ TEST(SettingsWatch, DhcpIsConfirmedByTheFirstReplyAfterTheReboot)
     TSettingsWatch watch;
     watch.Start("0A1B2C", true, {}, Old, 0);
     EXPECT_FALSE(ReplyEvery500(watch, "0A1B2C", Old, 300, 1300));
-    const TAmplifierSettings leased {"192.168.1.77", "255.255.255.0", "192.168.1.1"};
+    const TAmplifierSettings leased { "192.168.1.77", "255.255.255.0", "192.168.1.1" };
     const auto notice = watch.Reply("0A1B2C", leased, 1300 + TSettingsWatch::RebootSilenceMs);
     ASSERT_TRUE(notice);
     EXPECT_TRUE(Contains(*notice, "took effect"));

@@ -18,7 +18,8 @@ using Clock = std::chrono::steady_clock;
 
 int ElapsedMs(Clock::time_point since)
 {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
 // One simulated amplifier serving only its command port on loopback, at a free port.
@@ -61,7 +62,8 @@ TEST_F(CommandTestOnSimulator, HostNamesAreConnectedToAsTyped)
     Start();
     const auto result = RunCommandTest("localhost", port, "$$$VER?");
     ASSERT_TRUE(result.Connected) << result.Text;
-    EXPECT_EQ(result.Text.rfind("Connected to localhost:" + std::to_string(port) + " ...\r\n", 0), 0u) << result.Text;
+    EXPECT_EQ(result.Text.rfind("Connected to localhost:" + std::to_string(port) + " ...\r\n", 0), 0u)
+        << result.Text;
 }
 
 TEST_F(CommandTestOnSimulator, CarriageReturnBeforeTheLineFeedStaysInTheReply)

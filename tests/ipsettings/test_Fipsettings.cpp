@@ -31,18 +31,25 @@ protected:
 };
 
 // On the box itself: a check box only takes clicks on its indicator and caption.
-void ClickBox(QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2)); }
+void ClickBox(QCheckBox* box)
+{
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+}
 
-QString Upper(const std::string& text) { return QString::fromStdString(text).toUpper(); }
+QString Upper(const std::string& text)
+{
+    return QString::fromStdString(text).toUpper();
+}
 
 TEST_F(FipsettingsTest, InHousePresetAndTestAreOfferedOnlyInTheInHouseDomainInAnyLetterCase)
 {
-    for (const std::string& domain : {InHouse, Upper(InHouse).toStdString()}) {
+    for (const std::string& domain : { InHouse, Upper(InHouse).toStdString() }) {
         TFormIpSettings dialog(nullptr, domain);
         EXPECT_FALSE(dialog.ButtonHausnetz->isHidden()) << domain;
         EXPECT_FALSE(dialog.ButtonTest->isHidden()) << domain;
     }
-    for (const std::string& domain : {std::string(), std::string("other.example"), "sub." + InHouse, InHouse + "."}) {
+    for (const std::string& domain :
+        { std::string(), std::string("other.example"), "sub." + InHouse, InHouse + "." }) {
         TFormIpSettings dialog(nullptr, domain);
         EXPECT_TRUE(dialog.ButtonHausnetz->isHidden()) << domain;
         EXPECT_TRUE(dialog.ButtonTest->isHidden()) << domain;
@@ -61,8 +68,9 @@ TEST_F(FipsettingsTest, DhcpWarningOnEveryTickingOnly)
     auto asked = UserDialogs::TakeAsked();
     ASSERT_EQ(asked.size(), 1);
     EXPECT_EQ(asked[0].kind, "warning");
-    EXPECT_EQ(asked[0].text, "Please assert that a DHCP server is running in your LAN and you can retreive the IP "
-                             "address, that it will assign to the amplifier.");
+    EXPECT_EQ(asked[0].text,
+        "Please assert that a DHCP server is running in your LAN and you can retreive the IP "
+        "address, that it will assign to the amplifier.");
     EXPECT_TRUE(dialog.EditIP->isEnabled()) << "ticking disables nothing";
     EXPECT_EQ(dialog.EditIP->text(), "10.1.2.3");
 
@@ -136,8 +144,9 @@ TEST_F(FipsettingsTest, OkAndEnterGiveOneCancelEscAndTheCloseBoxGiveTwo)
         dialog.EditIP->setFocus();
         QTest::keyClick(dialog.EditIP, Qt::Key_Return);
     }),
-              1);
-    EXPECT_EQ(run([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("ButtonCancel"), Qt::LeftButton); }), 2);
+        1);
+    EXPECT_EQ(
+        run([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("ButtonCancel"), Qt::LeftButton); }), 2);
     EXPECT_EQ(run([&] { QTest::keyClick(&dialog, Qt::Key_Escape); }), 2);
     EXPECT_EQ(run([&] { dialog.close(); }), 2);
 }
@@ -184,16 +193,17 @@ TEST_F(FipsettingsTest, TabOrderAndLabelAccelerators)
     TFormIpSettings dialog(nullptr, InHouse);
     ShowActive(dialog);
     dialog.CheckBoxDhcp->setFocus();
-    QStringList order {QApplication::focusWidget()->objectName()};
+    QStringList order { QApplication::focusWidget()->objectName() };
     for (int i = 0; i < 10; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order << QApplication::focusWidget()->objectName();
     }
-    EXPECT_EQ(order, QStringList({"CheckBoxDhcp", "EditIP", "ButtonTest", "EditNM", "EditGW", "EditMac", "EditName",
-                                  "Button1", "ButtonHausnetz", "ButtonOK", "ButtonCancel"}));
+    EXPECT_EQ(order,
+        QStringList({ "CheckBoxDhcp", "EditIP", "ButtonTest", "EditNM", "EditGW", "EditMac", "EditName",
+            "Button1", "ButtonHausnetz", "ButtonOK", "ButtonCancel" }));
 
-    const std::pair<Qt::Key, const char*> accelerators[] = {
-        {Qt::Key_M, "EditMac"}, {Qt::Key_N, "EditName"}, {Qt::Key_P, "EditIP"}, {Qt::Key_G, "EditGW"}};
+    const std::pair<Qt::Key, const char*> accelerators[] = { { Qt::Key_M, "EditMac" },
+        { Qt::Key_N, "EditName" }, { Qt::Key_P, "EditIP" }, { Qt::Key_G, "EditGW" } };
     for (const auto& [key, name] : accelerators) {
         QTest::keyClick(&dialog, key, Qt::AltModifier);
         EXPECT_EQ(QApplication::focusWidget()->objectName(), name);
@@ -252,8 +262,9 @@ TEST_F(FipsettingsTest, TestTalksToTheAddressInTheIpFieldAndReportsOrFails)
     auto asked = UserDialogs::TakeAsked();
     ASSERT_EQ(asked.size(), 2);
     EXPECT_EQ(asked[1].kind, "information");
-    EXPECT_EQ(asked[1].text, "Connected to " + where + " ...\r\n$$$VER?\r\nAMPSIM V1.0 " +
-                                 QString::fromStdString(amps[0].Mac) + "\r\n");
+    EXPECT_EQ(asked[1].text,
+        "Connected to " + where + " ...\r\n$$$VER?\r\nAMPSIM V1.0 " + QString::fromStdString(amps[0].Mac)
+            + "\r\n");
 
     sim.Stop();
     UserDialogs::SetNextInput("$$$VER?");
