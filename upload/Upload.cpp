@@ -171,9 +171,10 @@ TSendResult SendAllBytes(int socket, const void* data, size_t length, int stallM
     return TSendResult::Done;
 }
 
-TSendResult WaitUntilAcknowledged(int socket, int stallMs, int& error)
+TSendResult WaitUntilAcknowledged(int socket, int stallMs, int& error, uint64_t& unacknowledged)
 {
     error = 0;
+    unacknowledged = 0;
     int lastPending = -1;
     auto lastProgress = Clock::now();
     for (;;) {
@@ -186,10 +187,13 @@ TSendResult WaitUntilAcknowledged(int socket, int stallMs, int& error)
             error = pendingError;
             return IsPeerGone(error) ? TSendResult::Closed : TSendResult::Failed;
         }
-        if (pending == 0)
+        if (pending == 0) {
+            unacknowledged = 0;
             return TSendResult::Done;
+        }
         if (pending != lastPending) {
             lastPending = pending;
+            unacknowledged = static_cast<uint64_t>(pending);
             lastProgress = Clock::now();
         }
         const int left = MillisecondsLeft(lastProgress, stallMs);
@@ -291,8 +295,12 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
         if (progress && sent > 0)
             progress(sentTotal, size);
     }
-    if (sendResult == TSendResult::Done)
-        sendResult = WaitUntilAcknowledged(connection.get(), params.StallTimeoutMs, error);
+    if (sendResult == TSendResult::Done) {
+        uint64_t unacknowledged = 0;
+        sendResult = WaitUntilAcknowledged(connection.get(), params.StallTimeoutMs, error, unacknowledged);
+        // Count only the data known to have arrived (the queue may still hold command bytes too).
+        sentTotal -= std::min(sentTotal, unacknowledged);
+    }
     if (sendResult != TSendResult::Done) {
         log(DescribeSendFailure(sendResult, error, sentTotal, size, params.StallTimeoutMs));
         return finish(TUploadResult::SendFailed);

@@ -55,5 +55,5 @@ enum class TSendResult { Done, Stalled, Closed, Failed };
 // the errno of a failure. Never raises SIGPIPE.
 TSendResult SendAllBytes(int socket, const void* data, size_t length, int stallMs, size_t& sent, int& error);
 // Waits until the peer has acknowledged every byte written so far, so "sent" means arrived.
-// Gives up as SendAllBytes does.
-TSendResult WaitUntilAcknowledged(int socket, int stallMs, int& error);
+// Gives up as SendAllBytes does; unacknowledged then holds the bytes last seen still waiting.
+TSendResult WaitUntilAcknowledged(int socket, int stallMs, int& error, uint64_t& unacknowledged);

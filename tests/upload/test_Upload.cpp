@@ -487,3 +487,27 @@ TEST(Upload, SlowReadingAmplifierStillGetsEveryByte)
     EXPECT_EQ(uploads[0].Received, 256u << 10);
     EXPECT_EQ(uploads[0].Checksum, ChecksumOf(file));
 }
+
+TEST(Upload, DataLeftInTheConnectionIsNotReportedAsSent)
+{
+    // Small enough for the kernel to take it all at once; the amplifier never reads it.
+    ScriptedAmp amp([](int connection, std::shared_future<void> finished) {
+        ScriptedAmp::ReadLine(connection);
+        ScriptedAmp::Write(connection, "V2\n");
+        ScriptedAmp::ReadLine(connection);
+        ScriptedAmp::Write(connection, "FILE_UPLOAD_START\n");
+        finished.wait();
+    });
+    TempDir dir;
+    auto params = amp.Params(dir.File("fw.bin", 1u << 20));
+    params.StallTimeoutMs = 300;
+    const UploadRun run = Upload(params);
+    EXPECT_EQ(run.result, TUploadResult::SendFailed);
+    ASSERT_EQ(run.lines.size(), 8u);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(run.lines[6], match,
+        std::regex("Sending failed after ([0-9]+) of 1048576 bytes: "
+                   "the amplifier took no data for 0\\.3 s\\.")))
+        << run.lines[6];
+    EXPECT_LT(std::stoull(match[1]), 1u << 20);
+}
