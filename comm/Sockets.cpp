@@ -63,9 +63,9 @@ void EnlargeReceiveBuffer(int socket)
 }
 
 // Linux delivers no broadcast to a socket bound to a unicast address, so a socket meant for one
-// interface is bound to any address and tied to the interface instead. Without the privilege for
-// SO_BINDTODEVICE the worker filters received datagrams by their arrival interface (IP_PKTINFO) and
-// sends through that interface explicitly.
+// interface is bound to any address and tied to the interface instead. Where SO_BINDTODEVICE is
+// refused (before Linux 5.7 it needs CAP_NET_RAW) the worker filters received datagrams by their
+// arrival interface (IP_PKTINFO); it always sends through that interface explicitly.
 void RestrictToInterface(int socket, const LocalInterface& device)
 {
     setsockopt(socket, SOL_SOCKET, SO_BINDTODEVICE, device.name.c_str(),

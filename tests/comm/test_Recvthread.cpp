@@ -5,11 +5,17 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -619,6 +625,209 @@ TEST_F(TcpClientWorker, StopEndsAConnectedWorkerPromptly)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     char byte;
     EXPECT_EQ(recv(accepted, &byte, 1, 0), 0) << "the worker closed its connection";
+}
+
+// Runs body on a thread of its own inside a fresh network namespace that holds nothing but a
+// loopback interface, so broadcasts sent there reach no real interface. Returns why it could not.
+std::string RunInPrivateLoopbackNetwork(const std::function<void()>& body)
+{
+    std::string unavailable;
+    std::thread([&] {
+        if (unshare(CLONE_NEWNET) != 0) {
+            unavailable = std::string("no private network namespace: ") + std::strerror(errno);
+            return;
+        }
+        struct if_nameindex* names = ::if_nameindex();
+        const bool onlyLoopback = names != nullptr && names[0].if_name != nullptr
+            && std::strcmp(names[0].if_name, "lo") == 0 && names[1].if_name == nullptr;
+        if (names != nullptr)
+            if_freenameindex(names);
+        Fd control(::socket(AF_INET, SOCK_DGRAM, 0));
+        ifreq request {};
+        std::strcpy(request.ifr_name, "lo");
+        const bool up = ioctl(control, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags |= IFF_UP, true)
+            && ioctl(control, SIOCSIFFLAGS, &request) == 0;
+        if (!onlyLoopback || !up) {
+            unavailable = "the private namespace is not a lone loopback network";
+            return;
+        }
+        body();
+    }).join();
+    return unavailable;
+}
+
+int BroadcastReceiver(int port)
+{
+    const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int on = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in any {};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(static_cast<uint16_t>(port));
+    bind(socket, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+    timeval limit { 5, 0 };
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return socket;
+}
+
+std::string ReceiveFrom(int socket, std::string& from)
+{
+    char buffer[2048];
+    sockaddr_in sender {};
+    socklen_t size = sizeof sender;
+    const ssize_t got = recvfrom(socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
+    from = got < 0 ? "" : PeerText(sender);
+    return got < 0 ? "<nothing>" : std::string(buffer, static_cast<size_t>(got));
+}
+
+TEST(UdpWorkerBroadcast, WorkerOnALocalAddressReceivesBroadcastsAndBroadcastsWithoutAnAddress)
+{
+    const std::string unavailable = RunInPrivateLoopbackNetwork([] {
+        auto worker = TRecvThread::Create();
+        Recorder recorder;
+        recorder.Bind(*worker);
+        std::string error;
+        ASSERT_TRUE(worker->Open("udp:127.0.0.1:8001", error)) << error;
+        worker->Start();
+
+        // A broadcast reply reaches the worker although it was opened on a unicast address.
+        UdpPeer amplifier;
+        const int on = 1;
+        setsockopt(amplifier.socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        setsockopt(amplifier.socket, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
+        sockaddr_in everyone {};
+        everyone.sin_family = AF_INET;
+        everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        everyone.sin_port = htons(8001);
+        ASSERT_EQ(sendto(amplifier.socket, "reply", 5, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone), 5)
+            << std::strerror(errno);
+        ASSERT_TRUE(recorder.WaitFor(1, 'R'));
+        EXPECT_EQ(recorder.Events()[0].data, "reply");
+        EXPECT_EQ(recorder.Events()[0].peer, amplifier.PeerText());
+
+        // No address: to everyone at the channel's port; ":port": to everyone at that port.
+        Fd listener8001(BroadcastReceiver(8001));
+        Fd listener8002(BroadcastReceiver(8002));
+        std::string from;
+        EXPECT_EQ(worker->SendText(nullptr, "hello"), 1);
+        EXPECT_EQ(ReceiveFrom(listener8001, from), "hello");
+        EXPECT_EQ(from, "127.0.0.1:8001");
+        EXPECT_EQ(worker->SendText(":8002", "to 8002"), 1);
+        EXPECT_EQ(ReceiveFrom(listener8002, from), "to 8002");
+        EXPECT_EQ(from, "127.0.0.1:8001");
+
+        std::weak_ptr<TRecvThread> watch = worker;
+        worker->Stop();
+        worker.reset();
+        EXPECT_TRUE(WaitReleased(watch));
+    });
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+}
+
+// A point-to-point interface "tvforeign0" (10.9.9.1/24) in the calling thread's namespace, through
+// which the test injects datagrams that arrive from outside the loopback network.
+class ForeignInterface {
+public:
+    ForeignInterface()
+    {
+        tun.fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+        ifreq request {};
+        std::strcpy(request.ifr_name, "tvforeign0");
+        request.ifr_flags = IFF_TUN | IFF_NO_PI;
+        if (tun == -1 || ioctl(tun, TUNSETIFF, &request) != 0)
+            return;
+        Fd control(::socket(AF_INET, SOCK_DGRAM, 0));
+        auto* address = reinterpret_cast<sockaddr_in*>(&request.ifr_addr);
+        address->sin_family = AF_INET;
+        address->sin_addr.s_addr = inet_addr("10.9.9.1");
+        const bool addressed = ioctl(control, SIOCSIFADDR, &request) == 0;
+        address->sin_addr.s_addr = inet_addr("255.255.255.0");
+        const bool masked = ioctl(control, SIOCSIFNETMASK, &request) == 0;
+        const bool flagsRead = ioctl(control, SIOCGIFFLAGS, &request) == 0;
+        request.ifr_flags |= IFF_UP;
+        ready = addressed && masked && flagsRead && ioctl(control, SIOCSIFFLAGS, &request) == 0;
+    }
+    bool Ready() const { return ready; }
+    // A broadcast from 10.9.9.2:7000 to port, as if a host behind this interface had sent it.
+    bool InjectBroadcast(int port, const std::string& payload)
+    {
+        unsigned char packet[64] = {};
+        const size_t length = 28 + payload.size();
+        packet[0] = 0x45;
+        packet[2] = static_cast<unsigned char>(length >> 8);
+        packet[3] = static_cast<unsigned char>(length);
+        packet[8] = 64;
+        packet[9] = IPPROTO_UDP;
+        const unsigned char addresses[8] = { 10, 9, 9, 2, 255, 255, 255, 255 };
+        std::memcpy(packet + 12, addresses, sizeof addresses);
+        uint32_t sum = 0;
+        for (int i = 0; i < 20; i += 2)
+            sum += static_cast<uint32_t>(packet[i] << 8 | packet[i + 1]);
+        while (sum > 0xffff)
+            sum = (sum & 0xffff) + (sum >> 16);
+        packet[10] = static_cast<unsigned char>(~sum >> 8);
+        packet[11] = static_cast<unsigned char>(~sum);
+        packet[20] = 7000 >> 8;
+        packet[21] = 7000 & 0xff;
+        packet[22] = static_cast<unsigned char>(port >> 8);
+        packet[23] = static_cast<unsigned char>(port);
+        packet[24] = static_cast<unsigned char>((length - 20) >> 8);
+        packet[25] = static_cast<unsigned char>(length - 20);
+        std::memcpy(packet + 28, payload.data(), payload.size());
+        return write(tun, packet, length) == static_cast<ssize_t>(length);
+    }
+
+private:
+    Fd tun;
+    bool ready = false;
+};
+
+// A channel on 127.0.0.1 hears only its own network: a broadcast arriving on another interface is
+// dropped.
+void CheckForeignBroadcastIsIgnored()
+{
+    ForeignInterface foreign;
+    ASSERT_TRUE(foreign.Ready());
+    auto worker = TRecvThread::Create();
+    Recorder recorder;
+    recorder.Bind(*worker);
+    std::string error;
+    ASSERT_TRUE(worker->Open("udp:127.0.0.1:8001", error)) << error;
+    worker->Start();
+    Fd anyInterface(BroadcastReceiver(8001));
+
+    ASSERT_TRUE(foreign.InjectBroadcast(8001, "foreign"));
+    std::string from;
+    ASSERT_EQ(ReceiveFrom(anyInterface, from), "foreign") << "the injected datagram did arrive";
+    EXPECT_EQ(from, "10.9.9.2:7000");
+
+    // Broadcast too, so that it reaches every socket on the port, not just one of them.
+    UdpPeer local;
+    const int on = 1;
+    setsockopt(local.socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(local.socket, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
+    sockaddr_in everyone {};
+    everyone.sin_family = AF_INET;
+    everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    everyone.sin_port = htons(8001);
+    sendto(local.socket, "local", 5, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone);
+    ASSERT_TRUE(recorder.WaitFor(1, 'R'));
+    std::weak_ptr<TRecvThread> watch = worker;
+    worker->Stop();
+    worker.reset();
+    EXPECT_TRUE(WaitReleased(watch));
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].data, "local");
+    EXPECT_EQ(events[1].kind, 'D');
+}
+
+TEST(UdpWorkerBroadcast, BroadcastFromAnotherInterfaceIsIgnored)
+{
+    const std::string unavailable = RunInPrivateLoopbackNetwork([] { CheckForeignBroadcastIsIgnored(); });
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
 }
 
 } // namespace
