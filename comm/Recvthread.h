@@ -74,6 +74,11 @@ public:
     bool Open(const std::string& address);
     bool Open(const std::string& address, std::string& error);
     void Start();
+    // TcpClient: what send returned (-1 without a connection); the address is ignored.
+    // Udp: 1 when the whole datagram was taken, else 0. The address is "host:port", ":port" or
+    // "host" (the port defaults to UdpPort, an empty host means 255.255.255.255) or null for a
+    // broadcast to UdpPort; an address longer than 63 characters is refused rather than cut.
+    // After Stop nothing is sent.
     int Send(const char* address, const void* data, int length);
     int SendText(const char* address, const char* text);
     int SendString(const char* address, const std::string& text);
