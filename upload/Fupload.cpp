@@ -3,6 +3,7 @@
 #include "gui/UserDialogs.h"
 #include "ui_Fupload.h"
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -87,6 +88,17 @@ void TFormUpload::resizeEvent(QResizeEvent* event)
             placed.moveLeft(placed.left() + dx);
         anchor.widget->setGeometry(placed);
     }
+}
+
+// The program's windows are made without parents, so the window that opens the dialog (the
+// active one) is its owner to centre on.
+void TFormUpload::showEvent(QShowEvent* event)
+{
+    const QWidget* owner
+        = parentWidget() != nullptr ? parentWidget()->window() : QApplication::activeWindow();
+    if (owner != nullptr && owner != this)
+        move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    QDialog::showEvent(event);
 }
 
 void TFormUpload::reject()

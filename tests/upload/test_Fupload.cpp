@@ -243,10 +243,16 @@ TEST_F(FuploadTest, MainWindowItemAimsTheDialogAtTheSelectedAmplifier)
     EXPECT_EQ(item->text(), "Upload File...");
     EXPECT_TRUE(FormTovrin->PopupMenu1->actions().contains(item));
 
+    FormTovrin->show();
+    FormTovrin->move(20, 30); // away from the screen's centre, where a dialog without owner goes
+    ASSERT_TRUE(QTest::qWaitForWindowActive(FormTovrin));
+
     QString shownWith;
+    QPoint shownAt;
     const auto closeWhenShown = [&] {
         QTimer::singleShot(0, FormUpload, [&] {
             shownWith = FormUpload->EditIP->text();
+            shownAt = FormUpload->geometry().center();
             FormUpload->reject();
         });
     };
@@ -256,6 +262,8 @@ TEST_F(FuploadTest, MainWindowItemAimsTheDialogAtTheSelectedAmplifier)
     closeWhenShown();
     item->trigger();
     EXPECT_EQ(shownWith, "10.1.2.3");
+    // Centred on the main window that opened it.
+    EXPECT_LE((shownAt - FormTovrin->frameGeometry().center()).manhattanLength(), 4);
 
     const std::string reply = "0050C2A10001 0 192.168.1.20 255.255.255.0 0.0.0.0 Stage-Left";
     FormTovrin->DatagramReceived("192.168.1.20:8001", reply.c_str(), static_cast<int>(reply.size()));
