@@ -169,7 +169,8 @@ void TRecvThread::Impl::RunTcpClient(TRecvThread& owner)
 // A datagram longer than the chunk limit is cut to it.
 void TRecvThread::Impl::RunUdp(TRecvThread& owner)
 {
-    std::vector<ReceiveSlot> slots(DatagramsPerDelivery);
+    // Not zeroed: only the parts a receive has written are read.
+    const auto slots = std::make_unique_for_overwrite<ReceiveSlot[]>(DatagramsPerDelivery);
     std::vector<iovec> vectors(DatagramsPerDelivery);
     std::vector<mmsghdr> headers(DatagramsPerDelivery);
     std::vector<int> accepted;
