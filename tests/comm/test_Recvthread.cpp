@@ -372,18 +372,23 @@ TEST_F(UdpWorker, ZeroLengthDatagramIsIgnoredAndReceivingGoesOn)
     EXPECT_EQ(events[0].data, "after");
 }
 
-TEST_F(UdpWorker, LongDatagramIsCutTo1023BytesAndTheWorkerLivesOn)
+TEST_F(UdpWorker, LongDatagramsAreCutTo1023BytesAndTheWorkerLivesOn)
 {
     std::string big(1500, 'x');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>('a' + i % 26);
     sender.SendTo(port, big);
+    // Also one beyond the receive area, which a plain receive would report as an error.
+    const std::string huge(5000, 'h');
+    sender.SendTo(port, huge);
     sender.SendTo(port, "next");
-    ASSERT_TRUE(recorder.WaitFor(2, 'R'));
+    ASSERT_TRUE(recorder.WaitFor(3, 'R'));
     const auto events = recorder.Events();
     EXPECT_EQ(events[0].data, big.substr(0, 1023));
     EXPECT_TRUE(events[0].terminated);
-    EXPECT_EQ(events[1].data, "next");
+    EXPECT_EQ(events[1].data, huge.substr(0, 1023));
+    EXPECT_TRUE(events[1].terminated);
+    EXPECT_EQ(events[2].data, "next");
     EXPECT_EQ(recorder.CountOf('D'), 0u);
 }
 
