@@ -8,9 +8,9 @@
 struct TChannelAddress {
     bool knownKeyword = false;
     TRecvThread::TTransport transport = TRecvThread::SerialPort;
-    std::string first;  // host, local address or serial port name
+    std::string first; // host, local address or serial port name
     std::string second; // port text, or the serial settings (may itself hold ":")
-    int port = 0;       // the converted port of the network forms
+    int port = 0; // the converted port of the network forms
 };
 
 // Cuts address into its parts. False for an unknown keyword (knownKeyword stays false) and for a

@@ -22,8 +22,8 @@
 
 namespace {
 
-constexpr int MaxChunk = 1023;           // data bytes handed to OnReceive; a NUL follows them
-constexpr int ReceiveAreaSize = 1600;    // one datagram as read from the socket
+constexpr int MaxChunk = 1023; // data bytes handed to OnReceive; a NUL follows them
+constexpr int ReceiveAreaSize = 1600; // one datagram as read from the socket
 constexpr int DatagramsPerDelivery = 256;
 constexpr int ConnectTimeoutMs = 500;
 constexpr int TcpPollMs = 500;
@@ -72,7 +72,7 @@ struct TRecvThread::Impl {
     // Held while handlers run and while Stop decides; recursive so a handler may call Stop.
     std::recursive_mutex handlerMutex;
     bool disconnectNotified = false; // under handlerMutex
-    std::string lastPeer;            // sender of the last delivered datagram, under handlerMutex
+    std::string lastPeer; // sender of the last delivered datagram, under handlerMutex
 
     void Deliver(const std::function<void()>& call)
     {

@@ -68,8 +68,8 @@ void EnlargeReceiveBuffer(int socket)
 // arrival interface (IP_PKTINFO); it always sends through that interface explicitly.
 void RestrictToInterface(int socket, const LocalInterface& device)
 {
-    setsockopt(socket, SOL_SOCKET, SO_BINDTODEVICE, device.name.c_str(),
-               static_cast<socklen_t>(device.name.size()));
+    setsockopt(
+        socket, SOL_SOCKET, SO_BINDTODEVICE, device.name.c_str(), static_cast<socklen_t>(device.name.size()));
     SetOption(socket, IPPROTO_IP, IP_PKTINFO, 1);
 }
 
@@ -110,7 +110,8 @@ bool FindInterfaceOwning(in_addr_t address, LocalInterface& found)
         return false;
     bool owned = false;
     for (const ifaddrs* entry = list; entry != nullptr && !owned; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET || (entry->ifa_flags & IFF_UP) == 0)
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET
+            || (entry->ifa_flags & IFF_UP) == 0)
             continue;
         sockaddr_in inet {};
         std::memcpy(&inet, entry->ifa_addr, sizeof inet);

@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <condition_variable>
 #include <deque>
 #include <future>
 #include <mutex>
@@ -32,7 +32,10 @@ constexpr auto HangLimit = 10s;
 
 struct Fd {
     int fd = -1;
-    explicit Fd(int value = -1) : fd(value) { }
+    explicit Fd(int value = -1)
+        : fd(value)
+    {
+    }
     ~Fd() { CloseSocketIfOpen(fd); }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -78,7 +81,8 @@ struct UdpPeer {
         char buffer[2048];
         sockaddr_in sender {};
         socklen_t size = sizeof sender;
-        const ssize_t got = recvfrom(socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
+        const ssize_t got
+            = recvfrom(socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
         if (from != nullptr)
             *from = got < 0 ? "" : ::PeerText(sender);
         return got < 0 ? "<nothing>" : std::string(buffer, static_cast<size_t>(got));
@@ -143,7 +147,10 @@ private:
 // Stands in for the window thread: runs posted calls one after another on its own thread.
 class OwnerLoop {
 public:
-    OwnerLoop() : thread([this] { Run(); }) { }
+    OwnerLoop()
+        : thread([this] { Run(); })
+    {
+    }
     ~OwnerLoop()
     {
         {
@@ -294,12 +301,11 @@ TEST(ChannelAddress, UnknownAndNotYetBuiltTransportsOpenNothing)
         TRecvThread::TTransport transport;
     };
     for (const Case& c : { Case { "ftp:1.2.3.4:21", TRecvThread::SerialPort },
-                           Case { "UDP:127.0.0.1:0", TRecvThread::SerialPort },
-                           Case { "", TRecvThread::SerialPort },
-                           Case { "server:127.0.0.1:0", TRecvThread::TcpServer },
-                           Case { "tcpserver::0", TRecvThread::TcpServer },
-                           Case { "com:COM3:9600,n,8,1", TRecvThread::SerialPort },
-                           Case { "serial:ttyS0:baud=9600 parity=N data=8 stop=1", TRecvThread::SerialPort } }) {
+             Case { "UDP:127.0.0.1:0", TRecvThread::SerialPort }, Case { "", TRecvThread::SerialPort },
+             Case { "server:127.0.0.1:0", TRecvThread::TcpServer },
+             Case { "tcpserver::0", TRecvThread::TcpServer },
+             Case { "com:COM3:9600,n,8,1", TRecvThread::SerialPort },
+             Case { "serial:ttyS0:baud=9600 parity=N data=8 stop=1", TRecvThread::SerialPort } }) {
         auto worker = TRecvThread::Create();
         Recorder recorder;
         recorder.Bind(*worker);
@@ -680,7 +686,8 @@ std::string ReceiveFrom(int socket, std::string& from)
     char buffer[2048];
     sockaddr_in sender {};
     socklen_t size = sizeof sender;
-    const ssize_t got = recvfrom(socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
+    const ssize_t got
+        = recvfrom(socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
     from = got < 0 ? "" : PeerText(sender);
     return got < 0 ? "<nothing>" : std::string(buffer, static_cast<size_t>(got));
 }
@@ -704,7 +711,9 @@ TEST(UdpWorkerBroadcast, WorkerOnALocalAddressReceivesBroadcastsAndBroadcastsWit
         everyone.sin_family = AF_INET;
         everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
         everyone.sin_port = htons(8001);
-        ASSERT_EQ(sendto(amplifier.socket, "reply", 5, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone), 5)
+        ASSERT_EQ(
+            sendto(amplifier.socket, "reply", 5, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone),
+            5)
             << std::strerror(errno);
         ASSERT_TRUE(recorder.WaitFor(1, 'R'));
         EXPECT_EQ(recorder.Events()[0].data, "reply");

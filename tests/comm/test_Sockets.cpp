@@ -16,7 +16,10 @@ namespace {
 
 struct Fd {
     int fd = -1;
-    explicit Fd(int value = -1) : fd(value) { }
+    explicit Fd(int value = -1)
+        : fd(value)
+    {
+    }
     ~Fd() { CloseSocketIfOpen(fd); }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -31,7 +34,10 @@ sockaddr_in LocalAddressOf(int socket)
     return address;
 }
 
-int PortOf(int socket) { return ntohs(LocalAddressOf(socket).sin_port); }
+int PortOf(int socket)
+{
+    return ntohs(LocalAddressOf(socket).sin_port);
+}
 
 // A loopback listener, a client connected to it, and the accepted server side.
 struct LoopbackPair {
@@ -120,8 +126,9 @@ TEST(OpenSockets, UdpBindFailureCarriesTheSystemErrorText)
     // 203.0.113.7 (documentation range) belongs to no interface here; nothing is sent.
     std::string status;
     EXPECT_EQ(OpenUdpSocket(0, "203.0.113.7", status), -1);
-    EXPECT_EQ(status, "bind() failed: WSAError: " + std::string(std::strerror(EADDRNOTAVAIL)) + "\n ("
-                  + std::to_string(EADDRNOTAVAIL) + ")\n");
+    EXPECT_EQ(status,
+        "bind() failed: WSAError: " + std::string(std::strerror(EADDRNOTAVAIL)) + "\n ("
+            + std::to_string(EADDRNOTAVAIL) + ")\n");
 }
 
 TEST(OpenSockets, UdpSocketOnALocalAddressReceivesAndHasALargeReceiveBuffer)
@@ -215,7 +222,8 @@ TEST(WsaErrorText, NamesTheCodeAfterTheSystemMessage)
 {
     errno = ECONNREFUSED;
     EXPECT_EQ(WsaErrorText(),
-              "WSAError: " + std::string(std::strerror(ECONNREFUSED)) + "\n (" + std::to_string(ECONNREFUSED) + ")\n");
+        "WSAError: " + std::string(std::strerror(ECONNREFUSED)) + "\n (" + std::to_string(ECONNREFUSED)
+            + ")\n");
 }
 
 } // namespace
