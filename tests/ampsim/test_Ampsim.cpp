@@ -5,7 +5,9 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
@@ -104,6 +106,10 @@ protected:
         options.CommandAddress = "127.0.0.1";
         options.CommandPort = 0;
         options.UploadFolder = uploadFolder;
+        options.OnEvent = [this](const std::string& event) {
+            std::lock_guard lock(eventMutex);
+            events.push_back(event);
+        };
         auto amps = MakeAmplifiers(1);
         if (fault)
             fault(amps[0]);
@@ -113,6 +119,18 @@ protected:
         ASSERT_GT(simulator->CommandPort(), 0);
     }
 
+    // True once an event containing text was told.
+    bool Told(const std::string& text)
+    {
+        return Simulator::WaitUntil([&] {
+            std::lock_guard lock(eventMutex);
+            return std::any_of(events.begin(), events.end(), [&](const std::string& e) { return e.find(text) != std::string::npos; });
+        }, HangLimitMs);
+    }
+
+    // Declared first: the simulator tells events until it is destroyed.
+    std::mutex eventMutex;
+    std::vector<std::string> events;
     std::unique_ptr<Simulator> simulator;
 };
 
@@ -152,6 +170,7 @@ TEST_F(CommandPort, UploadKeepsSizeChecksumAndStoresOnlyUnderItsFolder)
     std::ifstream stored(uploads[0].StoredPath, std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(stored)), std::istreambuf_iterator<char>());
     EXPECT_TRUE(content == data);
+    EXPECT_TRUE(Told("upload /tmp/../../fw.bin complete: 200000 bytes"));
     std::filesystem::remove_all(folder);
 }
 
@@ -196,6 +215,7 @@ TEST_F(CommandPort, ClosesMidTransferAfterTheGivenBytes)
     EXPECT_EQ(upload.Received, 4096u);
     EXPECT_EQ(upload.Checksum, Fnv1a64(data.substr(0, 4096)));
     EXPECT_FALSE(upload.Complete);
+    EXPECT_TRUE(Told("upload /tmp/x broken off after 4096 of 100000 bytes"));
 }
 
 TEST_F(CommandPort, SilentAndLateAmplifiersHoldTheirReplies)

@@ -221,6 +221,7 @@ struct Simulator::Impl {
     std::map<int, Connection> Connections;
     uint64_t NextConnectionId = 0;
     std::unordered_set<in_addr_t> OwnAddresses;   // every address an amplifier ever had
+    std::vector<std::string> Events;              // told to Opts.OnEvent after each turn
     std::mt19937 Random;
 
     Impl(Simulator& owner, Options options, std::vector<Amplifier> amplifiers)
@@ -335,9 +336,24 @@ struct Simulator::Impl {
                     ServeConnection(fd, events[i].events);
             }
             RunDueTimers();
+            TellEvents();
         }
         Connections.clear();
         Timers.clear();
+    }
+
+    void Tell(std::string event)
+    {
+        if (Opts.OnEvent)
+            Events.push_back(std::move(event));
+    }
+
+    // Outside the lock, so that a listener may ask the simulator.
+    void TellEvents()
+    {
+        for (const auto& event : Events)
+            Opts.OnEvent(event);
+        Events.clear();
     }
 
     void RunDueTimers()
@@ -514,16 +530,24 @@ struct Simulator::Impl {
                 in_addr gateway {};
                 std::string gatewayText = parts.size() >= 6 ? parts[5] : "0.0.0.0";
                 // A real device refuses what it cannot use; so does this one (no reboot).
-                if (!ParseIPv4(parts[3], ip) || !ParseIPv4(parts[4], mask) || !ParseIPv4(gatewayText, gateway))
+                if (!ParseIPv4(parts[3], ip) || !ParseIPv4(parts[4], mask) || !ParseIPv4(gatewayText, gateway)) {
+                    Tell(amp.Mac + " refuses settings \"" + bytes + "\"");
                     continue;
+                }
                 amp.Dhcp = false;
                 amp.IP = parts[3];
                 amp.NetMask = parts[4];
                 amp.Gateway = gatewayText;
             } else {
+                Tell(amp.Mac + " ignores \"" + bytes + "\"");
                 continue;
             }
             state.SilentUntil = Clock::now() + std::chrono::milliseconds(Opts.RebootMs);
+            Tell(amp.Mac + " applies \"" + bytes + "\" and reboots for " + std::to_string(Opts.RebootMs) + " ms");
+            After(Opts.RebootMs, [this, i] {
+                std::lock_guard lock(Mutex);
+                Tell(Amps[i].Config.Mac + " is back: " + ReplyText(Amps[i].Config));
+            });
         }
         RememberAddresses();
     }
@@ -551,6 +575,7 @@ struct Simulator::Impl {
                 int small = 4096;
                 ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
             }
+            Tell(amp.Mac + " command connection from " + PeerOf(peer));
             int fd = socket.Get();
             connection.Socket = std::move(socket);
             connection.LastRefill = Clock::now();
@@ -580,6 +605,13 @@ struct Simulator::Impl {
 
     void Close(int fd)
     {
+        auto found = Connections.find(fd);
+        if (found != Connections.end() && found->second.Uploading) {
+            std::lock_guard lock(Mutex);
+            const auto& record = UploadLog[found->second.UploadIndex];
+            Tell(record.Mac + " upload " + record.TargetPath + " broken off after " + std::to_string(record.Received)
+                 + " of " + std::to_string(record.AnnouncedSize) + " bytes");
+        }
         ::epoll_ctl(Epoll.Get(), EPOLL_CTL_DEL, fd, nullptr);
         Connections.erase(fd);
     }
@@ -701,6 +733,7 @@ struct Simulator::Impl {
     void HandleCommand(int fd, Connection& c, const std::string& line, const Amplifier& amp)
     {
         static const std::string uploadPrefix = "$$$FILE_UPLOAD:";
+        Tell(amp.Mac + " < " + line);
         if (line == "$$$VER?") {
             Reply(fd, Opts.Version + " " + amp.Mac, amp);
         } else if (line.compare(0, uploadPrefix.size(), uploadPrefix) == 0) {
@@ -770,7 +803,12 @@ struct Simulator::Impl {
         c.Stored.Reset();
         {
             std::lock_guard lock(Mutex);
-            UploadLog[c.UploadIndex].Complete = true;
+            auto& record = UploadLog[c.UploadIndex];
+            record.Complete = true;
+            char checksum[17];
+            std::snprintf(checksum, sizeof checksum, "%016llx", static_cast<unsigned long long>(record.Checksum));
+            Tell(record.Mac + " upload " + record.TargetPath + " complete: " + std::to_string(record.Received)
+                 + " bytes, fnv1a64 " + checksum + (record.StoredPath.empty() ? "" : ", stored as " + record.StoredPath));
         }
         Rewatch(fd, EPOLLIN | EPOLLRDHUP);
         c.ReadPaused = false;

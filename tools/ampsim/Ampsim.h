@@ -53,6 +53,9 @@ struct Options {
     std::string UploadFolder;   // uploads are stored below it as <mac>/<file name>; empty: not stored
     std::string Version = "AMPSIM V1.0";
     unsigned Seed = 1;          // for the jitter
+    // Told of what the amplifiers do (settings applied, commands, uploads), one line each, on the
+    // service thread, until Stop (so whatever it uses must outlive the simulator or its Stop).
+    std::function<void(const std::string& event)> OnEvent;
 };
 
 struct Datagram {

@@ -52,6 +52,7 @@ Faults (for all amplifiers, or those of --fault-amps 1,3,... counted from 1):
   --read-rate BYTES       read upload data at BYTES per second
 Other:
   --seed N                random seed for the jitter
+  --quiet                 print nothing of what the amplifiers do (settings, commands, uploads)
   --help
 )";
 
@@ -86,6 +87,7 @@ struct Settings {
     std::string LeaseFirst;
     std::set<int> FaultAmps;
     ampsim::Amplifier Faults;
+    bool Quiet = false;
 };
 
 int Fail(const std::string& message)
@@ -167,6 +169,8 @@ int ParseArguments(int argc, char** argv, Settings& s)
             s.Faults.CloseAfterBytes = n;
         } else if (option == "--read-rate" && number(n)) {
             s.Faults.ReadBytesPerSecond = n;
+        } else if (option == "--quiet") {
+            s.Quiet = true;
         } else if (option == "--seed" && number(n)) {
             s.Options.Seed = static_cast<unsigned>(n);
         } else {
@@ -237,6 +241,11 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    if (!settings.Quiet)
+        settings.Options.OnEvent = [](const std::string& event) {
+            std::printf("ampsim: %s\n", event.c_str());
+            std::fflush(stdout);
+        };
     ampsim::Simulator simulator(settings.Options, BuildAmplifiers(settings));
     std::string error;
     if (!simulator.Start(error)) {
