@@ -82,10 +82,10 @@ private:
 
 struct RemovalCounter : AmplifierList::Observer {
     long removed = 0;
-    void RowAppended(int) override {}
-    void RowChanged(int) override {}
+    void RowAppended(int) override { }
+    void RowChanged(int) override { }
     void RowsRemoved(const std::vector<int>& rows) override { removed += static_cast<long>(rows.size()); }
-    void SelectionChanged(int) override {}
+    void SelectionChanged(int) override { }
 };
 
 double CpuSeconds()
@@ -127,10 +127,9 @@ int main(int argc, char** argv)
     }
     const std::string simulatorLog = std::string(TOVRIN_BINARY_DIR) + "/discovery_net_ampsim.log";
     auto simulator = net.Spawn(NetSide::Amp,
-                               {std::string(TOVRIN_BINARY_DIR) + "/ampsim", "--count", std::to_string(count),
-                                "--first-ip", TestNetwork::AmpAddress(0), "--jitter", std::to_string(jitter),
-                                "--no-command"},
-                               simulatorLog);
+        { std::string(TOVRIN_BINARY_DIR) + "/ampsim", "--count", std::to_string(count), "--first-ip",
+            TestNetwork::AmpAddress(0), "--jitter", std::to_string(jitter), "--no-command" },
+        simulatorLog);
 
     WindowThreadModel window;
     AmplifierList list;
@@ -200,8 +199,8 @@ int main(int argc, char** argv)
 
     std::printf("N=%-5d rows seen min %d max %d | flicker %ld removals | replies/round %.1f (%.1f%%) | "
                 "hello->row p50 %.2f ms p99 %.2f ms | CPU %.1f%% of one core (jitter %d ms, %d s)\n",
-                count, minRows, maxRows, removals.removed, rounds ? static_cast<double>(replies) / rounds : 0.0,
-                rounds ? 100.0 * static_cast<double>(replies) / rounds / count : 0.0, Percentile(latencies, 0.5),
-                Percentile(latencies, 0.99), 100.0 * cpu / seconds, jitter, seconds);
+        count, minRows, maxRows, removals.removed, rounds ? static_cast<double>(replies) / rounds : 0.0,
+        rounds ? 100.0 * static_cast<double>(replies) / rounds / count : 0.0, Percentile(latencies, 0.5),
+        Percentile(latencies, 0.99), 100.0 * cpu / seconds, jitter, seconds);
     return 0;
 }

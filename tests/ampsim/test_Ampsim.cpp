@@ -1,14 +1,14 @@
-#include "tools/ampsim/Ampsim.h"
 #include "support/TestNetwork.h"
+#include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <algorithm>
 #include <filesystem>
-#include <mutex>
 #include <fstream>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -23,10 +23,25 @@ constexpr int HangLimitMs = 5000;
 
 class Socket {
 public:
-    explicit Socket(int fd = -1) : FFd(fd) {}
-    ~Socket() { if (FFd >= 0) ::close(FFd); }
-    Socket(Socket&& o) noexcept : FFd(o.FFd) { o.FFd = -1; }
-    Socket& operator=(Socket&& o) noexcept { std::swap(FFd, o.FFd); return *this; }
+    explicit Socket(int fd = -1)
+        : FFd(fd)
+    {
+    }
+    ~Socket()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    Socket(Socket&& o) noexcept
+        : FFd(o.FFd)
+    {
+        o.FFd = -1;
+    }
+    Socket& operator=(Socket&& o) noexcept
+    {
+        std::swap(FFd, o.FFd);
+        return *this;
+    }
     int Fd() const { return FFd; }
 
 private:
@@ -58,7 +73,7 @@ std::string ReadLine(const Socket& s, int ms = HangLimitMs)
 {
     std::string line;
     while (line.empty() || line.back() != '\n') {
-        pollfd p {s.Fd(), POLLIN, 0};
+        pollfd p { s.Fd(), POLLIN, 0 };
         if (::poll(&p, 1, ms) != 1)
             break;
         char c;
@@ -122,10 +137,13 @@ protected:
     // True once an event containing text was told.
     bool Told(const std::string& text)
     {
-        return Simulator::WaitUntil([&] {
-            std::lock_guard lock(eventMutex);
-            return std::any_of(events.begin(), events.end(), [&](const std::string& e) { return e.find(text) != std::string::npos; });
-        }, HangLimitMs);
+        return Simulator::WaitUntil(
+            [&] {
+                std::lock_guard lock(eventMutex);
+                return std::any_of(events.begin(), events.end(),
+                    [&](const std::string& e) { return e.find(text) != std::string::npos; });
+            },
+            HangLimitMs);
     }
 
     // Declared first: the simulator tells events until it is destroyed.
@@ -178,7 +196,8 @@ TEST_F(CommandPort, DataSentRightBehindTheAnnouncementAndEmptyFilesCount)
 {
     Start();
     auto s = Connect(simulator->CommandPort());
-    ASSERT_TRUE(SendAll(s, Announcement(5, "/tmp/a.txt") + "hello" + Announcement(0, "/tmp/empty") + "$$$VER?\n"));
+    ASSERT_TRUE(
+        SendAll(s, Announcement(5, "/tmp/a.txt") + "hello" + Announcement(0, "/tmp/empty") + "$$$VER?\n"));
     EXPECT_EQ(ReadLine(s), "FILE_UPLOAD_START\n");
     EXPECT_EQ(ReadLine(s), "FILE_UPLOAD_DONE\n");
     EXPECT_EQ(ReadLine(s), "FILE_UPLOAD_START\n");
@@ -226,7 +245,10 @@ TEST_F(CommandPort, SilentAndLateAmplifiersHoldTheirReplies)
     EXPECT_EQ(ReadLine(late, 150), "");
     EXPECT_EQ(ReadLine(late).rfind("AMPSIM V1.0", 0), 0u);
 
-    simulator->Modify(0, [](Amplifier& a) { a.CommandDelayMs = 0; a.CommandSilent = true; });
+    simulator->Modify(0, [](Amplifier& a) {
+        a.CommandDelayMs = 0;
+        a.CommandSilent = true;
+    });
     auto silent = Connect(simulator->CommandPort());
     ASSERT_TRUE(SendAll(silent, "$$$VER?\n"));
     EXPECT_EQ(ReadLine(silent, 300), "");
@@ -263,7 +285,7 @@ TEST_F(CommandPort, StopEndsPromptlyWithClientsStillConnected)
 
 TEST(AmpsimText, RepliesCarryAllSixFieldsAndAddressesCountUp)
 {
-    auto amps = MakeAmplifiers(3, "198.18.1.253", "255.255.0.0", {"Stage-Left", "FOH"});
+    auto amps = MakeAmplifiers(3, "198.18.1.253", "255.255.0.0", { "Stage-Left", "FOH" });
     EXPECT_EQ(amps[0].Mac, "0050C2A10001");
     EXPECT_EQ(amps[2].Mac, "0050C2A10003");
     EXPECT_EQ(amps[1].IP, "198.18.1.254");
@@ -322,7 +344,7 @@ protected:
     {
         auto a = Address(to, 8001);
         ASSERT_EQ(::sendto(app.Fd(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
-                  static_cast<ssize_t>(text.size()));
+            static_cast<ssize_t>(text.size()));
     }
 
     // Replies that reach the app side within ms, the app's own broadcasts left out.
@@ -331,20 +353,23 @@ protected:
         std::vector<Reply> replies;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (replies.size() < atLeast) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-            pollfd p {app.Fd(), POLLIN, 0};
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now())
+                            .count();
+            pollfd p { app.Fd(), POLLIN, 0 };
             if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) != 1)
                 break;
             char buffer[256];
             sockaddr_in from {};
             socklen_t length = sizeof from;
-            auto n = ::recvfrom(app.Fd(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            auto n
+                = ::recvfrom(app.Fd(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
             char ip[INET_ADDRSTRLEN];
             ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
             if (std::string(ip) == TestNetwork::AppAddress())
                 continue;
-            replies.push_back(Reply {std::string(ip) + ":" + std::to_string(ntohs(from.sin_port)),
-                                     std::string(buffer, static_cast<size_t>(n))});
+            replies.push_back(Reply { std::string(ip) + ":" + std::to_string(ntohs(from.sin_port)),
+                std::string(buffer, static_cast<size_t>(n)) });
         }
         return replies;
     }
@@ -414,7 +439,7 @@ TEST_F(Discovery, SettingsDatagramReachesOnlyItsAmplifierWhichRebootsAndAnswersA
     const std::string fixed = target.Mac + " 5 0 198.18.7.7 255.255.255.0 198.18.0.254";
     SendFromApp(fixed);
     ASSERT_TRUE(Simulator::WaitUntil([&] { return !simulator->SettingsReceived(1).empty(); }, HangLimitMs));
-    EXPECT_EQ(simulator->SettingsReceived(1), std::vector<std::string> {fixed});
+    EXPECT_EQ(simulator->SettingsReceived(1), std::vector<std::string> { fixed });
     EXPECT_TRUE(simulator->SettingsReceived(0).empty());
     EXPECT_TRUE(simulator->SettingsReceived(2).empty());
 
@@ -422,7 +447,8 @@ TEST_F(Discovery, SettingsDatagramReachesOnlyItsAmplifierWhichRebootsAndAnswersA
     EXPECT_TRUE(simulator->Rebooting(1));
     SendFromApp(Hello);
     auto texts = Texts(Collect(3, 300));
-    EXPECT_EQ(texts, (std::vector<std::string> {ReplyText(simulator->Amp(0)), ReplyText(simulator->Amp(2))}));
+    EXPECT_EQ(
+        texts, (std::vector<std::string> { ReplyText(simulator->Amp(0)), ReplyText(simulator->Amp(2)) }));
 
     ASSERT_TRUE(Simulator::WaitUntil([&] { return !simulator->Rebooting(1); }, HangLimitMs));
     SendFromApp(Hello);
@@ -433,7 +459,8 @@ TEST_F(Discovery, SettingsDatagramReachesOnlyItsAmplifierWhichRebootsAndAnswersA
     // DHCP form: the amplifier takes its lease address and reports DHCP in the flag.
     auto dhcp = simulator->Amp(2);
     SendFromApp(dhcp.Mac + " 5 1");
-    ASSERT_TRUE(Simulator::WaitUntil([&] { return !simulator->Rebooting(2) && simulator->Amp(2).Dhcp; }, HangLimitMs));
+    ASSERT_TRUE(Simulator::WaitUntil(
+        [&] { return !simulator->Rebooting(2) && simulator->Amp(2).Dhcp; }, HangLimitMs));
     EXPECT_EQ(simulator->Amp(2).IP, TestNetwork::AmpAddress(1));
     EXPECT_EQ(ReplyText(simulator->Amp(2)).substr(12, 3), " 1 ");
 }
@@ -445,7 +472,8 @@ TEST_F(Discovery, UnusableSettingsAreRecordedButNotApplied)
     SendFromApp(amp.Mac + " 5 0 999.1.1.1 255.255.0.0 0.0.0.0");
     SendFromApp(amp.Mac.substr(0, 11) + " 5 1");
     SendFromApp(amp.Mac + " 5 0 198.18.9.9 255.255.0.0 "); // empty gateway: a blank at the end
-    ASSERT_TRUE(Simulator::WaitUntil([&] { return simulator->SettingsReceived(0).size() == 2; }, HangLimitMs));
+    ASSERT_TRUE(
+        Simulator::WaitUntil([&] { return simulator->SettingsReceived(0).size() == 2; }, HangLimitMs));
     ASSERT_TRUE(Simulator::WaitUntil([&] { return simulator->Received().size() == 3; }, HangLimitMs));
     EXPECT_EQ(simulator->SettingsReceived(0)[0], amp.Mac + " 5 0 999.1.1.1 255.255.0.0 0.0.0.0");
     EXPECT_EQ(simulator->Amp(0).IP, "198.18.9.9");

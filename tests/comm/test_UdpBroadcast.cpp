@@ -28,10 +28,25 @@ struct Delivered {
 
 class Socket {
 public:
-    explicit Socket(int fd = -1) : FFd(fd) {}
-    ~Socket() { if (FFd >= 0) ::close(FFd); }
-    Socket(Socket&& o) noexcept : FFd(o.FFd) { o.FFd = -1; }
-    Socket& operator=(Socket&& o) noexcept { std::swap(FFd, o.FFd); return *this; }
+    explicit Socket(int fd = -1)
+        : FFd(fd)
+    {
+    }
+    ~Socket()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    Socket(Socket&& o) noexcept
+        : FFd(o.FFd)
+    {
+        o.FFd = -1;
+    }
+    Socket& operator=(Socket&& o) noexcept
+    {
+        std::swap(FFd, o.FFd);
+        return *this;
+    }
     int Fd() const { return FFd; }
 
 private:
@@ -65,7 +80,7 @@ void SendTo(const Socket& s, const std::string& text, const std::string& ip, int
 {
     auto a = Address(ip, port);
     ASSERT_EQ(::sendto(s.Fd(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
-              static_cast<ssize_t>(text.size()));
+        static_cast<ssize_t>(text.size()));
 }
 
 class UdpBroadcast : public ::testing::Test {
@@ -82,7 +97,8 @@ protected:
             // Its own broadcasts come back to it; they are not what is looked at here.
             if (peer == TestNetwork::AppAddress() + ":8001")
                 return;
-            received.push_back(Delivered {peer, std::string(data, static_cast<size_t>(length)), data[length] == '\0'});
+            received.push_back(
+                Delivered { peer, std::string(data, static_cast<size_t>(length)), data[length] == '\0' });
             changed.notify_all();
         };
         std::string error;
@@ -123,12 +139,12 @@ TEST_F(UdpBroadcast, SendWithoutAddressIsOneBroadcastDatagramOfExactlyTheBytes)
 
     EXPECT_EQ(worker->SendText(nullptr, "0 1 A"), 1);
 
-    pollfd p {peer.Fd(), POLLIN, 0};
+    pollfd p { peer.Fd(), POLLIN, 0 };
     ASSERT_EQ(::poll(&p, 1, HangLimitMs), 1);
     char buffer[64];
     char control[128];
     sockaddr_in from {};
-    iovec io {buffer, sizeof buffer};
+    iovec io { buffer, sizeof buffer };
     msghdr message {};
     message.msg_name = &from;
     message.msg_namelen = sizeof from;
@@ -204,7 +220,7 @@ TEST_F(UdpBroadcast, HelloThroughTheWorkerIsAnsweredBySimulatedAmplifiers)
     worker->SendText(nullptr, "0 1 A");
     auto got = WaitForDeliveries(2);
     ASSERT_EQ(got.size(), 2u);
-    std::vector<std::string> texts {got[0].Peer + " " + got[0].Bytes, got[1].Peer + " " + got[1].Bytes};
+    std::vector<std::string> texts { got[0].Peer + " " + got[0].Bytes, got[1].Peer + " " + got[1].Bytes };
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts[0], "198.18.1.1:8001 " + ampsim::ReplyText(simulator.Amp(0)));
     EXPECT_EQ(texts[1], "198.18.1.2:8001 " + ampsim::ReplyText(simulator.Amp(1)));

@@ -20,8 +20,15 @@ namespace {
 
 class Fd {
 public:
-    explicit Fd(int fd = -1) : FFd(fd) {}
-    ~Fd() { if (FFd >= 0) ::close(FFd); }
+    explicit Fd(int fd = -1)
+        : FFd(fd)
+    {
+    }
+    ~Fd()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int Get() const { return FFd; }
@@ -44,7 +51,7 @@ std::vector<char*> ArgvPointers(const std::vector<std::string>& args)
 // could not be started).
 int RunScript(const std::vector<std::string>& args, std::string& output)
 {
-    std::vector<std::string> argv {"bash", TestNetwork::ScriptPath()};
+    std::vector<std::string> argv { "bash", TestNetwork::ScriptPath() };
     argv.insert(argv.end(), args.begin(), args.end());
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -67,13 +74,13 @@ int RunScript(const std::vector<std::string>& args, std::string& output)
         if (n > 0)
             output.append(buffer, static_cast<size_t>(n));
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 bool ProgramInPath(const char* name)
 {
-    for (const char* dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"})
+    for (const char* dir : { "/usr/sbin", "/sbin", "/usr/bin", "/bin" })
         if (::access((std::string(dir) + "/" + name).c_str(), X_OK) == 0)
             return true;
     return false;
@@ -94,7 +101,7 @@ std::string ProbeUnavailable()
     if (pid < 0)
         return std::string("cannot fork to probe network namespaces: ") + std::strerror(errno);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return "this machine does not allow new network namespaces (unshare(CLONE_NEWNET) denied)";
     return {};
@@ -113,7 +120,9 @@ TestProcess::~TestProcess()
     Terminate();
 }
 
-TestProcess::TestProcess(TestProcess&& other) noexcept : FPid(other.FPid), FStatus(other.FStatus)
+TestProcess::TestProcess(TestProcess&& other) noexcept
+    : FPid(other.FPid)
+    , FStatus(other.FStatus)
 {
     other.FPid = -1;
 }
@@ -183,16 +192,17 @@ ScopedNamespace::~ScopedNamespace()
     }
 }
 
-TestNetwork::TestNetwork(int ampCount) : FAmpCount(ampCount)
+TestNetwork::TestNetwork(int ampCount)
+    : FAmpCount(ampCount)
 {
-    static std::atomic<int> counter {0};
+    static std::atomic<int> counter { 0 };
     FName = "tvn" + std::to_string(::getpid()) + "x" + std::to_string(counter++);
     if (auto reason = Unavailable(); !reason.empty()) {
         FError = reason;
         return;
     }
     std::string output;
-    int rc = RunScript({"up", FName, std::to_string(ampCount)}, output);
+    int rc = RunScript({ "up", FName, std::to_string(ampCount) }, output);
     FUp = rc == 0;
     if (!FUp)
         FError = "testnet.sh up " + FName + " failed (" + std::to_string(rc) + "): " + output;
@@ -203,7 +213,7 @@ TestNetwork::~TestNetwork()
     if (!FUp)
         return;
     std::string output;
-    RunScript({"down", FName}, output);
+    RunScript({ "down", FName }, output);
 }
 
 std::string TestNetwork::Unavailable()
@@ -243,15 +253,16 @@ void TestNetwork::RunIn(NetSide side, const std::function<void()>& fn)
     thread.join();
 }
 
-TestProcess TestNetwork::Spawn(NetSide side, const std::vector<std::string>& argv, const std::string& outputPath)
+TestProcess TestNetwork::Spawn(
+    NetSide side, const std::vector<std::string>& argv, const std::string& outputPath)
 {
     if (!FUp || argv.empty())
         return {};
     Fd ns(::open(NamespacePath(side).c_str(), O_RDONLY | O_CLOEXEC));
     if (!ns)
         return {};
-    Fd output(outputPath.empty() ? -1
-                                 : ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    Fd output(
+        outputPath.empty() ? -1 : ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     auto pointers = ArgvPointers(argv);
     pid_t parent = ::getpid();
     pid_t pid = ::fork();

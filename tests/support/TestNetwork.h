@@ -20,7 +20,10 @@ enum class NetSide { App, Amp };
 class TestProcess {
 public:
     TestProcess() = default;
-    explicit TestProcess(pid_t pid) : FPid(pid) {}
+    explicit TestProcess(pid_t pid)
+        : FPid(pid)
+    {
+    }
     ~TestProcess();
     TestProcess(TestProcess&& other) noexcept;
     TestProcess& operator=(TestProcess&& other) noexcept;

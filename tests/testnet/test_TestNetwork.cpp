@@ -68,7 +68,7 @@ TEST(TestNetwork, BroadcastFromAppSideReachesAmpSideOnly)
         EXPECT_EQ(::sendto(fd, "0 1 A", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 5);
         ::close(fd);
     });
-    pollfd p {ampSocket, POLLIN, 0};
+    pollfd p { ampSocket, POLLIN, 0 };
     ASSERT_EQ(::poll(&p, 1, 5000), 1);
     char buffer[64];
     sockaddr_in from {};
@@ -89,9 +89,10 @@ TEST(TestNetwork, SpawnedProcessSeesOnlyItsSideAndIsReapedOnScopeEnd)
         GTEST_SKIP() << reason;
     TestNetwork net(2);
     ASSERT_TRUE(net.Up()) << net.Error();
-    std::string out = std::string(TOVRIN_BINARY_DIR) + "/testnet_spawn_" + std::to_string(::getpid()) + ".txt";
+    std::string out
+        = std::string(TOVRIN_BINARY_DIR) + "/testnet_spawn_" + std::to_string(::getpid()) + ".txt";
     {
-        auto listing = net.Spawn(NetSide::Amp, {"ip", "-o", "-4", "addr", "show"}, out);
+        auto listing = net.Spawn(NetSide::Amp, { "ip", "-o", "-4", "addr", "show" }, out);
         ASSERT_TRUE(listing);
         EXPECT_EQ(listing.Wait(10000), 0);
     }
@@ -102,7 +103,7 @@ TEST(TestNetwork, SpawnedProcessSeesOnlyItsSideAndIsReapedOnScopeEnd)
 
     pid_t pid = -1;
     {
-        auto sleeper = net.Spawn(NetSide::App, {"sleep", "60"});
+        auto sleeper = net.Spawn(NetSide::App, { "sleep", "60" });
         ASSERT_TRUE(sleeper);
         pid = sleeper.Pid();
         EXPECT_TRUE(sleeper.Running());

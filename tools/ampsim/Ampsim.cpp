@@ -23,97 +23,108 @@ namespace ampsim {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+    using Clock = std::chrono::steady_clock;
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : FFd(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : FFd(other.FFd) { other.FFd = -1; }
-    Fd& operator=(Fd&& other) noexcept
-    {
-        if (this != &other) {
-            Reset();
-            FFd = other.FFd;
+    class Fd {
+    public:
+        explicit Fd(int fd = -1)
+            : FFd(fd)
+        {
+        }
+        ~Fd() { Reset(); }
+        Fd(Fd&& other) noexcept
+            : FFd(other.FFd)
+        {
             other.FFd = -1;
         }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return FFd; }
-    explicit operator bool() const { return FFd >= 0; }
-    void Reset()
+        Fd& operator=(Fd&& other) noexcept
+        {
+            if (this != &other) {
+                Reset();
+                FFd = other.FFd;
+                other.FFd = -1;
+            }
+            return *this;
+        }
+        Fd(const Fd&) = delete;
+        Fd& operator=(const Fd&) = delete;
+        int Get() const { return FFd; }
+        explicit operator bool() const { return FFd >= 0; }
+        void Reset()
+        {
+            if (FFd >= 0)
+                ::close(FFd);
+            FFd = -1;
+        }
+
+    private:
+        int FFd;
+    };
+
+    bool ParseIPv4(const std::string& text, in_addr& address)
     {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
+        return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
     }
 
-private:
-    int FFd;
-};
+    std::string AddressText(in_addr address)
+    {
+        char text[INET_ADDRSTRLEN] = {};
+        ::inet_ntop(AF_INET, &address, text, sizeof text);
+        return text;
+    }
 
-bool ParseIPv4(const std::string& text, in_addr& address)
-{
-    return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
-}
+    std::string PeerOf(const sockaddr_in& a)
+    {
+        return AddressText(a.sin_addr) + ":" + std::to_string(ntohs(a.sin_port));
+    }
 
-std::string AddressText(in_addr address)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
+    std::vector<std::string> SplitBlanks(const std::string& text)
+    {
+        std::vector<std::string> parts;
+        std::istringstream in(text);
+        for (std::string part; in >> part;)
+            parts.push_back(part);
+        return parts;
+    }
 
-std::string PeerOf(const sockaddr_in& a)
-{
-    return AddressText(a.sin_addr) + ":" + std::to_string(ntohs(a.sin_port));
-}
+    // Strips the trailing line ends and zero bytes a sender might add.
+    std::string Trimmed(std::string text)
+    {
+        while (!text.empty()
+            && (text.back() == '\0' || text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+            text.pop_back();
+        return text;
+    }
 
-std::vector<std::string> SplitBlanks(const std::string& text)
-{
-    std::vector<std::string> parts;
-    std::istringstream in(text);
-    for (std::string part; in >> part;)
-        parts.push_back(part);
-    return parts;
-}
-
-// Strips the trailing line ends and zero bytes a sender might add.
-std::string Trimmed(std::string text)
-{
-    while (!text.empty() && (text.back() == '\0' || text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
-
-bool ParseHexSize(const std::string& text, uint32_t& size)
-{
-    if (text.empty() || text.size() > 8)
-        return false;
-    uint32_t value = 0;
-    for (char c : text) {
-        int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
-        if (digit < 0)
+    bool ParseHexSize(const std::string& text, uint32_t& size)
+    {
+        if (text.empty() || text.size() > 8)
             return false;
-        value = value * 16 + static_cast<uint32_t>(digit);
+        uint32_t value = 0;
+        for (char c : text) {
+            int digit = (c >= '0' && c <= '9') ? c - '0'
+                : (c >= 'a' && c <= 'f')       ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F')       ? c - 'A' + 10
+                                               : -1;
+            if (digit < 0)
+                return false;
+            value = value * 16 + static_cast<uint32_t>(digit);
+        }
+        size = value;
+        return true;
     }
-    size = value;
-    return true;
-}
 
-// Only the file name of the target path is kept, so an upload cannot write outside its folder.
-std::string SafeFileName(const std::string& target)
-{
-    auto slash = target.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..")
-        name = "upload.bin";
-    return name;
-}
+    // Only the file name of the target path is kept, so an upload cannot write outside its folder.
+    std::string SafeFileName(const std::string& target)
+    {
+        auto slash = target.find_last_of("/\\");
+        std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        if (name.empty() || name == "." || name == "..")
+            name = "upload.bin";
+        return name;
+    }
 
-constexpr size_t MaxLine = 4096;
+    constexpr size_t MaxLine = 4096;
 
 } // namespace
 
@@ -156,14 +167,15 @@ std::string NextAddress(const std::string& ip)
 }
 
 std::vector<Amplifier> MakeAmplifiers(int count, const std::string& firstIP, const std::string& netMask,
-                                      const std::vector<std::string>& names, uint64_t macBase)
+    const std::vector<std::string>& names, uint64_t macBase)
 {
     std::vector<Amplifier> amps;
     std::string ip = firstIP;
     for (int i = 0; i < count; ++i) {
         Amplifier amp;
         char mac[13];
-        std::snprintf(mac, sizeof mac, "%012llX", static_cast<unsigned long long>((macBase + static_cast<uint64_t>(i)) & 0xffffffffffffull));
+        std::snprintf(mac, sizeof mac, "%012llX",
+            static_cast<unsigned long long>((macBase + static_cast<uint64_t>(i)) & 0xffffffffffffull));
         amp.Mac = mac;
         amp.IP = ip;
         amp.NetMask = netMask;
@@ -207,7 +219,7 @@ struct Simulator::Impl {
 
     Simulator& Owner;
     Options Opts;
-    mutable std::mutex Mutex;            // guards Amps, Log and UploadLog
+    mutable std::mutex Mutex; // guards Amps, Log and UploadLog
     std::vector<AmpState> Amps;
     std::vector<Datagram> Log;
     std::vector<Upload> UploadLog;
@@ -216,19 +228,21 @@ struct Simulator::Impl {
     Fd Epoll, Wake, Udp, Listen;
     int BoundCommandPort = 0;
     std::thread Thread;
-    std::atomic<bool> Stopping {false};
+    std::atomic<bool> Stopping { false };
     std::multimap<Clock::time_point, std::function<void()>> Timers;
     std::map<int, Connection> Connections;
     uint64_t NextConnectionId = 0;
-    std::unordered_set<in_addr_t> OwnAddresses;   // every address an amplifier ever had
-    std::vector<std::string> Events;              // told to Opts.OnEvent after each turn
+    std::unordered_set<in_addr_t> OwnAddresses; // every address an amplifier ever had
+    std::vector<std::string> Events; // told to Opts.OnEvent after each turn
     std::mt19937 Random;
 
     Impl(Simulator& owner, Options options, std::vector<Amplifier> amplifiers)
-        : Owner(owner), Opts(std::move(options)), Random(Opts.Seed)
+        : Owner(owner)
+        , Opts(std::move(options))
+        , Random(Opts.Seed)
     {
         for (auto& a : amplifiers)
-            Amps.push_back(AmpState {std::move(a), {}, {}});
+            Amps.push_back(AmpState { std::move(a), {}, {} });
         RememberAddresses();
     }
 
@@ -305,7 +319,8 @@ struct Simulator::Impl {
         a.sin_port = htons(static_cast<uint16_t>(Opts.CommandPort));
         if (!Listen || ::bind(Listen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
             || ::listen(Listen.Get(), 128) != 0) {
-            error = "command port " + Opts.CommandAddress + ":" + std::to_string(Opts.CommandPort) + ": " + std::strerror(errno);
+            error = "command port " + Opts.CommandAddress + ":" + std::to_string(Opts.CommandPort) + ": "
+                + std::strerror(errno);
             return false;
         }
         socklen_t length = sizeof a;
@@ -320,7 +335,8 @@ struct Simulator::Impl {
         while (!Stopping.load()) {
             int timeout = -1;
             if (!Timers.empty()) {
-                auto wait = std::chrono::ceil<std::chrono::milliseconds>(Timers.begin()->first - Clock::now()).count();
+                auto wait = std::chrono::ceil<std::chrono::milliseconds>(Timers.begin()->first - Clock::now())
+                                .count();
                 timeout = static_cast<int>(std::clamp<long long>(wait, 0, 60000));
             }
             int n = ::epoll_wait(Epoll.Get(), events, 64, timeout);
@@ -374,10 +390,7 @@ struct Simulator::Impl {
     // ---- discovery ----
 
     // Called with Mutex held.
-    bool OwnAddress(in_addr_t address) const
-    {
-        return OwnAddresses.count(address) > 0;
-    }
+    bool OwnAddress(in_addr_t address) const { return OwnAddresses.count(address) > 0; }
 
     // Called with Mutex held.
     void RememberAddresses()
@@ -395,7 +408,7 @@ struct Simulator::Impl {
             char buffer[2048];
             char control[256];
             sockaddr_in from {};
-            iovec io {buffer, sizeof buffer};
+            iovec io { buffer, sizeof buffer };
             msghdr message {};
             message.msg_name = &from;
             message.msg_namelen = sizeof from;
@@ -425,7 +438,7 @@ struct Simulator::Impl {
             std::lock_guard lock(Mutex);
             if (OwnAddress(from.sin_addr.s_addr))
                 return; // our own broadcast, looped back
-            Log.push_back(Datagram {PeerOf(from), bytes});
+            Log.push_back(Datagram { PeerOf(from), bytes });
             std::string text = Trimmed(bytes);
             if (text == Hello) {
                 Owner.FHellos++;
@@ -477,7 +490,7 @@ struct Simulator::Impl {
             to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
             to.sin_port = htons(static_cast<uint16_t>(Opts.DiscoveryPort));
         }
-        iovec io {text.data(), text.size()};
+        iovec io { text.data(), text.size() };
         msghdr message {};
         message.msg_name = &to;
         message.msg_namelen = sizeof to;
@@ -530,7 +543,8 @@ struct Simulator::Impl {
                 in_addr gateway {};
                 std::string gatewayText = parts.size() >= 6 ? parts[5] : "0.0.0.0";
                 // A real device refuses what it cannot use; so does this one (no reboot).
-                if (!ParseIPv4(parts[3], ip) || !ParseIPv4(parts[4], mask) || !ParseIPv4(gatewayText, gateway)) {
+                if (!ParseIPv4(parts[3], ip) || !ParseIPv4(parts[4], mask)
+                    || !ParseIPv4(gatewayText, gateway)) {
                     Tell(amp.Mac + " refuses settings \"" + bytes + "\"");
                     continue;
                 }
@@ -543,7 +557,8 @@ struct Simulator::Impl {
                 continue;
             }
             state.SilentUntil = Clock::now() + std::chrono::milliseconds(Opts.RebootMs);
-            Tell(amp.Mac + " applies \"" + bytes + "\" and reboots for " + std::to_string(Opts.RebootMs) + " ms");
+            Tell(amp.Mac + " applies \"" + bytes + "\" and reboots for " + std::to_string(Opts.RebootMs)
+                + " ms");
             After(Opts.RebootMs, [this, i] {
                 std::lock_guard lock(Mutex);
                 Tell(Amps[i].Config.Mac + " is back: " + ReplyText(Amps[i].Config));
@@ -559,7 +574,8 @@ struct Simulator::Impl {
         for (;;) {
             sockaddr_in peer {};
             socklen_t length = sizeof peer;
-            Fd socket(::accept4(Listen.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            Fd socket(::accept4(
+                Listen.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK));
             if (!socket)
                 return;
             Owner.FConnections++;
@@ -609,8 +625,8 @@ struct Simulator::Impl {
         if (found != Connections.end() && found->second.Uploading) {
             std::lock_guard lock(Mutex);
             const auto& record = UploadLog[found->second.UploadIndex];
-            Tell(record.Mac + " upload " + record.TargetPath + " broken off after " + std::to_string(record.Received)
-                 + " of " + std::to_string(record.AnnouncedSize) + " bytes");
+            Tell(record.Mac + " upload " + record.TargetPath + " broken off after "
+                + std::to_string(record.Received) + " of " + std::to_string(record.AnnouncedSize) + " bytes");
         }
         ::epoll_ctl(Epoll.Get(), EPOLL_CTL_DEL, fd, nullptr);
         Connections.erase(fd);
@@ -661,7 +677,8 @@ struct Simulator::Impl {
         if (!Consume(fd, std::string(buffer, static_cast<size_t>(n)), amp))
             return;
         auto again = Connections.find(fd);
-        if (again != Connections.end() && again->second.Uploading && amp.ReadBytesPerSecond > 0 && again->second.Tokens < 1)
+        if (again != Connections.end() && again->second.Uploading && amp.ReadBytesPerSecond > 0
+            && again->second.Tokens < 1)
             PauseReading(fd, again->second, amp);
     }
 
@@ -754,7 +771,8 @@ struct Simulator::Impl {
                 ::mkdir(Opts.UploadFolder.c_str(), 0755);
                 ::mkdir(folder.c_str(), 0755);
                 upload.StoredPath = folder + "/" + SafeFileName(upload.TargetPath);
-                c.Stored = Fd(::open(upload.StoredPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+                c.Stored
+                    = Fd(::open(upload.StoredPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
             }
             {
                 std::lock_guard lock(Mutex);
@@ -777,7 +795,9 @@ struct Simulator::Impl {
     bool TakeUploadBytes(int fd, Connection& c, const char* data, size_t length, const Amplifier& amp)
     {
         if (amp.CloseAfterBytes >= 0)
-            length = std::min(length, static_cast<size_t>(std::max<long long>(0, amp.CloseAfterBytes - static_cast<long long>(c.UploadBytes))));
+            length = std::min(length,
+                static_cast<size_t>(
+                    std::max<long long>(0, amp.CloseAfterBytes - static_cast<long long>(c.UploadBytes))));
         if (c.Stored && length > 0 && ::write(c.Stored.Get(), data, length) != static_cast<ssize_t>(length))
             c.Stored.Reset();
         c.Remaining -= static_cast<uint32_t>(length);
@@ -788,7 +808,8 @@ struct Simulator::Impl {
             record.Received += length;
             record.Checksum = Fnv1a64(data, length, record.Checksum);
         }
-        if (amp.CloseAfterBytes >= 0 && static_cast<long long>(c.UploadBytes) >= amp.CloseAfterBytes && c.Remaining > 0) {
+        if (amp.CloseAfterBytes >= 0 && static_cast<long long>(c.UploadBytes) >= amp.CloseAfterBytes
+            && c.Remaining > 0) {
             Close(fd);
             return false;
         }
@@ -806,9 +827,11 @@ struct Simulator::Impl {
             auto& record = UploadLog[c.UploadIndex];
             record.Complete = true;
             char checksum[17];
-            std::snprintf(checksum, sizeof checksum, "%016llx", static_cast<unsigned long long>(record.Checksum));
+            std::snprintf(
+                checksum, sizeof checksum, "%016llx", static_cast<unsigned long long>(record.Checksum));
             Tell(record.Mac + " upload " + record.TargetPath + " complete: " + std::to_string(record.Received)
-                 + " bytes, fnv1a64 " + checksum + (record.StoredPath.empty() ? "" : ", stored as " + record.StoredPath));
+                + " bytes, fnv1a64 " + checksum
+                + (record.StoredPath.empty() ? "" : ", stored as " + record.StoredPath));
         }
         Rewatch(fd, EPOLLIN | EPOLLRDHUP);
         c.ReadPaused = false;

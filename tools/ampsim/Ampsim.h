@@ -19,25 +19,25 @@
 namespace ampsim {
 
 struct Amplifier {
-    std::string Mac;            // the MAC suffix, 12 hexadecimal digits
-    char Flag = 0;              // reply's flag character; 0: "1" while on DHCP, else "0"
+    std::string Mac; // the MAC suffix, 12 hexadecimal digits
+    char Flag = 0; // reply's flag character; 0: "1" while on DHCP, else "0"
     std::string Name;
     std::string IP;
     std::string NetMask = "255.255.0.0";
     std::string Gateway = "0.0.0.0";
     bool Dhcp = false;
-    std::string LeaseIP;        // address a DHCP settings datagram gives it; empty: keeps its IP
+    std::string LeaseIP; // address a DHCP settings datagram gives it; empty: keeps its IP
 
     // Discovery faults.
-    bool Silent = false;        // never answers the hello
-    int ReplyDelayMs = 0;       // answers this late
-    bool ReplyCrLf = false;     // ends the reply with "\r\n"
+    bool Silent = false; // never answers the hello
+    int ReplyDelayMs = 0; // answers this late
+    bool ReplyCrLf = false; // ends the reply with "\r\n"
 
     // Command port faults.
     bool CommandSilent = false; // reads commands, never answers
-    int CommandDelayMs = 0;     // answers each line this late
-    bool CommandCrLf = false;   // ends reply lines with "\r\n" instead of "\n"
-    long long CloseAfterBytes = -1;   // closes the connection after this many upload bytes
+    int CommandDelayMs = 0; // answers each line this late
+    bool CommandCrLf = false; // ends reply lines with "\r\n" instead of "\n"
+    long long CloseAfterBytes = -1; // closes the connection after this many upload bytes
     long long ReadBytesPerSecond = 0; // reads upload data this slowly; 0: at once
 };
 
@@ -45,21 +45,21 @@ struct Options {
     bool Discovery = true;
     int DiscoveryPort = 8001;
     bool ReplyBroadcast = true; // replies to 255.255.255.255; false: to the hello's sender
-    int JitterMs = 0;           // spreads each amplifier's reply over this window after a hello
-    int RebootMs = 1500;        // silence after applying settings
+    int JitterMs = 0; // spreads each amplifier's reply over this window after a hello
+    int RebootMs = 1500; // silence after applying settings
     bool Command = true;
     std::string CommandAddress = "0.0.0.0";
-    int CommandPort = 2500;     // 0 picks a free port: see Simulator::CommandPort()
-    std::string UploadFolder;   // uploads are stored below it as <mac>/<file name>; empty: not stored
+    int CommandPort = 2500; // 0 picks a free port: see Simulator::CommandPort()
+    std::string UploadFolder; // uploads are stored below it as <mac>/<file name>; empty: not stored
     std::string Version = "AMPSIM V1.0";
-    unsigned Seed = 1;          // for the jitter
+    unsigned Seed = 1; // for the jitter
     // Told of what the amplifiers do (settings applied, commands, uploads), one line each, on the
     // service thread, until Stop (so whatever it uses must outlive the simulator or its Stop).
     std::function<void(const std::string& event)> OnEvent;
 };
 
 struct Datagram {
-    std::string From;           // "a.b.c.d:port"
+    std::string From; // "a.b.c.d:port"
     std::string Text;
 };
 
@@ -68,9 +68,9 @@ struct Upload {
     std::string TargetPath;
     uint32_t AnnouncedSize = 0;
     uint64_t Received = 0;
-    uint64_t Checksum = 0;      // Fnv1a64 of the bytes received
-    bool Complete = false;      // all announced bytes arrived and the final line was sent
-    std::string StoredPath;     // where the bytes were written, when an upload folder is set
+    uint64_t Checksum = 0; // Fnv1a64 of the bytes received
+    bool Complete = false; // all announced bytes arrived and the final line was sent
+    std::string StoredPath; // where the bytes were written, when an upload folder is set
 };
 
 constexpr uint64_t Fnv1aOffset = 14695981039346656037ull;
@@ -85,9 +85,8 @@ std::string ReplyText(const Amplifier& amp);
 // count amplifiers from firstIP upwards (last octets .0 and .255 skipped), MAC suffixes from
 // macBase upwards, names from names (cycled and numbered when they run out) or "Amp-0001"...
 std::vector<Amplifier> MakeAmplifiers(int count, const std::string& firstIP = "198.18.1.1",
-                                      const std::string& netMask = "255.255.0.0",
-                                      const std::vector<std::string>& names = {},
-                                      uint64_t macBase = 0x0050C2A10001ull);
+    const std::string& netMask = "255.255.0.0", const std::vector<std::string>& names = {},
+    uint64_t macBase = 0x0050C2A10001ull);
 // The next address after ip with .0 and .255 as last octet skipped; empty when ip is not IPv4.
 std::string NextAddress(const std::string& ip);
 
@@ -128,9 +127,9 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> impl;
-    std::atomic<uint64_t> FHellos {0};
-    std::atomic<uint64_t> FReplies {0};
-    std::atomic<uint64_t> FConnections {0};
+    std::atomic<uint64_t> FHellos { 0 };
+    std::atomic<uint64_t> FReplies { 0 };
+    std::atomic<uint64_t> FConnections { 0 };
 };
 
 } // namespace ampsim

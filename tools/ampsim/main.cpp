@@ -215,7 +215,7 @@ void PrintServing(const ampsim::Simulator& simulator, const ampsim::Options& opt
     std::printf("ampsim: %zu amplifier(s)", count);
     if (options.Discovery)
         std::printf(", discovery on UDP port %d (%s replies)", options.DiscoveryPort,
-                    options.ReplyBroadcast ? "broadcast" : "unicast");
+            options.ReplyBroadcast ? "broadcast" : "unicast");
     if (options.Command)
         std::printf(", command port %s:%d", options.CommandAddress.c_str(), simulator.CommandPort());
     std::printf("\n");
@@ -259,11 +259,11 @@ int main(int argc, char** argv)
     simulator.Stop();
     auto uploads = simulator.Uploads();
     std::printf("ampsim: stopped by %s; %llu hello(s) received, %llu repl(ies) sent, %zu upload(s)\n",
-                signal == SIGINT ? "SIGINT" : "SIGTERM", static_cast<unsigned long long>(simulator.HellosReceived()),
-                static_cast<unsigned long long>(simulator.RepliesSent()), uploads.size());
+        signal == SIGINT ? "SIGINT" : "SIGTERM", static_cast<unsigned long long>(simulator.HellosReceived()),
+        static_cast<unsigned long long>(simulator.RepliesSent()), uploads.size());
     for (const auto& u : uploads)
         std::printf("  upload %s %s %u bytes announced, %llu received, fnv1a64 %016llx%s\n", u.Mac.c_str(),
-                    u.TargetPath.c_str(), u.AnnouncedSize, static_cast<unsigned long long>(u.Received),
-                    static_cast<unsigned long long>(u.Checksum), u.Complete ? "" : " (incomplete)");
+            u.TargetPath.c_str(), u.AnnouncedSize, static_cast<unsigned long long>(u.Received),
+            static_cast<unsigned long long>(u.Checksum), u.Complete ? "" : " (incomplete)");
     return 0;
 }
