@@ -229,9 +229,20 @@ void TFormTovrin::RowsRemoved(const std::vector<int>& rows)
     ShowModelSelection();
 }
 
+// Shown once per turn of the event loop: each change of the view's selection lays out the whole
+// list again, which for hundreds of amplifiers appearing in one batch would cost seconds.
 void TFormTovrin::SelectionChanged(int)
 {
-    ShowModelSelection();
+    if (FSelectionShowQueued)
+        return;
+    FSelectionShowQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FSelectionShowQueued = false;
+            ShowModelSelection();
+        },
+        Qt::QueuedConnection);
 }
 
 // The list model decides the selection (a new amplifier is selected); the view follows it.
@@ -243,8 +254,11 @@ void TFormTovrin::ShowModelSelection()
     if (item == nullptr) {
         ListView1->clearSelection();
     } else if (!item->isSelected() || ListView1->currentItem() != item) {
+        // Without scrolling to it: the list should not jump while the user looks at other rows.
+        ListView1->setAutoScroll(false);
         ListView1->setCurrentItem(item);
         item->setSelected(true);
+        ListView1->setAutoScroll(true);
     }
     FMirroringSelection = false;
 }

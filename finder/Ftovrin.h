@@ -97,6 +97,7 @@ private:
     std::function<uint32_t()> FClock;
     bool FActivationQueued = false;
     bool FMirroringSelection = false;
+    bool FSelectionShowQueued = false;
     TSettingsWatch FSettingsWatch;
 };
 

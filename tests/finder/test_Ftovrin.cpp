@@ -59,8 +59,10 @@ protected:
         return rows;
     }
 
+    // The view shows the list's selection once the event loop has turned.
     static int ViewSelectedRow()
     {
+        QCoreApplication::processEvents();
         const auto selected = List().selectedItems();
         return selected.size() == 1 ? List().indexOfTopLevelItem(selected.first()) : -1;
     }
@@ -187,6 +189,7 @@ TEST_F(FtovrinTest, CopyIpAddressPutsTheSelectedAddressOnTheClipboard)
     clipboard->setText("before");
     Reply("C1 0 198.18.1.7 255.255.0.0 0.0.0.0 One");
     Reply("C2 0 198.18.1.8 255.255.0.0 0.0.0.0 Two");
+    ASSERT_EQ(ViewSelectedRow(), 1);
     List().clearSelection();
     Window().MenuItemCopyIP->trigger();
     EXPECT_EQ(clipboard->text(), "before") << "no row selected";
