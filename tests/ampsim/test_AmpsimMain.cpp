@@ -1,0 +1,119 @@
+// The ampsim program as the demo runs it: in the amplifier side of a private network.
+
+#include "support/TestNetwork.h"
+#include "tools/ampsim/Ampsim.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <set>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string Program = std::string(TOVRIN_BINARY_DIR) + "/ampsim";
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class AmpsimProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (auto reason = TestNetwork::Unavailable(); !reason.empty())
+            GTEST_SKIP() << reason;
+        net = std::make_unique<TestNetwork>(3);
+        ASSERT_TRUE(net->Up()) << net->Error();
+        output = std::string(TOVRIN_BINARY_DIR) + "/ampsim_main_" + std::to_string(::getpid()) + ".txt";
+    }
+
+    void TearDown() override { ::unlink(output.c_str()); }
+
+    bool WaitForOutput(const std::string& text)
+    {
+        return ampsim::Simulator::WaitUntil(
+            [&] { return ReadFile(output).find(text) != std::string::npos; }, 5000);
+    }
+
+    std::unique_ptr<TestNetwork> net;
+    std::string output;
+};
+
+TEST_F(AmpsimProgram, ServesNamedAmplifiersAppliesSettingsAndEndsCleanlyOnSigterm)
+{
+    auto program = net->Spawn(NetSide::Amp,
+        { Program, "--count", "3", "--names", "Stage-Left,FOH-Rack-2", "--reboot", "100", "--fault-amps", "2",
+            "--silent" },
+        output);
+    ASSERT_TRUE(program);
+    ASSERT_TRUE(WaitForOutput("ampsim: 3 amplifier(s)")) << ReadFile(output);
+
+    int app = -1;
+    net->RunInApp([&] {
+        app = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        int on = 1;
+        ::setsockopt(app, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(8001);
+        ::bind(app, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    });
+    ASSERT_GE(app, 0);
+    sockaddr_in everyone {};
+    everyone.sin_family = AF_INET;
+    everyone.sin_port = htons(8001);
+    everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    auto send = [&](const std::string& text) {
+        ::sendto(app, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone);
+    };
+    send(ampsim::Hello);
+
+    std::set<std::string> replies;
+    for (;;) {
+        pollfd p { app, POLLIN, 0 };
+        if (::poll(&p, 1, 1000) != 1)
+            break;
+        char buffer[256];
+        auto n = ::recv(app, buffer, sizeof buffer, 0);
+        std::string text(buffer, static_cast<size_t>(n));
+        if (text != ampsim::Hello)
+            replies.insert(text);
+    }
+    // The second amplifier is silent; the names are cycled.
+    EXPECT_EQ(replies,
+        (std::set<std::string> { "0050C2A10001 0 198.18.1.1 255.255.0.0 0.0.0.0 Stage-Left",
+            "0050C2A10003 0 198.18.1.3 255.255.0.0 0.0.0.0 Stage-Left-2" }));
+
+    send("0050C2A10003 5 0 198.18.1.2 255.255.0.0 198.18.0.1");
+    EXPECT_TRUE(WaitForOutput("0050C2A10003 applies \"0050C2A10003 5 0 198.18.1.2 255.255.0.0 198.18.0.1\""));
+    EXPECT_TRUE(
+        WaitForOutput("0050C2A10003 is back: 0050C2A10003 0 198.18.1.2 255.255.0.0 198.18.0.1 Stage-Left-2"));
+    ::close(app);
+
+    EXPECT_EQ(program.Terminate(), 0);
+    EXPECT_NE(ReadFile(output).find("ampsim: stopped by SIGTERM; 1 hello(s) received, 2 repl(ies) sent"),
+        std::string::npos)
+        << ReadFile(output);
+}
+
+TEST_F(AmpsimProgram, RefusesUnknownOptionsAndHelps)
+{
+    auto wrong = net->Spawn(NetSide::Amp, { Program, "--count" }, output);
+    EXPECT_EQ(wrong.Wait(5000), 2);
+    EXPECT_NE(ReadFile(output).find("unknown or incomplete option --count"), std::string::npos);
+    auto help = net->Spawn(NetSide::Amp, { Program, "--help" }, output);
+    EXPECT_EQ(help.Wait(5000), 0);
+    EXPECT_NE(ReadFile(output).find("usage: ampsim"), std::string::npos);
+}
+
+} // namespace
