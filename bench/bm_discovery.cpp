@@ -15,8 +15,8 @@ std::vector<std::string> Replies(int count)
     std::vector<std::string> replies;
     for (int i = 0; i < count; ++i) {
         char text[96];
-        std::snprintf(text, sizeof text, "0050C2%06X 0 198.18.%d.%d 255.255.0.0 0.0.0.0 Amp-%04d", i, 1 + i / 254,
-                      1 + i % 254, i);
+        std::snprintf(text, sizeof text, "0050C2%06X 0 198.18.%d.%d 255.255.0.0 0.0.0.0 Amp-%04d", i,
+            1 + i / 254, 1 + i % 254, i);
         replies.emplace_back(text);
     }
     return replies;
@@ -28,7 +28,7 @@ struct CountingObserver : AmplifierList::Observer {
     void RowAppended(int) override { ++viewUpdates; }
     void RowChanged(int) override { ++viewUpdates; }
     void RowsRemoved(const std::vector<int>& rows) override { viewUpdates += static_cast<long>(rows.size()); }
-    void SelectionChanged(int) override {}
+    void SelectionChanged(int) override { }
 };
 
 void BM_ParseReply(benchmark::State& state)

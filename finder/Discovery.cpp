@@ -11,7 +11,11 @@ bool IsReplySpace(char c)
 
 class ReplyReader {
 public:
-    ReplyReader(const char* begin, const char* end) : FPos(begin), FEnd(end) {}
+    ReplyReader(const char* begin, const char* end)
+        : FPos(begin)
+        , FEnd(end)
+    {
+    }
 
     // "%Ns": skips white space, then takes up to width non-blank characters; fails on none.
     bool Word(size_t width, std::string& out)
@@ -65,7 +69,8 @@ bool ParseTovrinReply(const char* data, size_t length, TTovrinData& record)
     TTovrinData parsed;
     char flag = 0;
     if (!reader.Word(12, parsed.Mac) || !reader.Char(flag) || !reader.Word(15, parsed.IP)
-        || !reader.Word(15, parsed.NetMask) || !reader.Word(15, parsed.Gateway) || !reader.Word(63, parsed.Name))
+        || !reader.Word(15, parsed.NetMask) || !reader.Word(15, parsed.Gateway)
+        || !reader.Word(63, parsed.Name))
         return false;
     parsed.Flag = flag == '1';
     parsed.MacKey = parsed.Mac;

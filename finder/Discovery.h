@@ -85,4 +85,4 @@ private:
 // The settings datagram for the amplifier with MAC suffix mac: "<mac> 5 1" for DHCP, else
 // "<mac> 5 0 <ip> <netmask> <gateway>". The texts go out as given.
 std::string BuildSettingsDatagram(const std::string& mac, bool dhcp, const std::string& ip,
-                                  const std::string& netmask, const std::string& gateway);
+    const std::string& netmask, const std::string& gateway);

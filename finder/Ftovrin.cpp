@@ -11,8 +11,8 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QScreen>
 #include <QMenu>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -28,11 +28,13 @@ QString ToQt(const std::string& text)
 } // namespace
 
 TFormTovrin::TFormTovrin(QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::TFormTovrin>()), FClock(platform::TickCount)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::TFormTovrin>())
+    , FClock(platform::TickCount)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+        | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     ImageList1 = AmplifierIcon();
     setWindowIcon(ImageList1);
 
@@ -43,9 +45,10 @@ TFormTovrin::TFormTovrin(QWidget* parent)
         ListView1->setColumnWidth(column, 120);
     // Keep the selected row highlighted when the list loses focus.
     QPalette palette = ListView1->palette();
-    palette.setBrush(QPalette::Inactive, QPalette::Highlight, palette.brush(QPalette::Active, QPalette::Highlight));
+    palette.setBrush(
+        QPalette::Inactive, QPalette::Highlight, palette.brush(QPalette::Active, QPalette::Highlight));
     palette.setBrush(QPalette::Inactive, QPalette::HighlightedText,
-                     palette.brush(QPalette::Active, QPalette::HighlightedText));
+        palette.brush(QPalette::Active, QPalette::HighlightedText));
     ListView1->setPalette(palette);
     connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TFormTovrin::ListView1SelectionChanged);
     connect(ListView1, &QWidget::customContextMenuRequested, this, &TFormTovrin::ListView1ContextPopup);
@@ -80,17 +83,17 @@ void TFormTovrin::BuildPopupMenu()
 {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
-    MenuItemIpSettings = AddMenuItem("MenuItemIpSettings", tr("IP-&Settings..."), QKeySequence(),
-                                     &TFormTovrin::MenuItemIpSettingsClick);
+    MenuItemIpSettings = AddMenuItem(
+        "MenuItemIpSettings", tr("IP-&Settings..."), QKeySequence(), &TFormTovrin::MenuItemIpSettingsClick);
     PopupMenu1->setDefaultAction(MenuItemIpSettings);
-    MenuItemUpload = AddMenuItem("MenuItemUpload", tr("Upload File..."), QKeySequence(),
-                                 &TFormTovrin::MenuItemUploadClick);
+    MenuItemUpload = AddMenuItem(
+        "MenuItemUpload", tr("Upload File..."), QKeySequence(), &TFormTovrin::MenuItemUploadClick);
     MenuItemCopyIP = AddMenuItem("MenuItemCopyIP", tr("Copy IP-Address"), QKeySequence(Qt::CTRL | Qt::Key_I),
-                                 &TFormTovrin::MenuItemCopyIPClick);
+        &TFormTovrin::MenuItemCopyIPClick);
 }
 
-QAction* TFormTovrin::AddMenuItem(const char* name, const QString& caption, const QKeySequence& shortcut,
-                                  void (TFormTovrin::*handler)())
+QAction* TFormTovrin::AddMenuItem(
+    const char* name, const QString& caption, const QKeySequence& shortcut, void (TFormTovrin::*handler)())
 {
     auto* item = new QAction(caption, this);
     item->setObjectName(name);
@@ -142,7 +145,7 @@ void TFormTovrin::StartWorker(const std::string& channelAddress)
         // A worker whose channel did not open would end at once; without a word the list would
         // just stay empty.
         UserDialogs::Error(this, tr("Error"),
-                           tr("Cannot open the discovery channel \"%1\".\n%2").arg(ToQt(channelAddress), ToQt(error)));
+            tr("Cannot open the discovery channel \"%1\".\n%2").arg(ToQt(channelAddress), ToQt(error)));
         return;
     }
     worker->Start();
@@ -204,7 +207,8 @@ void TFormTovrin::SetClock(std::function<uint32_t()> clock)
 void TFormTovrin::RowAppended(int row)
 {
     const auto& record = FAmplifiers.Row(row);
-    auto* item = new QTreeWidgetItem(ListView1, QStringList {ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name)});
+    auto* item = new QTreeWidgetItem(
+        ListView1, QStringList { ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name) });
     item->setIcon(0, ImageList1);
 }
 

@@ -78,10 +78,11 @@ private:
     void StopWorker();
     void BuildPopupMenu();
     QAction* AddMenuItem(const char* name, const QString& caption, const QKeySequence& shortcut,
-                         void (TFormTovrin::*handler)());
+        void (TFormTovrin::*handler)());
     void ListView1ContextPopup(const QPoint& position);
     void ListView1SelectionChanged();
-    bool ConfirmDoubtfulSettings(const std::string& ip, const std::string& netmask, const std::string& gateway);
+    bool ConfirmDoubtfulSettings(
+        const std::string& ip, const std::string& netmask, const std::string& gateway);
     void WatchSettingsReply(const TTovrinData& record);
     void WatchSettingsTick();
 

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     char mac[13] = {}, ip[16] = {}, mask[16] = {}, gateway[16] = {}, name[64] = {};
     char flag = 0;
-    const int fields = std::sscanf(text.c_str(), "%12s %c %15s %15s %15s %63s", mac, &flag, ip, mask, gateway, name);
+    const int fields
+        = std::sscanf(text.c_str(), "%12s %c %15s %15s %15s %63s", mac, &flag, ip, mask, gateway, name);
     if (parsed != (fields == 6))
         std::abort();
     if (parsed

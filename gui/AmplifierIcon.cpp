@@ -24,7 +24,7 @@ QPixmap DrawAmplifier(int size)
     painter.drawLine(QPointF(4, 8), QPointF(4, 6.3));
     painter.drawLine(QPointF(9, 8), QPointF(10.3, 6.8));
     painter.setPen(Qt::NoPen);
-    const QColor lights[] = {QColor(70, 200, 90), QColor(70, 200, 90), QColor(235, 190, 40)};
+    const QColor lights[] = { QColor(70, 200, 90), QColor(70, 200, 90), QColor(235, 190, 40) };
     for (int i = 0; i < 3; ++i) {
         painter.setBrush(lights[i]);
         painter.drawRect(QRectF(12.6, 10.2 - i * 2.3, 1.8, 1.5));
@@ -37,7 +37,7 @@ QPixmap DrawAmplifier(int size)
 QIcon AmplifierIcon()
 {
     QIcon icon;
-    for (const int size : {16, 32, 48})
+    for (const int size : { 16, 32, 48 })
         icon.addPixmap(DrawAmplifier(size));
     return icon;
 }

@@ -3,10 +3,11 @@
 
 #include <memory>
 
-template <class TForm>
-class GlobalForm {
+template <class TForm> class GlobalForm {
 public:
-    explicit GlobalForm(TForm*& global) : FGlobal(global), FForm(std::make_unique<TForm>())
+    explicit GlobalForm(TForm*& global)
+        : FGlobal(global)
+        , FForm(std::make_unique<TForm>())
     {
         FGlobal = FForm.get();
     }

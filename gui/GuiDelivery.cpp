@@ -41,7 +41,10 @@ private:
 // drops the call unrun because its context object went away.
 class FinishWhenDropped {
 public:
-    explicit FinishWhenDropped(std::shared_ptr<Completion> completion) : FCompletion(std::move(completion)) {}
+    explicit FinishWhenDropped(std::shared_ptr<Completion> completion)
+        : FCompletion(std::move(completion))
+    {
+    }
     ~FinishWhenDropped() { FCompletion->Finish(); }
     FinishWhenDropped(const FinishWhenDropped&) = delete;
     FinishWhenDropped& operator=(const FinishWhenDropped&) = delete;
@@ -52,7 +55,9 @@ private:
 
 } // namespace
 
-GuiDelivery::GuiDelivery() : FShared(std::make_shared<Shared>()), FContext(std::make_unique<QObject>())
+GuiDelivery::GuiDelivery()
+    : FShared(std::make_shared<Shared>())
+    , FContext(std::make_unique<QObject>())
 {
     FShared->context = FContext.get();
 }

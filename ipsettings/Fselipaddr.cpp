@@ -9,7 +9,9 @@
 TFormSelIpAddr* FormSelIpAddr = nullptr;
 
 TFormSelIpAddr::TFormSelIpAddr(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TFormSelIpAddr>()), FAddressSource(platform::LocalIPv4Addresses)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::TFormSelIpAddr>())
+    , FAddressSource(platform::LocalIPv4Addresses)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -51,7 +53,7 @@ void TFormSelIpAddr::SetAddressSource(AddressSource source)
 
 void TFormSelIpAddr::SetNextAnswer(int result, int pick)
 {
-    FNextAnswer = Answer {result, pick};
+    FNextAnswer = Answer { result, pick };
 }
 
 void TFormSelIpAddr::accept()

@@ -125,7 +125,8 @@ TEST(ParseTovrinReply, AgreesWithSscanf)
     for (const auto& input : inputs) {
         char mac[13] = {}, ip[16] = {}, mask[16] = {}, gw[16] = {}, name[64] = {};
         char flag = 0;
-        const int n = std::sscanf(input.c_str(), "%12s %c %15s %15s %15s %63s", mac, &flag, ip, mask, gw, name);
+        const int n
+            = std::sscanf(input.c_str(), "%12s %c %15s %15s %15s %63s", mac, &flag, ip, mask, gw, name);
         TTovrinData r;
         const bool ok = ParseTovrinReply(input.c_str(), r);
         ASSERT_EQ(ok, n == 6) << input;
@@ -196,15 +197,15 @@ TEST(AmplifierList, RefreshKeepsOneRowPerMacAndTakesTheLatestReply)
     moved.Flag = true;
     list.UpdateAmplifier(moved, 600);
 
-    ASSERT_EQ(Keys(list), (std::vector<std::string> {"AA", "BB"}));
+    ASSERT_EQ(Keys(list), (std::vector<std::string> { "AA", "BB" }));
     const auto& row = list.Row(0);
     EXPECT_EQ(row.IP, "10.0.0.9");
     EXPECT_EQ(row.Name, "Renamed");
     EXPECT_EQ(row.NetMask, "255.0.0.0");
     EXPECT_TRUE(row.Flag);
     EXPECT_EQ(row.LastSeen, 600u);
-    EXPECT_EQ(seen.appended, (std::vector<int> {0, 1}));
-    EXPECT_EQ(seen.changed, (std::vector<int> {0}));
+    EXPECT_EQ(seen.appended, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ(seen.changed, (std::vector<int> { 0 }));
 
     // Same texts again: only the age is renewed, the view is not touched.
     list.UpdateAmplifier(moved, 900);
@@ -236,7 +237,7 @@ TEST(AmplifierList, NewAmplifierBecomesSelectedOverTheUsersChoice)
     EXPECT_EQ(selected.MacKey, "CC");
     EXPECT_EQ(selected.IP, "10.0.0.3");
     EXPECT_EQ(selected.LastSeen, 10u);
-    EXPECT_EQ(seen.selections, (std::vector<int> {0, 1, 2}));
+    EXPECT_EQ(seen.selections, (std::vector<int> { 0, 1, 2 }));
 
     list.Select(7);
     EXPECT_EQ(list.SelectedRow(), -1);
@@ -250,18 +251,18 @@ TEST(AmplifierList, AdjacentSilentRowsExpireInOnePassAndTheRestKeepTheirOrder)
     AmplifierList list;
     RecordingObserver seen;
     list.SetObserver(&seen);
-    for (const char* mac : {"A", "B", "C", "D", "E", "F"})
+    for (const char* mac : { "A", "B", "C", "D", "E", "F" })
         list.UpdateAmplifier(Amp(mac, "10.0.0.1"), 1000);
     list.Select(4); // "E"
-    for (const char* mac : {"A", "E"})
+    for (const char* mac : { "A", "E" })
         list.UpdateAmplifier(Amp(mac, "10.0.0.1"), 2600);
 
     EXPECT_EQ(list.RemoveStale(MaxSilenceMs, 3000), 0); // B, C, D, F are exactly 2000 ms old
     EXPECT_EQ(list.RemoveStale(MaxSilenceMs, 3001), 4);
 
-    EXPECT_EQ(Keys(list), (std::vector<std::string> {"A", "E"}));
+    EXPECT_EQ(Keys(list), (std::vector<std::string> { "A", "E" }));
     ASSERT_EQ(seen.removed.size(), 1u);
-    EXPECT_EQ(seen.removed[0], (std::vector<int> {1, 2, 3, 5}));
+    EXPECT_EQ(seen.removed[0], (std::vector<int> { 1, 2, 3, 5 }));
     EXPECT_EQ(list.SelectedRow(), 1); // still "E", one place up
     EXPECT_EQ(list.Find("E"), 1);
     EXPECT_EQ(list.Find("C"), -1);
@@ -293,7 +294,7 @@ TEST(AmplifierList, AgesHoldAcrossTheTickWrapAndEarlyAfterStart)
     list.UpdateAmplifier(Amp("Fresh", "10.0.0.2"), nearWrap + 200);
     // now = 0x00000300 after the wrap: "Old" is 2304 ms old, "Fresh" 1024 ms.
     EXPECT_EQ(list.RemoveStale(MaxSilenceMs, nearWrap + 0x400), 1);
-    EXPECT_EQ(Keys(list), (std::vector<std::string> {"Fresh"}));
+    EXPECT_EQ(Keys(list), (std::vector<std::string> { "Fresh" }));
     EXPECT_EQ(list.RemoveStale(MaxSilenceMs, 150), 0);
     EXPECT_EQ(list.RemoveStale(MaxSilenceMs, nearWrap + 200 + 2001), 1);
 
@@ -326,10 +327,11 @@ TEST(AmplifierList, MatchesALinearReferenceUnderRandomTraffic)
             referenceSelected = static_cast<int>(random() % reference.size());
             list.Select(referenceSelected);
         } else {
-            const auto amp = Amp("M" + std::to_string(random() % 60), "10.0.0." + std::to_string(random() % 3));
+            const auto amp
+                = Amp("M" + std::to_string(random() % 60), "10.0.0." + std::to_string(random() % 3));
             list.UpdateAmplifier(amp, now);
             auto found = std::find_if(reference.begin(), reference.end(),
-                                      [&](const TTovrinData& r) { return r.MacKey == amp.MacKey; });
+                [&](const TTovrinData& r) { return r.MacKey == amp.MacKey; });
             if (found == reference.end()) {
                 reference.push_back(amp);
                 found = reference.end() - 1;

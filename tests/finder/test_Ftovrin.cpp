@@ -35,7 +35,7 @@ protected:
     void SetUp() override
     {
         UserDialogs::TakeAsked();
-        FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> {"198.18.0.1"}; });
+        FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> { "198.18.0.1" }; });
         Window().SetClock([this] { return Now; });
     }
     void TearDown() override { UserDialogs::TakeAsked(); }
@@ -68,12 +68,12 @@ protected:
     }
 
     uint32_t Now = NearWrap;
-    GlobalForm<TFormTovrin> FormTovrinHolder {FormTovrin};
-    GlobalForm<TFormSelIpAddr> FormSelIpAddrHolder {FormSelIpAddr};
+    GlobalForm<TFormTovrin> FormTovrinHolder { FormTovrin };
+    GlobalForm<TFormSelIpAddr> FormSelIpAddrHolder { FormSelIpAddr };
 };
 
-#define REQUIRE_PRIVATE_NETWORK()                                                                       \
-    if (!NoNetworkReason.empty())                                                                       \
+#define REQUIRE_PRIVATE_NETWORK()                                                                            \
+    if (!NoNetworkReason.empty())                                                                            \
     GTEST_SKIP() << NoNetworkReason
 
 TEST_F(FtovrinTest, WindowHasItsCaptionsListAndTimer)
@@ -111,9 +111,9 @@ TEST_F(FtovrinTest, RepliesAddAndRefreshRowsAndANewAmplifierIsSelected)
 {
     Reply("0A1B2C 1 198.18.1.1 255.255.0.0 0.0.0.0 Stage");
     Reply("0A1B2D 0 198.18.1.2 255.255.0.0 0.0.0.0 Foyer");
-    Reply("0 1 A");                                 // the own hello, heard back
+    Reply("0 1 A"); // the own hello, heard back
     Reply("0A1B2E 0 198.18.1.3 255.255.0.0 0.0.0.0"); // five fields
-    EXPECT_EQ(Rows(), (std::vector<std::string> {"0A1B2C 198.18.1.1 Stage", "0A1B2D 198.18.1.2 Foyer"}));
+    EXPECT_EQ(Rows(), (std::vector<std::string> { "0A1B2C 198.18.1.1 Stage", "0A1B2D 198.18.1.2 Foyer" }));
     EXPECT_EQ(ViewSelectedRow(), 1);
     EXPECT_EQ(List().topLevelItem(0)->icon(0).isNull(), false);
 
@@ -143,7 +143,7 @@ TEST_F(FtovrinTest, SilentRowsExpireAtTheHelloTickAcrossTheTickWrap)
     ASSERT_TRUE(Window().Worker);
     Window().show();
 
-    for (const char* mac : {"A1", "A2", "A3", "A4", "A5"})
+    for (const char* mac : { "A1", "A2", "A3", "A4", "A5" })
         Reply(std::string(mac) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
     Now += 1500; // past the wrap of the 32-bit tick
     Reply("A1 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
@@ -155,7 +155,7 @@ TEST_F(FtovrinTest, SilentRowsExpireAtTheHelloTickAcrossTheTickWrap)
     EXPECT_EQ(Rows().size(), 5u);
     Now += 1;
     Window().TimerHelloTimer();
-    EXPECT_EQ(Rows(), (std::vector<std::string> {"A1 198.18.1.9 N", "A5 198.18.1.9 N"}));
+    EXPECT_EQ(Rows(), (std::vector<std::string> { "A1 198.18.1.9 N", "A5 198.18.1.9 N" }));
     EXPECT_EQ(ViewSelectedRow(), -1);
     TTovrinData selected;
     EXPECT_FALSE(Window().GetSelected(selected));
@@ -207,7 +207,7 @@ TEST_F(FtovrinTest, ChannelThatCannotOpenIsReportedWithAddressAndReason)
 {
     REQUIRE_PRIVATE_NETWORK();
     // 192.0.2.1 is owned by no interface here, so it cannot be bound.
-    FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> {"198.18.0.1", "192.0.2.1"}; });
+    FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> { "198.18.0.1", "192.0.2.1" }; });
     FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk, 1);
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     Window().FormActivate();
@@ -225,7 +225,7 @@ TEST_F(FtovrinTest, ActivationAsksOnceAndCancelBindsToAnyAddress)
     int asked = 0;
     FormSelIpAddr->SetAddressSource([&] {
         ++asked;
-        return std::vector<std::string> {"198.18.0.1"};
+        return std::vector<std::string> { "198.18.0.1" };
     });
     FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalCancel);
     Window().show();
@@ -245,7 +245,7 @@ TEST_F(FtovrinTest, ActivationAsksOnceAndCancelBindsToAnyAddress)
     EXPECT_EQ(Window().Worker.get(), worker);
 }
 
-class GuiDeliveryTest : public ::testing::Test {};
+class GuiDeliveryTest : public ::testing::Test { };
 
 TEST_F(GuiDeliveryTest, WorkerCallRunsOnTheGuiThreadAndWaitsForIt)
 {
@@ -253,7 +253,7 @@ TEST_F(GuiDeliveryTest, WorkerCallRunsOnTheGuiThreadAndWaitsForIt)
     const auto deliver = delivery.Function();
     QThread* ranOn = nullptr;
     bool sawResult = false;
-    std::atomic<bool> returned {false};
+    std::atomic<bool> returned { false };
     std::thread worker([&] {
         int result = 0;
         deliver([&] {
@@ -277,7 +277,7 @@ TEST_F(GuiDeliveryTest, ClosingReleasesAWaitingWorkerWithoutRunningItsCall)
 {
     auto delivery = std::make_unique<GuiDelivery>();
     const auto deliver = delivery->Function();
-    std::atomic<bool> ran {false};
+    std::atomic<bool> ran { false };
     std::thread worker([&] { deliver([&] { ran = true; }); });
     // The GUI thread does not serve events here, so the call can only be waiting or not yet posted.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

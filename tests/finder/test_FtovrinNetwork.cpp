@@ -60,12 +60,13 @@ protected:
     static QStringList Row(int i)
     {
         const auto* item = List().topLevelItem(i);
-        return item == nullptr ? QStringList() : QStringList {item->text(0), item->text(1), item->text(2)};
+        return item == nullptr ? QStringList() : QStringList { item->text(0), item->text(1), item->text(2) };
     }
 
     static QStringList Expected(const ampsim::Amplifier& amp)
     {
-        return {QString::fromStdString(amp.Mac), QString::fromStdString(amp.IP), QString::fromStdString(amp.Name)};
+        return { QString::fromStdString(amp.Mac), QString::fromStdString(amp.IP),
+            QString::fromStdString(amp.Name) };
     }
 
     // Shows the window as the program does; its first activation asks for the interface.
@@ -94,7 +95,8 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
     // The hello went out from the chosen interface to the discovery port, exactly as specified.
     bool helloSeen = false;
     for (const auto& datagram : Simulator->Received())
-        helloSeen = helloSeen || (datagram.Text == "0 1 A" && datagram.From == TestNetwork::AppAddress() + ":8001");
+        helloSeen
+            = helloSeen || (datagram.Text == "0 1 A" && datagram.From == TestNetwork::AppAddress() + ":8001");
     EXPECT_TRUE(helloSeen);
 
     Simulator->Modify(1, [](ampsim::Amplifier& amp) { amp.Name = "Renamed"; });

@@ -33,7 +33,7 @@ void WhenShown(TFormSelIpAddr& dialog, std::function<void()> act, bool& wasShown
 TEST(Fselipaddr, WithoutARealChoiceTheWindowStaysClosedUnlessAlwaysAsked)
 {
     TFormSelIpAddr dialog;
-    dialog.SetAddressSource([] { return Addresses {"10.1.2.3"}; });
+    dialog.SetAddressSource([] { return Addresses { "10.1.2.3" }; });
     EXPECT_EQ(dialog.SelectLocalInterface(false), TFormSelIpAddr::ModalOk);
     EXPECT_EQ(dialog.SelectedAddress(), "10.1.2.3");
     EXPECT_FALSE(dialog.isVisible());
@@ -43,9 +43,10 @@ TEST(Fselipaddr, WithoutARealChoiceTheWindowStaysClosedUnlessAlwaysAsked)
     EXPECT_EQ(dialog.SelectedAddress(), "");
 
     // Asked always: the one address is offered, preselected, and OK takes it.
-    dialog.SetAddressSource([] { return Addresses {"10.1.2.3"}; });
+    dialog.SetAddressSource([] { return Addresses { "10.1.2.3" }; });
     bool shown = false;
-    WhenShown(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Return); }, shown);
+    WhenShown(
+        dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Return); }, shown);
     EXPECT_EQ(dialog.SelectLocalInterface(true), TFormSelIpAddr::ModalOk);
     EXPECT_TRUE(shown);
     EXPECT_EQ(dialog.SelectedAddress(), "10.1.2.3");
@@ -57,13 +58,13 @@ TEST(Fselipaddr, TheUserPicksAnotherAddressOrCancels)
     EXPECT_EQ(dialog.windowTitle(), "Select Local Interface");
     EXPECT_EQ(dialog.findChild<QLabel*>("Label1")->text(), "Local Interface Address:");
     EXPECT_FALSE(dialog.ComboBoxLocalAddrs->isEditable());
-    dialog.SetAddressSource([] { return Addresses {"192.168.1.20", "10.0.0.5", "192.168.1.20"}; });
+    dialog.SetAddressSource([] { return Addresses { "192.168.1.20", "10.0.0.5", "192.168.1.20" }; });
 
     bool shown = false;
     WhenShown(
         dialog,
         [&] {
-            EXPECT_EQ(Items(dialog), (QStringList {"192.168.1.20", "10.0.0.5", "192.168.1.20"}));
+            EXPECT_EQ(Items(dialog), (QStringList { "192.168.1.20", "10.0.0.5", "192.168.1.20" }));
             EXPECT_EQ(dialog.ComboBoxLocalAddrs->currentIndex(), 0);
             dialog.ComboBoxLocalAddrs->setCurrentIndex(1);
             QTest::mouseClick(dialog.findChild<QPushButton*>("ButtonOK"), Qt::LeftButton);
@@ -73,26 +74,29 @@ TEST(Fselipaddr, TheUserPicksAnotherAddressOrCancels)
     EXPECT_TRUE(shown);
     EXPECT_EQ(dialog.SelectedAddress(), "10.0.0.5");
 
-    WhenShown(dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }, shown);
+    WhenShown(
+        dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }, shown);
     EXPECT_EQ(dialog.SelectLocalInterface(false), TFormSelIpAddr::ModalCancel);
 
-    WhenShown(dialog, [&] { QTest::mouseClick(dialog.findChild<QPushButton*>("ButtonCancel"), Qt::LeftButton); }, shown);
+    WhenShown(
+        dialog, [&] { QTest::mouseClick(dialog.findChild<QPushButton*>("ButtonCancel"), Qt::LeftButton); },
+        shown);
     EXPECT_EQ(dialog.SelectLocalInterface(true), TFormSelIpAddr::ModalCancel);
 }
 
 TEST(Fselipaddr, EveryCallListsTheAddressesOfThatMoment)
 {
     TFormSelIpAddr dialog;
-    Addresses now = {"10.0.0.1", "10.0.0.2"};
+    Addresses now = { "10.0.0.1", "10.0.0.2" };
     dialog.SetAddressSource([&] { return now; });
     dialog.SetNextAnswer(TFormSelIpAddr::ModalOk, 1);
     EXPECT_EQ(dialog.SelectLocalInterface(true), TFormSelIpAddr::ModalOk);
     EXPECT_EQ(dialog.SelectedAddress(), "10.0.0.2");
 
-    now = {"172.16.0.9"};
+    now = { "172.16.0.9" };
     dialog.SetNextAnswer(TFormSelIpAddr::ModalOk);
     EXPECT_EQ(dialog.SelectLocalInterface(true), TFormSelIpAddr::ModalOk);
-    EXPECT_EQ(Items(dialog), QStringList {"172.16.0.9"});
+    EXPECT_EQ(Items(dialog), QStringList { "172.16.0.9" });
     EXPECT_EQ(dialog.SelectedAddress(), "172.16.0.9");
 
     // With nothing to choose from the window still opens when asked; OK gives the empty text.

@@ -24,7 +24,7 @@ TEST(LocalIPv4Addresses, InAPrivateNetworkListsExactlyItsInterfaceAddress)
     ASSERT_TRUE(network.Up()) << network.Error();
     std::vector<std::string> app, amp;
     network.RunInApp([&] { app = platform::LocalIPv4Addresses(); });
-    EXPECT_EQ(app, std::vector<std::string> {TestNetwork::AppAddress()});
+    EXPECT_EQ(app, std::vector<std::string> { TestNetwork::AppAddress() });
     // The amplifier side's interface has no address when there are no amplifiers.
     network.RunInAmp([&] { amp = platform::LocalIPv4Addresses(); });
     EXPECT_TRUE(amp.empty());
