@@ -1,5 +1,7 @@
 #include "support/TestNetwork.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -249,6 +251,8 @@ void TestNetwork::RunIn(NetSide side, const std::function<void()>& fn)
     std::thread thread([&] {
         if (Enter(side))
             fn();
+        else
+            ADD_FAILURE() << "cannot enter " << NamespacePath(side) << (FUp ? "" : ": the network is not up");
     });
     thread.join();
 }

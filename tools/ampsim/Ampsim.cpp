@@ -699,9 +699,9 @@ struct Simulator::Impl {
         Rewatch(fd, 0);
         double needed = std::max(1.0, static_cast<double>(amp.ReadBytesPerSecond) / 50.0) - c.Tokens;
         int ms = static_cast<int>(1000.0 * needed / static_cast<double>(amp.ReadBytesPerSecond)) + 1;
-        After(ms, [this, fd] {
+        After(ms, [this, fd, id = c.Id] {
             auto found = Connections.find(fd);
-            if (found == Connections.end())
+            if (found == Connections.end() || found->second.Id != id)
                 return;
             found->second.ReadPaused = false;
             Rewatch(fd, EPOLLIN | EPOLLRDHUP);
