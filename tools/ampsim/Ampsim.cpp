@@ -125,6 +125,8 @@ namespace {
     }
 
     constexpr size_t MaxLine = 4096;
+    // A simulator left running for days must not grow without end.
+    constexpr size_t MaxLoggedDatagrams = 100000;
 
 } // namespace
 
@@ -438,7 +440,8 @@ struct Simulator::Impl {
             std::lock_guard lock(Mutex);
             if (OwnAddress(from.sin_addr.s_addr))
                 return; // our own broadcast, looped back
-            Log.push_back(Datagram { PeerOf(from), bytes });
+            if (Log.size() < MaxLoggedDatagrams)
+                Log.push_back(Datagram { PeerOf(from), bytes });
             std::string text = Trimmed(bytes);
             if (text == Hello) {
                 Owner.FHellos++;

@@ -111,7 +111,8 @@ public:
     // True while amplifier i is rebooting after a settings datagram.
     bool Rebooting(size_t i) const;
 
-    // Every datagram received on the discovery port but the amplifiers' own replies.
+    // Every datagram received on the discovery port but the amplifiers' own replies (the first
+    // 100,000).
     std::vector<Datagram> Received() const;
     // The datagrams that named amplifier i's MAC suffix (settings datagrams), in order.
     std::vector<std::string> SettingsReceived(size_t i) const;
