@@ -236,6 +236,7 @@ TEST_F(FtovrinTest, ActivationAsksOnceAndCancelBindsToAnyAddress)
 
     // Activated again after a hide and a show: no second question, the same worker.
     const auto* worker = Window().Worker.get();
+    FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk); // answered, should it be asked again
     Window().hide();
     Window().show();
     QTest::qWait(50);
