@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "support/QtWait.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -230,7 +232,7 @@ TEST_F(FtovrinTest, ActivationAsksOnceAndCancelBindsToAnyAddress)
     FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalCancel);
     Window().show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
-    QTRY_VERIFY(Window().Worker != nullptr);
+    ASSERT_TRUE(WaitFor([&] { return Window().Worker != nullptr; }));
     EXPECT_EQ(Window().Worker->LocalPort(), 8001);
     EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty());
 
@@ -264,7 +266,7 @@ TEST_F(GuiDeliveryTest, WorkerCallRunsOnTheGuiThreadAndWaitsForIt)
         sawResult = result == 42;
         returned = true;
     });
-    QTRY_VERIFY_WITH_TIMEOUT(returned.load(), 10000);
+    ASSERT_TRUE(WaitFor([&] { return returned.load(); }, 10000));
     worker.join();
     EXPECT_EQ(ranOn, QThread::currentThread());
     EXPECT_TRUE(sawResult);

@@ -22,6 +22,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "support/QtWait.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -92,15 +94,6 @@ Step Enter(const QString& ip, const QString& netmask, const QString& gateway)
     };
 }
 
-bool WaitFor(const std::function<bool()>& condition, int ms)
-{
-    for (int waited = 0; !condition(); waited += 20) {
-        if (waited >= ms)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
 
 class FtovrinSettingsTest : public ::testing::Test {
 protected:
