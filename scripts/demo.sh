@@ -67,9 +67,12 @@ runtime_dir=
 amp_ns_pid=
 cleanup() {
     trap - EXIT INT TERM
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    local i
+    # Newest first: the program goes before the display and the network it uses.
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null
+        wait "${pids[i]}" 2>/dev/null
+    done
     [ -n "$network" ] && bash "$root/scripts/testnet.sh" down "$network"
     [ -n "$runtime_dir" ] && rm -rf "$runtime_dir"
     true
