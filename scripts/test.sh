@@ -31,3 +31,11 @@ bash scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=Debug -DTOVRIN_WERROR=ON \
   -DTOVRIN_SANITIZE=thread -DTOVRIN_GUI=OFF -DTOVRIN_BENCH=OFF
 step "window-free tests under ThreadSanitizer"
 ctest --test-dir build/tsan --output-on-failure -j"$jobs"
+
+step "fuzz the discovery reply reader (clang, libFuzzer, 20 s)"
+CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_FUZZ=ON \
+  -DTOVRIN_GUI=OFF -DTOVRIN_BENCH=OFF -DTOVRIN_WERROR=ON >/dev/null
+cmake --build build/fuzz --target fuzz_ParseTovrinReply -j"$jobs"
+build/fuzz/fuzz/fuzz_ParseTovrinReply -max_total_time=20 -print_final_stats=1 2>&1 | tail -4
+
+printf '\nAll test runs passed.\n'
