@@ -5,6 +5,7 @@
 
 #include "comm/ChannelAddress.h"
 #include "comm/SocketHelpers.h"
+#include "comm/UniqueFd.h"
 #include "text/Strtools.h"
 
 #include <arpa/inet.h>
@@ -55,8 +56,8 @@ struct TRecvThread::Impl {
     // TcpClient worker sets Socket once connected, and the worker closes both at its end. Sends
     // and the wake-up of Stop use them under fdMutex, so they never reach a closed or reused fd.
     std::mutex fdMutex;
-    int socket = -1;
-    int wakeFd = -1;
+    UniqueFd socket;
+    UniqueFd wakeFd;
 
     bool opened = false;
     bool started = false;
@@ -87,11 +88,8 @@ struct TRecvThread::Impl {
     void CloseHandles()
     {
         std::lock_guard lock(fdMutex);
-        CloseSocketIfOpen(socket);
-        socket = -1;
-        if (wakeFd != -1)
-            close(wakeFd);
-        wakeFd = -1;
+        socket.reset();
+        wakeFd.reset();
     }
 
     void DeliverConnected(TRecvThread& owner, const std::string& peer)
@@ -141,12 +139,12 @@ void TRecvThread::Impl::RunTcpClient(TRecvThread& owner)
     }
     {
         std::lock_guard lock(fdMutex);
-        socket = connected;
+        socket.reset(connected);
     }
     DeliverConnected(owner, peer);
     char buffer[MaxChunk + 1];
     while (!stopped) {
-        const WaitResult wait = WaitReadable(connected, wakeFd, TcpPollMs);
+        const WaitResult wait = WaitReadable(connected, wakeFd.get(), TcpPollMs);
         if (wait == WaitResult::TimedOut)
             continue;
         if (wait != WaitResult::Readable)
@@ -178,7 +176,7 @@ void TRecvThread::Impl::RunUdp(TRecvThread& owner)
     accepted.reserve(DatagramsPerDelivery);
 
     while (!stopped) {
-        const WaitResult wait = WaitReadable(socket, wakeFd, -1);
+        const WaitResult wait = WaitReadable(socket.get(), wakeFd.get(), -1);
         if (wait == WaitResult::Woken || wait == WaitResult::TimedOut)
             continue;
         if (wait == WaitResult::Failed) {
@@ -196,7 +194,7 @@ void TRecvThread::Impl::RunUdp(TRecvThread& owner)
             header.msg_control = slots[i].control;
             header.msg_controllen = sizeof slots[i].control;
         }
-        const int count = recvmmsg(socket, headers.data(), DatagramsPerDelivery, MSG_DONTWAIT, nullptr);
+        const int count = recvmmsg(socket.get(), headers.data(), DatagramsPerDelivery, MSG_DONTWAIT, nullptr);
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             continue;
         if (count < 0) {
@@ -255,9 +253,9 @@ int TRecvThread::Impl::SendDatagram(const sockaddr_in& target, const void* data,
         std::memcpy(CMSG_DATA(c), &info, sizeof info);
     }
     std::lock_guard lock(fdMutex);
-    if (socket == -1 || stopped)
+    if (!socket || stopped)
         return 0;
-    return sendmsg(socket, &header, MSG_NOSIGNAL) == static_cast<ssize_t>(length) ? 1 : 0;
+    return sendmsg(socket.get(), &header, MSG_NOSIGNAL) == static_cast<ssize_t>(length) ? 1 : 0;
 }
 
 std::shared_ptr<TRecvThread> TRecvThread::Create()
@@ -304,21 +302,20 @@ bool TRecvThread::Open(const std::string& address, std::string& error)
         error = "Serial and TCP server channels are not available.";
         return false;
     }
-    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd == -1) {
+    UniqueFd wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wakeFd) {
         error = "eventfd() failed: " + WsaErrorText();
         return false;
     }
     if (parsed.transport == Udp) {
         FUdpPort = parsed.port;
         std::string status;
-        const int socket = OpenUdpSocket(parsed.port, parsed.first, status);
-        if (socket == -1) {
+        UniqueFd socket(OpenUdpSocket(parsed.port, parsed.first, status));
+        if (!socket) {
             error = status;
-            close(wakeFd);
             return false;
         }
-        impl->socket = socket;
+        impl->socket = std::move(socket);
         LocalInterface device;
         if (!parsed.first.empty() && ParseDottedAddress(parsed.first, impl->localAddress)
             && FindInterfaceOwning(impl->localAddress, device))
@@ -327,7 +324,7 @@ bool TRecvThread::Open(const std::string& address, std::string& error)
         impl->host = parsed.first;
         impl->tcpPort = parsed.port;
     }
-    impl->wakeFd = wakeFd;
+    impl->wakeFd = std::move(wakeFd);
     impl->opened = true;
     return true;
 }
@@ -373,9 +370,9 @@ bool TRecvThread::Stop()
         impl->stopped = true;
     }
     std::lock_guard lock(impl->fdMutex);
-    if (impl->wakeFd != -1) {
+    if (impl->wakeFd) {
         const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = write(impl->wakeFd, &one, sizeof one);
+        [[maybe_unused]] const ssize_t written = write(impl->wakeFd.get(), &one, sizeof one);
     }
     return true;
 }
@@ -383,11 +380,11 @@ bool TRecvThread::Stop()
 int TRecvThread::LocalPort() const
 {
     std::lock_guard lock(impl->fdMutex);
-    if (FTransport != Udp || impl->socket == -1)
+    if (FTransport != Udp || !impl->socket)
         return 0;
     sockaddr_in bound {};
     socklen_t size = sizeof bound;
-    if (getsockname(impl->socket, reinterpret_cast<sockaddr*>(&bound), &size) != 0)
+    if (getsockname(impl->socket.get(), reinterpret_cast<sockaddr*>(&bound), &size) != 0)
         return 0;
     return ntohs(bound.sin_port);
 }
@@ -398,9 +395,9 @@ int TRecvThread::Send(const char* address, const void* data, int length)
         return FTransport == Udp ? 0 : -1;
     if (FTransport == TcpClient) {
         std::lock_guard lock(impl->fdMutex);
-        if (impl->socket == -1 || impl->stopped)
+        if (!impl->socket || impl->stopped)
             return -1;
-        return static_cast<int>(send(impl->socket, data, static_cast<size_t>(length), MSG_NOSIGNAL));
+        return static_cast<int>(send(impl->socket.get(), data, static_cast<size_t>(length), MSG_NOSIGNAL));
     }
     if (FTransport != Udp)
         return -1;

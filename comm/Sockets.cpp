@@ -2,6 +2,7 @@
 
 #include "comm/Recvthread.h"
 #include "comm/SocketHelpers.h"
+#include "comm/UniqueFd.h"
 
 #include "platform/HostInfo.h"
 #include "text/Strtools.h"
@@ -200,9 +201,10 @@ int ConnectWithTimeout(const std::string& host, int port, std::string& status, s
     const std::string dotted = DottedText(address.sin_addr);
     status = Format("lookup hostname \"%s\" returned %s.", host.c_str(), dotted.c_str());
 
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (socket == -1)
+    UniqueFd owner(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!owner)
         return -1;
+    const int socket = owner.get();
     if (!SetOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1))
         status = "Warning: setsockopt(SO_KEEPALIVE) failed.";
 
@@ -210,7 +212,6 @@ int ConnectWithTimeout(const std::string& host, int port, std::string& status, s
     const bool connected = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     if (!connected && errno != EINPROGRESS && errno != EINTR) {
         status = Format("connecting to \"%s:%u\" failed.", dotted.c_str(), portNumber);
-        close(socket);
         return -1;
     }
     if (!connected) {
@@ -221,7 +222,6 @@ int ConnectWithTimeout(const std::string& host, int port, std::string& status, s
         while (ready < 0 && errno == EINTR);
         if (ready <= 0) {
             status = Format("connecting to \"%s:%u\" timed out.", dotted.c_str(), portNumber);
-            close(socket);
             return -1;
         }
         // Linux also reports a refused connection as writable; only a clear pending error means
@@ -230,14 +230,13 @@ int ConnectWithTimeout(const std::string& host, int port, std::string& status, s
         socklen_t size = sizeof pending;
         if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &pending, &size) != 0 || pending != 0) {
             status = Format("connecting to \"%s:%u\" failed.", dotted.c_str(), portNumber);
-            close(socket);
             return -1;
         }
     }
     // Also on an immediate success, so that the caller always learns its peer.
     status = "success";
     peer = Format("%s:%u", dotted.c_str(), portNumber);
-    return socket;
+    return owner.release();
 }
 
 int OpenTcpConnection(const std::string& host, int port, int ms)
@@ -254,28 +253,26 @@ int OpenListenSocket(const std::string& address, int port, std::string& status)
         status = Format("\"%s\" is not an internet address.", address.c_str());
         return -1;
     }
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (socket == -1) {
+    UniqueFd owner(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!owner) {
         status = "socket() failed.";
         return -1;
     }
+    const int socket = owner.get();
     if (!SetOption(socket, SOL_SOCKET, SO_REUSEADDR, 1)) {
         status = Format("setsockopt(SO_REUSEADDR) failed. WSAError:%d", errno);
-        close(socket);
         return -1;
     }
     const sockaddr_in bound = SocketAddress(local, port);
     if (bind(socket, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) {
         status = "bind() failed.\n";
-        close(socket);
         return -1;
     }
     if (listen(socket, 5) != 0) {
         status = Format("listen() failed. WSAError:%d", errno);
-        close(socket);
         return -1;
     }
-    return socket;
+    return owner.release();
 }
 
 int AcceptPeer(int listenSocket, std::string& peer, std::string& status)
@@ -293,25 +290,23 @@ int AcceptPeer(int listenSocket, std::string& peer, std::string& status)
 
 int OpenUdpSocket(int port, const std::string& address, std::string& status)
 {
-    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (socket == -1) {
+    UniqueFd owner(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    if (!owner) {
         status = "socket() failed.";
         return -1;
     }
+    const int socket = owner.get();
     if (!SetOption(socket, SOL_SOCKET, SO_BROADCAST, 1)) {
         status = Format("setsockopt(SO_BROADCAST) failed. WSAError:%d", errno);
-        close(socket);
         return -1;
     }
     if (!SetOption(socket, SOL_SOCKET, SO_REUSEADDR, 1)) {
         status = Format("setsockopt(SO_REUSEADDR) failed. WSAError:%d", errno);
-        close(socket);
         return -1;
     }
     in_addr_t local = 0;
     if (!LocalAddressOf(address, local)) {
         status = Format("\"%s\" is not an internet address.", address.c_str());
-        close(socket);
         return -1;
     }
     LocalInterface device;
@@ -323,10 +318,9 @@ int OpenUdpSocket(int port, const std::string& address, std::string& status)
     const sockaddr_in bound = SocketAddress(local, port);
     if (bind(socket, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0) {
         status = "bind() failed: " + WsaErrorText();
-        close(socket);
         return -1;
     }
-    return socket;
+    return owner.release();
 }
 
 bool IsSocketReadable(int socket, const fd_set& readSet)

@@ -1,6 +1,7 @@
 #include "upload/Upload.h"
 
 #include "comm/Recvthread.h"
+#include "comm/UniqueFd.h"
 #include "text/Strtools.h"
 
 #include <linux/sockios.h>
@@ -27,27 +28,6 @@ struct FreeDeleter {
     void operator()(unsigned char* bytes) const { std::free(bytes); }
 };
 using FileBytes = std::unique_ptr<unsigned char, FreeDeleter>;
-
-class Connection {
-public:
-    explicit Connection(int socket)
-        : fd(socket)
-    {
-    }
-    ~Connection() { CloseSocketIfOpen(fd); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    int get() const { return fd; }
-    explicit operator bool() const { return fd != -1; }
-    void close()
-    {
-        CloseSocketIfOpen(fd);
-        fd = -1;
-    }
-
-private:
-    int fd;
-};
 
 template <typename... Args> std::string Format(const char* format, Args... args)
 {
@@ -238,7 +218,7 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
     }
     log(Format("Loaded file %s (%u bytes).", source.c_str(), static_cast<unsigned>(size)));
 
-    Connection connection(OpenTcpConnection(address, params.Port, params.ConnectTimeoutMs));
+    UniqueFd connection(OpenTcpConnection(address, params.Port, params.ConnectTimeoutMs));
     if (!connection) {
         log("Connecting to " + endpoint + " failed.");
         return TUploadResult::ConnectFailed;
@@ -253,7 +233,7 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
         SendAllBytes(connection.get(), withEnd.data(), withEnd.size(), params.StallTimeoutMs, sent, error);
     };
     const auto finish = [&](TUploadResult result) {
-        connection.close();
+        connection.reset();
         log("Disconnected from " + endpoint + ".");
         return result;
     };

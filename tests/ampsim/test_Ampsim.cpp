@@ -1,3 +1,4 @@
+#include "comm/UniqueFd.h"
 #include "support/TestNetwork.h"
 #include "tools/ampsim/Ampsim.h"
 
@@ -21,33 +22,6 @@ namespace {
 
 constexpr int HangLimitMs = 5000;
 
-class Socket {
-public:
-    explicit Socket(int fd = -1)
-        : FFd(fd)
-    {
-    }
-    ~Socket()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    Socket(Socket&& o) noexcept
-        : FFd(o.FFd)
-    {
-        o.FFd = -1;
-    }
-    Socket& operator=(Socket&& o) noexcept
-    {
-        std::swap(FFd, o.FFd);
-        return *this;
-    }
-    int Fd() const { return FFd; }
-
-private:
-    int FFd;
-};
-
 sockaddr_in Address(const std::string& ip, int port)
 {
     sockaddr_in a {};
@@ -59,36 +33,36 @@ sockaddr_in Address(const std::string& ip, int port)
 
 // ---- command port on loopback ----
 
-Socket Connect(int port)
+UniqueFd Connect(int port)
 {
-    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     auto a = Address("127.0.0.1", port);
-    if (::connect(s.Fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        return Socket();
+    if (::connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return UniqueFd();
     return s;
 }
 
 // One line including its "\n" (and any "\r"), or what came before a close or the time limit.
-std::string ReadLine(const Socket& s, int ms = HangLimitMs)
+std::string ReadLine(const UniqueFd& s, int ms = HangLimitMs)
 {
     std::string line;
     while (line.empty() || line.back() != '\n') {
-        pollfd p { s.Fd(), POLLIN, 0 };
+        pollfd p { s.get(), POLLIN, 0 };
         if (::poll(&p, 1, ms) != 1)
             break;
         char c;
-        if (::recv(s.Fd(), &c, 1, 0) != 1)
+        if (::recv(s.get(), &c, 1, 0) != 1)
             break;
         line += c;
     }
     return line;
 }
 
-bool SendAll(const Socket& s, const std::string& bytes)
+bool SendAll(const UniqueFd& s, const std::string& bytes)
 {
     size_t done = 0;
     while (done < bytes.size()) {
-        auto n = ::send(s.Fd(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        auto n = ::send(s.get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n <= 0)
             return false;
         done += static_cast<size_t>(n);
@@ -331,19 +305,19 @@ protected:
         net->RunInAmp([&] { started = simulator->Start(error); });
         ASSERT_TRUE(started) << error;
         net->RunInApp([&] {
-            app = Socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+            app = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
             int on = 1;
-            ::setsockopt(app.Fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-            ::setsockopt(app.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            ::setsockopt(app.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+            ::setsockopt(app.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
             auto a = Address("0.0.0.0", 8001);
-            ::bind(app.Fd(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+            ::bind(app.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
         });
     }
 
     void SendFromApp(const std::string& text, const std::string& to = "255.255.255.255")
     {
         auto a = Address(to, 8001);
-        ASSERT_EQ(::sendto(app.Fd(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
+        ASSERT_EQ(::sendto(app.get(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
             static_cast<ssize_t>(text.size()));
     }
 
@@ -356,14 +330,14 @@ protected:
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now())
                             .count();
-            pollfd p { app.Fd(), POLLIN, 0 };
+            pollfd p { app.get(), POLLIN, 0 };
             if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) != 1)
                 break;
             char buffer[256];
             sockaddr_in from {};
             socklen_t length = sizeof from;
-            auto n
-                = ::recvfrom(app.Fd(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+            auto n = ::recvfrom(
+                app.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
             char ip[INET_ADDRSTRLEN];
             ::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
             if (std::string(ip) == TestNetwork::AppAddress())
@@ -385,7 +359,7 @@ protected:
 
     std::unique_ptr<TestNetwork> net;
     std::unique_ptr<Simulator> simulator;
-    Socket app;
+    UniqueFd app;
 };
 
 TEST_F(Discovery, EveryAmplifierBroadcastsItsReplyFromItsOwnAddress)

@@ -1,5 +1,6 @@
 // The ampsim program as the demo runs it: in the amplifier side of a private network.
 
+#include "comm/UniqueFd.h"
 #include "support/TestNetwork.h"
 #include "tools/ampsim/Ampsim.h"
 
@@ -58,33 +59,34 @@ TEST_F(AmpsimProgram, ServesNamedAmplifiersAppliesSettingsAndEndsCleanlyOnSigter
     ASSERT_TRUE(program);
     ASSERT_TRUE(WaitForOutput("ampsim: 3 amplifier(s)")) << ReadFile(output);
 
-    int app = -1;
+    UniqueFd app;
     net->RunInApp([&] {
-        app = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        app.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
         int on = 1;
-        ::setsockopt(app, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        ::setsockopt(app.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
         sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_port = htons(8001);
-        ::bind(app, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::bind(app.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
     });
-    ASSERT_GE(app, 0);
+    ASSERT_GE(app.get(), 0);
     sockaddr_in everyone {};
     everyone.sin_family = AF_INET;
     everyone.sin_port = htons(8001);
     everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
     auto send = [&](const std::string& text) {
-        ::sendto(app, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone);
+        ::sendto(
+            app.get(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone);
     };
     send(ampsim::Hello);
 
     std::set<std::string> replies;
     for (;;) {
-        pollfd p { app, POLLIN, 0 };
+        pollfd p { app.get(), POLLIN, 0 };
         if (::poll(&p, 1, 1000) != 1)
             break;
         char buffer[256];
-        auto n = ::recv(app, buffer, sizeof buffer, 0);
+        auto n = ::recv(app.get(), buffer, sizeof buffer, 0);
         std::string text(buffer, static_cast<size_t>(n));
         if (text != ampsim::Hello)
             replies.insert(text);
@@ -98,7 +100,7 @@ TEST_F(AmpsimProgram, ServesNamedAmplifiersAppliesSettingsAndEndsCleanlyOnSigter
     EXPECT_TRUE(WaitForOutput("0050C2A10003 applies \"0050C2A10003 5 0 198.18.1.2 255.255.0.0 198.18.0.1\""));
     EXPECT_TRUE(
         WaitForOutput("0050C2A10003 is back: 0050C2A10003 0 198.18.1.2 255.255.0.0 198.18.0.1 Stage-Left-2"));
-    ::close(app);
+    app.reset();
 
     EXPECT_EQ(program.Terminate(), 0);
     EXPECT_NE(ReadFile(output).find("ampsim: stopped by SIGTERM; 1 hello(s) received, 2 repl(ies) sent"),

@@ -1,5 +1,6 @@
 #include "comm/ChannelAddress.h"
 #include "comm/Recvthread.h"
+#include "comm/UniqueFd.h"
 
 #include <gtest/gtest.h>
 
@@ -30,18 +31,6 @@ namespace {
 
 constexpr auto HangLimit = 10s;
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value = -1)
-        : fd(value)
-    {
-    }
-    ~Fd() { CloseSocketIfOpen(fd); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    operator int() const { return fd; }
-};
-
 int PortOf(int socket)
 {
     sockaddr_in address {};
@@ -61,20 +50,21 @@ sockaddr_in Loopback(int port)
 
 // A plain UDP socket on 127.0.0.1 with an ephemeral port.
 struct UdpPeer {
-    Fd socket { ::socket(AF_INET, SOCK_DGRAM, 0) };
+    UniqueFd socket { ::socket(AF_INET, SOCK_DGRAM, 0) };
     UdpPeer()
     {
         const sockaddr_in any = Loopback(0);
-        bind(socket, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+        bind(socket.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any);
         timeval limit { 5, 0 };
-        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     }
-    int Port() const { return PortOf(socket); }
+    int Port() const { return PortOf(socket.get()); }
     std::string PeerText() const { return "127.0.0.1:" + std::to_string(Port()); }
     void SendTo(int port, const std::string& bytes) const
     {
         const sockaddr_in to = Loopback(port);
-        sendto(socket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        sendto(
+            socket.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
     std::string Receive(std::string* from = nullptr) const
     {
@@ -82,7 +72,7 @@ struct UdpPeer {
         sockaddr_in sender {};
         socklen_t size = sizeof sender;
         const ssize_t got
-            = recvfrom(socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
+            = recvfrom(socket.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &size);
         if (from != nullptr)
             *from = got < 0 ? "" : ::PeerText(sender);
         return got < 0 ? "<nothing>" : std::string(buffer, static_cast<size_t>(got));
@@ -496,7 +486,7 @@ TEST_F(UdpWorker, SendFailsForUnresolvableOverlongOrStoppedTargets)
     owner.RunAndWait([&] { worker->Stop(); });
     EXPECT_EQ(worker->SendText(target.c_str(), "x"), 0);
     timeval brief { 0, 200000 };
-    setsockopt(receiver.socket, SOL_SOCKET, SO_RCVTIMEO, &brief, sizeof brief);
+    setsockopt(receiver.socket.get(), SOL_SOCKET, SO_RCVTIMEO, &brief, sizeof brief);
     EXPECT_EQ(receiver.Receive(), "<nothing>");
 }
 
@@ -539,8 +529,8 @@ protected:
     void SetUp() override
     {
         std::string status;
-        listener.fd = OpenListenSocket("127.0.0.1", 0, status);
-        ASSERT_NE(listener, -1) << status;
+        listener.reset(OpenListenSocket("127.0.0.1", 0, status));
+        ASSERT_NE(listener.get(), -1) << status;
         worker = TRecvThread::Create();
         recorder.Bind(*worker);
         worker->SetDelivery(owner.Delivery());
@@ -556,30 +546,30 @@ protected:
 
     OwnerLoop owner;
     Recorder recorder;
-    Fd listener;
+    UniqueFd listener;
     std::shared_ptr<TRecvThread> worker;
     std::weak_ptr<TRecvThread> watch;
 };
 
 TEST_F(TcpClientWorker, ConnectsReceivesSendsAndReportsThePeerClosingOnce)
 {
-    const std::string server = "127.0.0.1:" + std::to_string(PortOf(listener));
-    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(PortOf(listener))));
+    const std::string server = "127.0.0.1:" + std::to_string(PortOf(listener.get()));
+    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(PortOf(listener.get()))));
     worker->Start();
     std::string peer, status;
-    Fd accepted(AcceptPeer(listener, peer, status));
-    ASSERT_NE(accepted, -1);
+    UniqueFd accepted(AcceptPeer(listener.get(), peer, status));
+    ASSERT_NE(accepted.get(), -1);
     ASSERT_TRUE(recorder.WaitFor(1, 'C'));
     EXPECT_EQ(recorder.Events()[0].peer, server);
 
     EXPECT_EQ(worker->SendText(nullptr, "$$$VER?\r\n"), 9);
     std::string line;
-    EXPECT_TRUE(ReadUntil(accepted, line, 2000, '\n'));
+    EXPECT_TRUE(ReadUntil(accepted.get(), line, 2000, '\n'));
     EXPECT_EQ(line, "$$$VER?\r");
 
     const std::string reply(3000, 'r');
-    ASSERT_TRUE(SocketSendString(accepted, reply));
-    shutdown(accepted, SHUT_RDWR);
+    ASSERT_TRUE(SocketSendString(accepted.get(), reply));
+    shutdown(accepted.get(), SHUT_RDWR);
     ASSERT_TRUE(recorder.WaitFor(1, 'D'));
     // The loop has ended and closed its connection: sending finds no socket.
     const auto limit = std::chrono::steady_clock::now() + HangLimit;
@@ -610,10 +600,10 @@ TEST_F(TcpClientWorker, ConnectsReceivesSendsAndReportsThePeerClosingOnce)
 TEST_F(TcpClientWorker, RefusedConnectionReportsDisconnectWithAnEmptyPeer)
 {
     // A bound socket that does not listen refuses every connection to its port.
-    Fd holder(::socket(AF_INET, SOCK_STREAM, 0));
+    UniqueFd holder(::socket(AF_INET, SOCK_STREAM, 0));
     const sockaddr_in closed = Loopback(0);
-    bind(holder, reinterpret_cast<const sockaddr*>(&closed), sizeof closed);
-    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(PortOf(holder))));
+    bind(holder.get(), reinterpret_cast<const sockaddr*>(&closed), sizeof closed);
+    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(PortOf(holder.get()))));
     worker->Start();
     ASSERT_TRUE(recorder.WaitFor(1, 'D'));
     const auto events = recorder.Events();
@@ -624,10 +614,10 @@ TEST_F(TcpClientWorker, RefusedConnectionReportsDisconnectWithAnEmptyPeer)
 
 TEST_F(TcpClientWorker, StopEndsAConnectedWorkerPromptly)
 {
-    ASSERT_TRUE(worker->Open("tcpclient:127.0.0.1:" + std::to_string(PortOf(listener))));
+    ASSERT_TRUE(worker->Open("tcpclient:127.0.0.1:" + std::to_string(PortOf(listener.get()))));
     worker->Start();
     std::string peer, status;
-    Fd accepted(AcceptPeer(listener, peer, status));
+    UniqueFd accepted(AcceptPeer(listener.get(), peer, status));
     ASSERT_TRUE(recorder.WaitFor(1, 'C'));
     const auto start = std::chrono::steady_clock::now();
     owner.RunAndWait([&] { worker->Stop(); });
@@ -635,7 +625,7 @@ TEST_F(TcpClientWorker, StopEndsAConnectedWorkerPromptly)
     EXPECT_TRUE(WaitReleased(watch));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     char byte;
-    EXPECT_EQ(recv(accepted, &byte, 1, 0), 0) << "the worker closed its connection";
+    EXPECT_EQ(recv(accepted.get(), &byte, 1, 0), 0) << "the worker closed its connection";
 }
 
 // Runs body on a thread of its own inside a fresh network namespace that holds nothing but a
@@ -653,11 +643,11 @@ std::string RunInPrivateLoopbackNetwork(const std::function<void()>& body)
             && std::strcmp(names[0].if_name, "lo") == 0 && names[1].if_name == nullptr;
         if (names != nullptr)
             if_freenameindex(names);
-        Fd control(::socket(AF_INET, SOCK_DGRAM, 0));
+        UniqueFd control(::socket(AF_INET, SOCK_DGRAM, 0));
         ifreq request {};
         std::strcpy(request.ifr_name, "lo");
-        const bool up = ioctl(control, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags |= IFF_UP, true)
-            && ioctl(control, SIOCSIFFLAGS, &request) == 0;
+        const bool up = ioctl(control.get(), SIOCGIFFLAGS, &request) == 0
+            && (request.ifr_flags |= IFF_UP, true) && ioctl(control.get(), SIOCSIFFLAGS, &request) == 0;
         if (!onlyLoopback || !up) {
             unavailable = "the private namespace is not a lone loopback network";
             return;
@@ -705,14 +695,14 @@ TEST(UdpWorkerBroadcast, WorkerOnALocalAddressReceivesBroadcastsAndBroadcastsWit
         // A broadcast reply reaches the worker although it was opened on a unicast address.
         UdpPeer amplifier;
         const int on = 1;
-        setsockopt(amplifier.socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        setsockopt(amplifier.socket, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
+        setsockopt(amplifier.socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        setsockopt(amplifier.socket.get(), SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
         sockaddr_in everyone {};
         everyone.sin_family = AF_INET;
         everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
         everyone.sin_port = htons(8001);
-        ASSERT_EQ(
-            sendto(amplifier.socket, "reply", 5, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone),
+        ASSERT_EQ(sendto(amplifier.socket.get(), "reply", 5, 0, reinterpret_cast<sockaddr*>(&everyone),
+                      sizeof everyone),
             5)
             << std::strerror(errno);
         ASSERT_TRUE(recorder.WaitFor(1, 'R'));
@@ -720,14 +710,14 @@ TEST(UdpWorkerBroadcast, WorkerOnALocalAddressReceivesBroadcastsAndBroadcastsWit
         EXPECT_EQ(recorder.Events()[0].peer, amplifier.PeerText());
 
         // No address: to everyone at the channel's port; ":port": to everyone at that port.
-        Fd listener8001(BroadcastReceiver(8001));
-        Fd listener8002(BroadcastReceiver(8002));
+        UniqueFd listener8001(BroadcastReceiver(8001));
+        UniqueFd listener8002(BroadcastReceiver(8002));
         std::string from;
         EXPECT_EQ(worker->SendText(nullptr, "hello"), 1);
-        EXPECT_EQ(ReceiveFrom(listener8001, from), "hello");
+        EXPECT_EQ(ReceiveFrom(listener8001.get(), from), "hello");
         EXPECT_EQ(from, "127.0.0.1:8001");
         EXPECT_EQ(worker->SendText(":8002", "to 8002"), 1);
-        EXPECT_EQ(ReceiveFrom(listener8002, from), "to 8002");
+        EXPECT_EQ(ReceiveFrom(listener8002.get(), from), "to 8002");
         EXPECT_EQ(from, "127.0.0.1:8001");
 
         std::weak_ptr<TRecvThread> watch = worker;
@@ -745,22 +735,22 @@ class ForeignInterface {
 public:
     ForeignInterface()
     {
-        tun.fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+        tun.reset(open("/dev/net/tun", O_RDWR | O_CLOEXEC));
         ifreq request {};
         std::strcpy(request.ifr_name, "tvforeign0");
         request.ifr_flags = IFF_TUN | IFF_NO_PI;
-        if (tun == -1 || ioctl(tun, TUNSETIFF, &request) != 0)
+        if (!tun || ioctl(tun.get(), TUNSETIFF, &request) != 0)
             return;
-        Fd control(::socket(AF_INET, SOCK_DGRAM, 0));
+        UniqueFd control(::socket(AF_INET, SOCK_DGRAM, 0));
         auto* address = reinterpret_cast<sockaddr_in*>(&request.ifr_addr);
         address->sin_family = AF_INET;
         address->sin_addr.s_addr = inet_addr("10.9.9.1");
-        const bool addressed = ioctl(control, SIOCSIFADDR, &request) == 0;
+        const bool addressed = ioctl(control.get(), SIOCSIFADDR, &request) == 0;
         address->sin_addr.s_addr = inet_addr("255.255.255.0");
-        const bool masked = ioctl(control, SIOCSIFNETMASK, &request) == 0;
-        const bool flagsRead = ioctl(control, SIOCGIFFLAGS, &request) == 0;
+        const bool masked = ioctl(control.get(), SIOCSIFNETMASK, &request) == 0;
+        const bool flagsRead = ioctl(control.get(), SIOCGIFFLAGS, &request) == 0;
         request.ifr_flags |= IFF_UP;
-        ready = addressed && masked && flagsRead && ioctl(control, SIOCSIFFLAGS, &request) == 0;
+        ready = addressed && masked && flagsRead && ioctl(control.get(), SIOCSIFFLAGS, &request) == 0;
     }
     bool Ready() const { return ready; }
     // A broadcast from 10.9.9.2:7000 to port, as if a host behind this interface had sent it.
@@ -789,11 +779,11 @@ public:
         packet[24] = static_cast<unsigned char>((length - 20) >> 8);
         packet[25] = static_cast<unsigned char>(length - 20);
         std::memcpy(packet + 28, payload.data(), payload.size());
-        return write(tun, packet, length) == static_cast<ssize_t>(length);
+        return write(tun.get(), packet, length) == static_cast<ssize_t>(length);
     }
 
 private:
-    Fd tun;
+    UniqueFd tun;
     bool ready = false;
 };
 
@@ -809,23 +799,23 @@ void CheckForeignBroadcastIsIgnored()
     std::string error;
     ASSERT_TRUE(worker->Open("udp:127.0.0.1:8001", error)) << error;
     worker->Start();
-    Fd anyInterface(BroadcastReceiver(8001));
+    UniqueFd anyInterface(BroadcastReceiver(8001));
 
     ASSERT_TRUE(foreign.InjectBroadcast(8001, "foreign"));
     std::string from;
-    ASSERT_EQ(ReceiveFrom(anyInterface, from), "foreign") << "the injected datagram did arrive";
+    ASSERT_EQ(ReceiveFrom(anyInterface.get(), from), "foreign") << "the injected datagram did arrive";
     EXPECT_EQ(from, "10.9.9.2:7000");
 
     // Broadcast too, so that it reaches every socket on the port, not just one of them.
     UdpPeer local;
     const int on = 1;
-    setsockopt(local.socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    setsockopt(local.socket, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
+    setsockopt(local.socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(local.socket.get(), SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
     sockaddr_in everyone {};
     everyone.sin_family = AF_INET;
     everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
     everyone.sin_port = htons(8001);
-    sendto(local.socket, "local", 5, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone);
+    sendto(local.socket.get(), "local", 5, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone);
     ASSERT_TRUE(recorder.WaitFor(1, 'R'));
     std::weak_ptr<TRecvThread> watch = worker;
     worker->Stop();

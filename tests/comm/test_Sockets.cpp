@@ -1,4 +1,5 @@
 #include "comm/Recvthread.h"
+#include "comm/UniqueFd.h"
 
 #include "platform/HostInfo.h"
 
@@ -13,18 +14,6 @@
 #include <thread>
 
 namespace {
-
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value = -1)
-        : fd(value)
-    {
-    }
-    ~Fd() { CloseSocketIfOpen(fd); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    operator int() const { return fd; }
-};
 
 sockaddr_in LocalAddressOf(int socket)
 {
@@ -42,31 +31,31 @@ int PortOf(int socket)
 // A loopback listener, a client connected to it, and the accepted server side.
 struct LoopbackPair {
     std::string status, peer, acceptedPeer, acceptStatus;
-    Fd listener { OpenListenSocket("127.0.0.1", 0, status) };
-    Fd client { ConnectWithTimeout("127.0.0.1", PortOf(listener), status, peer, 1000) };
-    Fd server { AcceptPeer(listener, acceptedPeer, acceptStatus) };
+    UniqueFd listener { OpenListenSocket("127.0.0.1", 0, status) };
+    UniqueFd client { ConnectWithTimeout("127.0.0.1", PortOf(listener.get()), status, peer, 1000) };
+    UniqueFd server { AcceptPeer(listener.get(), acceptedPeer, acceptStatus) };
 };
 
 TEST(ConnectWithTimeout, ConnectsOnLoopbackAndBothSidesKnowTheirPeer)
 {
     LoopbackPair pair;
-    ASSERT_NE(pair.listener, -1);
-    ASSERT_NE(pair.client, -1) << pair.status;
-    ASSERT_NE(pair.server, -1);
+    ASSERT_NE(pair.listener.get(), -1);
+    ASSERT_NE(pair.client.get(), -1) << pair.status;
+    ASSERT_NE(pair.server.get(), -1);
     EXPECT_EQ(pair.status, "success");
-    EXPECT_EQ(pair.peer, "127.0.0.1:" + std::to_string(PortOf(pair.listener)));
-    EXPECT_EQ(pair.acceptedPeer, "127.0.0.1:" + std::to_string(PortOf(pair.client)));
+    EXPECT_EQ(pair.peer, "127.0.0.1:" + std::to_string(PortOf(pair.listener.get())));
+    EXPECT_EQ(pair.acceptedPeer, "127.0.0.1:" + std::to_string(PortOf(pair.client.get())));
 }
 
 TEST(ConnectWithTimeout, RefusedConnectionFailsAndIsNeverReportedAsConnected)
 {
     // A bound socket that does not listen holds the port and refuses every connection.
-    Fd holder(socket(AF_INET, SOCK_STREAM, 0));
+    UniqueFd holder(socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in loopback {};
     loopback.sin_family = AF_INET;
     loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
-    const int port = PortOf(holder);
+    ASSERT_EQ(bind(holder.get(), reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
+    const int port = PortOf(holder.get());
 
     std::string status;
     std::string peer = "untouched";
@@ -113,12 +102,12 @@ TEST(OpenSockets, InvalidLocalAddressIsRejectedWithItsText)
 TEST(OpenSockets, EmptyLocalAddressBindsAllInterfaces)
 {
     std::string status;
-    Fd udp(OpenUdpSocket(0, "", status));
-    ASSERT_NE(udp, -1) << status;
-    EXPECT_EQ(LocalAddressOf(udp).sin_addr.s_addr, htonl(INADDR_ANY));
-    Fd listener(OpenListenSocket("", 0, status));
-    ASSERT_NE(listener, -1) << status;
-    EXPECT_EQ(LocalAddressOf(listener).sin_addr.s_addr, htonl(INADDR_ANY));
+    UniqueFd udp(OpenUdpSocket(0, "", status));
+    ASSERT_NE(udp.get(), -1) << status;
+    EXPECT_EQ(LocalAddressOf(udp.get()).sin_addr.s_addr, htonl(INADDR_ANY));
+    UniqueFd listener(OpenListenSocket("", 0, status));
+    ASSERT_NE(listener.get(), -1) << status;
+    EXPECT_EQ(LocalAddressOf(listener.get()).sin_addr.s_addr, htonl(INADDR_ANY));
 }
 
 TEST(OpenSockets, UdpBindFailureCarriesTheSystemErrorText)
@@ -134,52 +123,52 @@ TEST(OpenSockets, UdpBindFailureCarriesTheSystemErrorText)
 TEST(OpenSockets, UdpSocketOnALocalAddressReceivesAndHasALargeReceiveBuffer)
 {
     std::string status;
-    Fd receiver(OpenUdpSocket(0, "127.0.0.1", status));
-    ASSERT_NE(receiver, -1) << status;
+    UniqueFd receiver(OpenUdpSocket(0, "127.0.0.1", status));
+    ASSERT_NE(receiver.get(), -1) << status;
     int size = 0;
     socklen_t length = sizeof size;
-    getsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &size, &length);
+    getsockopt(receiver.get(), SOL_SOCKET, SO_RCVBUF, &size, &length);
     EXPECT_GE(size, 2 * 1024 * 1024);
 
-    Fd sender(socket(AF_INET, SOCK_DGRAM, 0));
+    UniqueFd sender(socket(AF_INET, SOCK_DGRAM, 0));
     sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(PortOf(receiver)));
-    ASSERT_EQ(sendto(sender, "ping", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 4);
+    to.sin_port = htons(static_cast<uint16_t>(PortOf(receiver.get())));
+    ASSERT_EQ(sendto(sender.get(), "ping", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 4);
     char buffer[16] = {};
-    EXPECT_EQ(recv(receiver, buffer, sizeof buffer, 0), 4);
+    EXPECT_EQ(recv(receiver.get(), buffer, sizeof buffer, 0), 4);
     EXPECT_STREQ(buffer, "ping");
 }
 
 TEST(ReadUntil, KeepsCarriageReturnBeforeTheLineFeed)
 {
     LoopbackPair pair;
-    ASSERT_NE(pair.server, -1);
-    ASSERT_TRUE(SocketSendString(pair.server, "OK\r\nnext"));
+    ASSERT_NE(pair.server.get(), -1);
+    ASSERT_TRUE(SocketSendString(pair.server.get(), "OK\r\nnext"));
     std::string text;
-    EXPECT_TRUE(ReadUntil(pair.client, text, 1000, '\n'));
+    EXPECT_TRUE(ReadUntil(pair.client.get(), text, 1000, '\n'));
     EXPECT_EQ(text, "OK\r");
 }
 
 TEST(ReadUntil, PeerCloseGivesFalseWithTheBytesSoFar)
 {
     LoopbackPair pair;
-    ASSERT_NE(pair.server, -1);
-    ASSERT_TRUE(SocketSend(pair.server, "OK", 2));
-    shutdown(pair.server, SHUT_RDWR);
+    ASSERT_NE(pair.server.get(), -1);
+    ASSERT_TRUE(SocketSend(pair.server.get(), "OK", 2));
+    shutdown(pair.server.get(), SHUT_RDWR);
     std::string text = "stale";
-    EXPECT_FALSE(ReadUntil(pair.client, text, 1000, '\n'));
+    EXPECT_FALSE(ReadUntil(pair.client.get(), text, 1000, '\n'));
     EXPECT_EQ(text, "OK");
 }
 
 TEST(ReadUntil, SilentPeerEndsAfterOneToAboutTwoTimeOuts)
 {
     LoopbackPair pair;
-    ASSERT_NE(pair.server, -1);
+    ASSERT_NE(pair.server.get(), -1);
     std::string text;
     const uint32_t start = platform::TickCount();
-    EXPECT_FALSE(ReadUntil(pair.client, text, 1000, '\n'));
+    EXPECT_FALSE(ReadUntil(pair.client.get(), text, 1000, '\n'));
     const uint32_t took = platform::TickCount() - start;
     EXPECT_GE(took, 1000u);
     EXPECT_LT(took, 10000u);
@@ -193,14 +182,13 @@ TEST(SocketSend, FailsOnNoSocketAndOnAPeerThatHasGoneWithoutEndingTheProgram)
     EXPECT_FALSE(SocketSendString(-1, "x"));
 
     LoopbackPair pair;
-    ASSERT_NE(pair.server, -1);
-    CloseSocketIfOpen(pair.server);
-    pair.server.fd = -1;
+    ASSERT_NE(pair.server.get(), -1);
+    CloseSocketIfOpen(pair.server.release());
     // The first send may still be taken; after the peer's reset a send fails (and must not raise
     // SIGPIPE, which would end this test program).
     bool failed = false;
     for (int i = 0; i < 100 && !failed; ++i) {
-        failed = !SocketSend(pair.client, "data", 4);
+        failed = !SocketSend(pair.client.get(), "data", 4);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_TRUE(failed);
@@ -212,10 +200,10 @@ TEST(IsSocketReadable, OnlyASocketInTheSet)
     FD_ZERO(&set);
     EXPECT_FALSE(IsSocketReadable(-1, set));
     LoopbackPair pair;
-    ASSERT_NE(pair.client, -1);
-    EXPECT_FALSE(IsSocketReadable(pair.client, set));
-    FD_SET(pair.client, &set);
-    EXPECT_TRUE(IsSocketReadable(pair.client, set));
+    ASSERT_NE(pair.client.get(), -1);
+    EXPECT_FALSE(IsSocketReadable(pair.client.get(), set));
+    FD_SET(pair.client.get(), &set);
+    EXPECT_TRUE(IsSocketReadable(pair.client.get(), set));
 }
 
 TEST(WsaErrorText, NamesTheCodeAfterTheSystemMessage)

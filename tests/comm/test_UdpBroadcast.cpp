@@ -2,6 +2,7 @@
 // never leave this machine.
 
 #include "comm/Recvthread.h"
+#include "comm/UniqueFd.h"
 #include "support/TestNetwork.h"
 #include "tools/ampsim/Ampsim.h"
 
@@ -26,33 +27,6 @@ struct Delivered {
     bool Terminated = false;
 };
 
-class Socket {
-public:
-    explicit Socket(int fd = -1)
-        : FFd(fd)
-    {
-    }
-    ~Socket()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    Socket(Socket&& o) noexcept
-        : FFd(o.FFd)
-    {
-        o.FFd = -1;
-    }
-    Socket& operator=(Socket&& o) noexcept
-    {
-        std::swap(FFd, o.FFd);
-        return *this;
-    }
-    int Fd() const { return FFd; }
-
-private:
-    int FFd;
-};
-
 sockaddr_in Address(const std::string& ip, int port)
 {
     sockaddr_in a {};
@@ -63,23 +37,23 @@ sockaddr_in Address(const std::string& ip, int port)
 }
 
 // A peer's UDP socket on ip:port (made in the calling thread's namespace).
-Socket PeerSocket(const std::string& ip, int port)
+UniqueFd PeerSocket(const std::string& ip, int port)
 {
-    Socket s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    UniqueFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     int on = 1;
-    ::setsockopt(s.Fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    ::setsockopt(s.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    ::setsockopt(s.Fd(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    ::setsockopt(s.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(s.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     auto a = Address(ip, port);
-    if (::bind(s.Fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        return Socket();
+    if (::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return UniqueFd();
     return s;
 }
 
-void SendTo(const Socket& s, const std::string& text, const std::string& ip, int port)
+void SendTo(const UniqueFd& s, const std::string& text, const std::string& ip, int port)
 {
     auto a = Address(ip, port);
-    ASSERT_EQ(::sendto(s.Fd(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
+    ASSERT_EQ(::sendto(s.get(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
         static_cast<ssize_t>(text.size()));
 }
 
@@ -133,13 +107,13 @@ protected:
 
 TEST_F(UdpBroadcast, SendWithoutAddressIsOneBroadcastDatagramOfExactlyTheBytes)
 {
-    Socket peer;
+    UniqueFd peer;
     net->RunInAmp([&] { peer = PeerSocket("0.0.0.0", 8001); });
-    ASSERT_GE(peer.Fd(), 0);
+    ASSERT_GE(peer.get(), 0);
 
     EXPECT_EQ(worker->SendText(nullptr, "0 1 A"), 1);
 
-    pollfd p { peer.Fd(), POLLIN, 0 };
+    pollfd p { peer.get(), POLLIN, 0 };
     ASSERT_EQ(::poll(&p, 1, HangLimitMs), 1);
     char buffer[64];
     char control[128];
@@ -152,7 +126,7 @@ TEST_F(UdpBroadcast, SendWithoutAddressIsOneBroadcastDatagramOfExactlyTheBytes)
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    auto n = ::recvmsg(peer.Fd(), &message, 0);
+    auto n = ::recvmsg(peer.get(), &message, 0);
     ASSERT_EQ(n, 5);
     EXPECT_EQ(std::string(buffer, 5), "0 1 A");
     EXPECT_EQ(ntohs(from.sin_port), 8001);
@@ -169,13 +143,13 @@ TEST_F(UdpBroadcast, SendWithoutAddressIsOneBroadcastDatagramOfExactlyTheBytes)
 
 TEST_F(UdpBroadcast, RepliesByBroadcastAndByUnicastAreBothDeliveredWithTheirSender)
 {
-    Socket first, second;
+    UniqueFd first, second;
     net->RunInAmp([&] {
         first = PeerSocket(TestNetwork::AmpAddress(0), 8001);
         second = PeerSocket(TestNetwork::AmpAddress(1), 8001);
     });
-    ASSERT_GE(first.Fd(), 0);
-    ASSERT_GE(second.Fd(), 0);
+    ASSERT_GE(first.get(), 0);
+    ASSERT_GE(second.get(), 0);
     const std::string broadcastReply = "0050C2A10001 1 198.18.1.1 255.255.0.0 0.0.0.0 Stage-Left";
     const std::string unicastReply = "0050C2A10002 0 198.18.1.2 255.255.0.0 0.0.0.0 FOH-Rack-2\r\n";
     SendTo(first, broadcastReply, "255.255.255.255", 8001);
@@ -198,7 +172,7 @@ TEST_F(UdpBroadcast, DatagramsArrivingOnAnotherInterfaceAreNotDelivered)
         auto local = PeerSocket("127.0.0.1", 0);
         SendTo(local, "from loopback", "127.0.0.1", 8001);
     });
-    Socket peer;
+    UniqueFd peer;
     net->RunInAmp([&] { peer = PeerSocket(TestNetwork::AmpAddress(0), 8001); });
     SendTo(peer, "from the network", TestNetwork::AppAddress(), 8001);
     auto got = WaitForDeliveries(1);

@@ -1,6 +1,7 @@
 #include "ipsettings/CommandTest.h"
 
 #include "comm/Recvthread.h"
+#include "comm/UniqueFd.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
@@ -97,16 +98,16 @@ TEST_F(CommandTestOnSimulator, SilentAmplifierGivesAnEmptyThirdLineAfterTheTimeO
 TEST(CommandTest, NothingListeningGivesTheErrorTextAndNoReport)
 {
     // A port that was free a moment ago: bind, note it, close.
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(probe, 0);
+    UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
+    ASSERT_GE(probe.get(), 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ASSERT_EQ(::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
     const int port = ntohs(address.sin_port);
-    ::close(probe);
+    probe.reset();
 
     const auto result = RunCommandTest("127.0.0.1", port, "$$$VER?");
     EXPECT_FALSE(result.Connected);
@@ -116,27 +117,25 @@ TEST(CommandTest, NothingListeningGivesTheErrorTextAndNoReport)
 TEST(CommandTest, SendsTheCommandWithASingleLineFeedAndNothingElse)
 {
     std::string status;
-    const int listener = OpenListenSocket("127.0.0.1", 0, status);
-    ASSERT_NE(listener, -1) << status;
+    const UniqueFd listener(OpenListenSocket("127.0.0.1", 0, status));
+    ASSERT_NE(listener.get(), -1) << status;
     sockaddr_in address {};
     socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
     const int port = ntohs(address.sin_port);
 
     // The peer keeps everything it receives until the tester closes, and answers nothing.
-    auto received = std::async(std::launch::async, [listener] {
+    auto received = std::async(std::launch::async, [listener = listener.get()] {
         std::string peer, ignored, bytes;
-        const int s = AcceptPeer(listener, peer, ignored);
+        const UniqueFd s(AcceptPeer(listener, peer, ignored));
         char buffer[256];
         ssize_t n;
-        while (s != -1 && (n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
+        while (s && (n = ::recv(s.get(), buffer, sizeof buffer, 0)) > 0)
             bytes.append(buffer, static_cast<size_t>(n));
-        CloseSocketIfOpen(s);
         return bytes;
     });
     RunCommandTest("127.0.0.1", port, "A B\tC", 200);
     EXPECT_EQ(received.get(), "A B\tC\n");
-    CloseSocketIfOpen(listener);
 }
 
 } // namespace

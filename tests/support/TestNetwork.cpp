@@ -20,26 +20,6 @@ extern char** environ;
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : FFd(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return FFd; }
-    explicit operator bool() const { return FFd >= 0; }
-
-private:
-    int FFd;
-};
-
 std::vector<char*> ArgvPointers(const std::vector<std::string>& args)
 {
     std::vector<char*> pointers;
@@ -58,21 +38,23 @@ int RunScript(const std::vector<std::string>& args, std::string& output)
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return -1;
-    Fd readEnd(pipeFds[0]);
+    UniqueFd readEnd(pipeFds[0]);
+    UniqueFd writeEnd(pipeFds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 2);
     auto pointers = ArgvPointers(argv);
     pid_t pid = -1;
     int rc = ::posix_spawnp(&pid, "bash", &actions, nullptr, pointers.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
+    // Only the child may hold the write end, or the read below never sees the end.
+    writeEnd.reset();
     if (rc != 0)
         return -1;
     char buffer[4096];
     ssize_t n;
-    while ((n = ::read(readEnd.Get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    while ((n = ::read(readEnd.get(), buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
         if (n > 0)
             output.append(buffer, static_cast<size_t>(n));
     int status = 0;
@@ -111,8 +93,8 @@ std::string ProbeUnavailable()
 
 bool EnterNamespace(const std::string& path)
 {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return fd && ::setns(fd.Get(), CLONE_NEWNET) == 0;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd && ::setns(fd.get(), CLONE_NEWNET) == 0;
 }
 
 } // namespace
@@ -181,17 +163,14 @@ int TestProcess::Terminate(int graceMs)
 
 ScopedNamespace::ScopedNamespace(const std::string& namespacePath)
 {
-    FPrevious = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    FEntered = FPrevious >= 0 && EnterNamespace(namespacePath);
+    FPrevious.reset(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+    FEntered = FPrevious && EnterNamespace(namespacePath);
 }
 
 ScopedNamespace::~ScopedNamespace()
 {
-    if (FPrevious >= 0) {
-        if (FEntered)
-            ::setns(FPrevious, CLONE_NEWNET);
-        ::close(FPrevious);
-    }
+    if (FEntered)
+        ::setns(FPrevious.get(), CLONE_NEWNET);
 }
 
 TestNetwork::TestNetwork(int ampCount)
@@ -262,10 +241,10 @@ TestProcess TestNetwork::Spawn(
 {
     if (!FUp || argv.empty())
         return {};
-    Fd ns(::open(NamespacePath(side).c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd ns(::open(NamespacePath(side).c_str(), O_RDONLY | O_CLOEXEC));
     if (!ns)
         return {};
-    Fd output(
+    UniqueFd output(
         outputPath.empty() ? -1 : ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     auto pointers = ArgvPointers(argv);
     pid_t parent = ::getpid();
@@ -275,11 +254,11 @@ TestProcess TestNetwork::Spawn(
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(127);
-        if (::setns(ns.Get(), CLONE_NEWNET) != 0)
+        if (::setns(ns.get(), CLONE_NEWNET) != 0)
             ::_exit(126);
         if (output) {
-            ::dup2(output.Get(), 1);
-            ::dup2(output.Get(), 2);
+            ::dup2(output.get(), 1);
+            ::dup2(output.get(), 2);
         }
         ::execvp(pointers[0], pointers.data());
         ::_exit(127);

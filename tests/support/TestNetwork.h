@@ -9,6 +9,8 @@
 //   net.RunInAmp([&] { simulator.Start(); });   // sockets made there stay there
 //   net.RunInApp([&] { worker->Open("udp:" + net.AppAddress() + ":8001"); });
 
+#include "comm/UniqueFd.h"
+
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -53,7 +55,7 @@ public:
     bool Entered() const { return FEntered; }
 
 private:
-    int FPrevious = -1;
+    UniqueFd FPrevious;
     bool FEntered = false;
 };
 

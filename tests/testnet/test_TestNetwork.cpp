@@ -1,3 +1,4 @@
+#include "comm/UniqueFd.h"
 #include "support/TestNetwork.h"
 
 #include <gtest/gtest.h>
@@ -25,19 +26,17 @@ std::string ReadFile(const std::string& path)
     return s.str();
 }
 
-// A UDP socket bound to port on any address, broadcast allowed; -1 on failure.
-int UdpSocket(int port)
+// A UDP socket bound to port on any address, broadcast allowed; none on failure.
+UniqueFd UdpSocket(int port)
 {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        return UniqueFd();
     return fd;
 }
 
@@ -56,28 +55,28 @@ TEST(TestNetwork, BroadcastFromAppSideReachesAmpSideOnly)
     TestNetwork net(3);
     ASSERT_TRUE(net.Up()) << net.Error();
 
-    int ampSocket = -1;
+    UniqueFd ampSocket;
     net.RunInAmp([&] { ampSocket = UdpSocket(48001); });
-    ASSERT_GE(ampSocket, 0);
+    ASSERT_GE(ampSocket.get(), 0);
     net.RunInApp([&] {
-        int fd = UdpSocket(0);
+        const UniqueFd fd = UdpSocket(0);
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(48001);
         to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        EXPECT_EQ(::sendto(fd, "0 1 A", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 5);
-        ::close(fd);
+        EXPECT_EQ(::sendto(fd.get(), "0 1 A", 5, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 5);
     });
-    pollfd p { ampSocket, POLLIN, 0 };
+    pollfd p { ampSocket.get(), POLLIN, 0 };
     ASSERT_EQ(::poll(&p, 1, 5000), 1);
     char buffer[64];
     sockaddr_in from {};
     socklen_t fromLength = sizeof from;
-    auto n = ::recvfrom(ampSocket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    auto n = ::recvfrom(
+        ampSocket.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), "0 1 A");
     char text[INET_ADDRSTRLEN];
     EXPECT_STREQ(::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text), "198.18.0.1");
-    ::close(ampSocket);
+    ampSocket.reset();
 
     // The test's own thread never left the machine's namespace.
     EXPECT_EQ(ReadFile("/proc/thread-self/net/fib_trie").find("198.18.0.1"), std::string::npos);

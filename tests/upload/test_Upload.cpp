@@ -1,5 +1,6 @@
 #include "upload/Upload.h"
 
+#include "comm/UniqueFd.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
@@ -105,29 +106,10 @@ public:
     std::string error;
 };
 
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : fd(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd; }
-
-private:
-    int fd;
-};
-
 // A bound loopback port with nobody listening on it any more.
 int UnusedPort()
 {
-    Fd socket(::socket(AF_INET, SOCK_STREAM, 0));
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -146,17 +128,17 @@ public:
     explicit ScriptedAmp(Script script)
         : finishedFuture(finishedPromise.get_future().share())
     {
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        listener.reset(::socket(AF_INET, SOCK_STREAM, 0));
         sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener, 1);
+        bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener.get(), 1);
         socklen_t length = sizeof address;
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
         thread = std::thread([this, script = std::move(script)] {
-            Fd connection(accept(listener, nullptr, nullptr));
+            UniqueFd connection(accept(listener.get(), nullptr, nullptr));
             if (connection.get() >= 0)
                 script(connection.get(), finishedFuture);
         });
@@ -164,9 +146,8 @@ public:
     ~ScriptedAmp()
     {
         Finish();
-        shutdown(listener, SHUT_RDWR);
+        shutdown(listener.get(), SHUT_RDWR);
         thread.join();
-        close(listener);
     }
     void Finish()
     {
@@ -214,7 +195,7 @@ public:
     int port = 0;
 
 private:
-    int listener = -1;
+    UniqueFd listener;
     std::promise<void> finishedPromise;
     std::shared_future<void> finishedFuture;
     bool finished = false;
@@ -317,7 +298,7 @@ TEST(Upload, FileTooLargeForTheAnnouncementIsRefusedBeforeLoading)
         // Sparse: nothing of it is ever written or read.
         const std::string file = dir.path + "/big.bin";
         {
-            Fd fd(open(file.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600));
+            UniqueFd fd(open(file.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600));
             ASSERT_EQ(ftruncate(fd.get(), static_cast<off_t>(size)), 0);
         }
         const UploadRun run = Upload(amp.Params(file));

@@ -1,5 +1,7 @@
 #include "tools/ampsim/Ampsim.h"
 
+#include "comm/UniqueFd.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -24,42 +26,6 @@ namespace ampsim {
 namespace {
 
     using Clock = std::chrono::steady_clock;
-
-    class Fd {
-    public:
-        explicit Fd(int fd = -1)
-            : FFd(fd)
-        {
-        }
-        ~Fd() { Reset(); }
-        Fd(Fd&& other) noexcept
-            : FFd(other.FFd)
-        {
-            other.FFd = -1;
-        }
-        Fd& operator=(Fd&& other) noexcept
-        {
-            if (this != &other) {
-                Reset();
-                FFd = other.FFd;
-                other.FFd = -1;
-            }
-            return *this;
-        }
-        Fd(const Fd&) = delete;
-        Fd& operator=(const Fd&) = delete;
-        int Get() const { return FFd; }
-        explicit operator bool() const { return FFd >= 0; }
-        void Reset()
-        {
-            if (FFd >= 0)
-                ::close(FFd);
-            FFd = -1;
-        }
-
-    private:
-        int FFd;
-    };
 
     bool ParseIPv4(const std::string& text, in_addr& address)
     {
@@ -205,14 +171,14 @@ struct Simulator::Impl {
     };
 
     struct Connection {
-        Fd Socket;
+        UniqueFd Socket;
         uint64_t Id = 0;
         size_t Amp = 0;
         std::string Input;
         bool Uploading = false;
         uint32_t Remaining = 0;
         size_t UploadIndex = 0;
-        Fd Stored;
+        UniqueFd Stored;
         uint64_t UploadBytes = 0;
         double Tokens = 0;
         Clock::time_point LastRefill {};
@@ -227,7 +193,7 @@ struct Simulator::Impl {
     std::vector<Upload> UploadLog;
 
     // Owned by the service thread once it runs.
-    Fd Epoll, Wake, Udp, Listen;
+    UniqueFd Epoll, Wake, Udp, Listen;
     int BoundCommandPort = 0;
     std::thread Thread;
     std::atomic<bool> Stopping { false };
@@ -253,7 +219,7 @@ struct Simulator::Impl {
         epoll_event e {};
         e.events = events;
         e.data.fd = fd;
-        return ::epoll_ctl(Epoll.Get(), EPOLL_CTL_ADD, fd, &e) == 0;
+        return ::epoll_ctl(Epoll.get(), EPOLL_CTL_ADD, fd, &e) == 0;
     }
 
     void Rewatch(int fd, uint32_t events)
@@ -261,14 +227,14 @@ struct Simulator::Impl {
         epoll_event e {};
         e.events = events;
         e.data.fd = fd;
-        ::epoll_ctl(Epoll.Get(), EPOLL_CTL_MOD, fd, &e);
+        ::epoll_ctl(Epoll.get(), EPOLL_CTL_MOD, fd, &e);
     }
 
     bool Open(std::string& error)
     {
-        Epoll = Fd(::epoll_create1(EPOLL_CLOEXEC));
-        Wake = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (!Epoll || !Wake || !Watch(Wake.Get(), EPOLLIN)) {
+        Epoll = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+        Wake = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!Epoll || !Wake || !Watch(Wake.get(), EPOLLIN)) {
             error = std::string("epoll/eventfd: ") + std::strerror(errno);
             return false;
         }
@@ -281,28 +247,28 @@ struct Simulator::Impl {
 
     bool OpenUdp(std::string& error)
     {
-        Udp = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        Udp = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         int on = 1;
         // Thousands of replies per hello come back through loopback; room keeps hellos from drowning.
         int buffer = 16 << 20;
-        if (!Udp || ::setsockopt(Udp.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
-            || ::setsockopt(Udp.Get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0
-            || ::setsockopt(Udp.Get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
+        if (!Udp || ::setsockopt(Udp.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
+            || ::setsockopt(Udp.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0
+            || ::setsockopt(Udp.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
             error = std::string("udp socket: ") + std::strerror(errno);
             return false;
         }
-        if (::setsockopt(Udp.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
-            ::setsockopt(Udp.Get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-        if (::setsockopt(Udp.Get(), SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer) != 0)
-            ::setsockopt(Udp.Get(), SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+        if (::setsockopt(Udp.get(), SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+            ::setsockopt(Udp.get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        if (::setsockopt(Udp.get(), SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer) != 0)
+            ::setsockopt(Udp.get(), SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
         sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(Opts.DiscoveryPort));
-        if (::bind(Udp.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (::bind(Udp.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
             error = "udp bind to port " + std::to_string(Opts.DiscoveryPort) + ": " + std::strerror(errno);
             return false;
         }
-        return Watch(Udp.Get(), EPOLLIN);
+        return Watch(Udp.get(), EPOLLIN);
     }
 
     bool OpenListen(std::string& error)
@@ -312,23 +278,23 @@ struct Simulator::Impl {
             error = "bad command address " + Opts.CommandAddress;
             return false;
         }
-        Listen = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        Listen = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         int on = 1;
-        ::setsockopt(Listen.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::setsockopt(Listen.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_addr = bindAddress;
         a.sin_port = htons(static_cast<uint16_t>(Opts.CommandPort));
-        if (!Listen || ::bind(Listen.Get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
-            || ::listen(Listen.Get(), 128) != 0) {
+        if (!Listen || ::bind(Listen.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
+            || ::listen(Listen.get(), 128) != 0) {
             error = "command port " + Opts.CommandAddress + ":" + std::to_string(Opts.CommandPort) + ": "
                 + std::strerror(errno);
             return false;
         }
         socklen_t length = sizeof a;
-        ::getsockname(Listen.Get(), reinterpret_cast<sockaddr*>(&a), &length);
+        ::getsockname(Listen.get(), reinterpret_cast<sockaddr*>(&a), &length);
         BoundCommandPort = ntohs(a.sin_port);
-        return Watch(Listen.Get(), EPOLLIN);
+        return Watch(Listen.get(), EPOLLIN);
     }
 
     void Run()
@@ -341,14 +307,14 @@ struct Simulator::Impl {
                                 .count();
                 timeout = static_cast<int>(std::clamp<long long>(wait, 0, 60000));
             }
-            int n = ::epoll_wait(Epoll.Get(), events, 64, timeout);
+            int n = ::epoll_wait(Epoll.get(), events, 64, timeout);
             for (int i = 0; i < n && !Stopping.load(); ++i) {
                 int fd = events[i].data.fd;
-                if (fd == Wake.Get())
+                if (fd == Wake.get())
                     continue;
-                if (Udp && fd == Udp.Get())
+                if (Udp && fd == Udp.get())
                     ReadDatagrams();
-                else if (Listen && fd == Listen.Get())
+                else if (Listen && fd == Listen.get())
                     AcceptConnections();
                 else
                     ServeConnection(fd, events[i].events);
@@ -418,7 +384,7 @@ struct Simulator::Impl {
             message.msg_iovlen = 1;
             message.msg_control = control;
             message.msg_controllen = sizeof control;
-            ssize_t n = ::recvmsg(Udp.Get(), &message, 0);
+            ssize_t n = ::recvmsg(Udp.get(), &message, 0);
             if (n < 0)
                 return;
             in_addr destination {};
@@ -511,13 +477,13 @@ struct Simulator::Impl {
             c->cmsg_len = CMSG_LEN(sizeof info);
             std::memcpy(CMSG_DATA(c), &info, sizeof info);
         }
-        ssize_t sent = ::sendmsg(Udp.Get(), &message, MSG_NOSIGNAL);
+        ssize_t sent = ::sendmsg(Udp.get(), &message, MSG_NOSIGNAL);
         if (sent < 0 && message.msg_control) {
             // An address this machine does not hold (a new address after settings): let the
             // kernel pick the source; the reply text carries the address anyway.
             message.msg_control = nullptr;
             message.msg_controllen = 0;
-            sent = ::sendmsg(Udp.Get(), &message, MSG_NOSIGNAL);
+            sent = ::sendmsg(Udp.get(), &message, MSG_NOSIGNAL);
         }
         if (sent > 0)
             Owner.FReplies++;
@@ -577,14 +543,14 @@ struct Simulator::Impl {
         for (;;) {
             sockaddr_in peer {};
             socklen_t length = sizeof peer;
-            Fd socket(::accept4(
-                Listen.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            UniqueFd socket(::accept4(
+                Listen.get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK));
             if (!socket)
                 return;
             Owner.FConnections++;
             sockaddr_in local {};
             length = sizeof local;
-            ::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&local), &length);
+            ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&local), &length);
             Connection connection;
             connection.Id = ++NextConnectionId;
             connection.Amp = AmpAt(local.sin_addr.s_addr);
@@ -592,10 +558,10 @@ struct Simulator::Impl {
             if (amp.ReadBytesPerSecond > 0) {
                 // A small window makes the sender feel the slow reader soon.
                 int small = 4096;
-                ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+                ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
             }
             Tell(amp.Mac + " command connection from " + PeerOf(peer));
-            int fd = socket.Get();
+            int fd = socket.get();
             connection.Socket = std::move(socket);
             connection.LastRefill = Clock::now();
             Connections.emplace(fd, std::move(connection));
@@ -631,7 +597,7 @@ struct Simulator::Impl {
             Tell(record.Mac + " upload " + record.TargetPath + " broken off after "
                 + std::to_string(record.Received) + " of " + std::to_string(record.AnnouncedSize) + " bytes");
         }
-        ::epoll_ctl(Epoll.Get(), EPOLL_CTL_DEL, fd, nullptr);
+        ::epoll_ctl(Epoll.get(), EPOLL_CTL_DEL, fd, nullptr);
         Connections.erase(fd);
     }
 
@@ -774,8 +740,8 @@ struct Simulator::Impl {
                 ::mkdir(Opts.UploadFolder.c_str(), 0755);
                 ::mkdir(folder.c_str(), 0755);
                 upload.StoredPath = folder + "/" + SafeFileName(upload.TargetPath);
-                c.Stored
-                    = Fd(::open(upload.StoredPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+                c.Stored = UniqueFd(
+                    ::open(upload.StoredPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
             }
             {
                 std::lock_guard lock(Mutex);
@@ -801,8 +767,8 @@ struct Simulator::Impl {
             length = std::min(length,
                 static_cast<size_t>(
                     std::max<long long>(0, amp.CloseAfterBytes - static_cast<long long>(c.UploadBytes))));
-        if (c.Stored && length > 0 && ::write(c.Stored.Get(), data, length) != static_cast<ssize_t>(length))
-            c.Stored.Reset();
+        if (c.Stored && length > 0 && ::write(c.Stored.get(), data, length) != static_cast<ssize_t>(length))
+            c.Stored.reset();
         c.Remaining -= static_cast<uint32_t>(length);
         c.UploadBytes += length;
         {
@@ -824,7 +790,7 @@ struct Simulator::Impl {
     void FinishUpload(int fd, Connection& c, const Amplifier& amp)
     {
         c.Uploading = false;
-        c.Stored.Reset();
+        c.Stored.reset();
         {
             std::lock_guard lock(Mutex);
             auto& record = UploadLog[c.UploadIndex];
@@ -889,10 +855,10 @@ void Simulator::Stop()
         return;
     impl->Stopping.store(true);
     uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(impl->Wake.Get(), &one, sizeof one);
+    [[maybe_unused]] auto n = ::write(impl->Wake.get(), &one, sizeof one);
     impl->Thread.join();
-    impl->Udp.Reset();
-    impl->Listen.Reset();
+    impl->Udp.reset();
+    impl->Listen.reset();
 }
 
 int Simulator::CommandPort() const
