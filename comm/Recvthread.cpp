@@ -260,10 +260,10 @@ int TRecvThread::Impl::SendDatagram(const sockaddr_in& target, const void* data,
 
 std::shared_ptr<TRecvThread> TRecvThread::Create()
 {
-    return std::shared_ptr<TRecvThread>(new TRecvThread());
+    return std::make_shared<TRecvThread>(CreateKey());
 }
 
-TRecvThread::TRecvThread()
+TRecvThread::TRecvThread(CreateKey)
     : impl(std::make_unique<Impl>())
 {
 }

@@ -58,7 +58,15 @@ public:
     // at once on the calling thread.
     using Delivery = std::function<void(const std::function<void()>& call)>;
 
+private:
+    // Only Create can make the key, so make_shared can build a worker but nobody else can.
+    struct CreateKey {
+        explicit CreateKey() = default;
+    };
+
+public:
     static std::shared_ptr<TRecvThread> Create();
+    explicit TRecvThread(CreateKey);
     ~TRecvThread();
     TRecvThread(const TRecvThread&) = delete;
     TRecvThread& operator=(const TRecvThread&) = delete;
@@ -90,7 +98,6 @@ public:
     int LocalPort() const;
 
 private:
-    TRecvThread();
     void Execute();
     struct Impl;
     std::unique_ptr<Impl> impl;
