@@ -1,5 +1,6 @@
 #include "comm/UniqueFd.h"
-#include "support/TestNetwork.h"
+#include "support/PrivateNetworkTest.h"
+#include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
@@ -22,21 +23,12 @@ namespace {
 
 constexpr int HangLimitMs = 5000;
 
-sockaddr_in Address(const std::string& ip, int port)
-{
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-    return a;
-}
-
 // ---- command port on loopback ----
 
 UniqueFd Connect(int port)
 {
     UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    auto a = Address("127.0.0.1", port);
+    auto a = LoopbackAddress(port);
     if (::connect(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
         return UniqueFd();
     return s;
@@ -283,16 +275,8 @@ struct Reply {
     std::string Text;
 };
 
-class Discovery : public ::testing::Test {
+class Discovery : public PrivateNetworkTest<3> {
 protected:
-    void SetUp() override
-    {
-        if (auto reason = TestNetwork::Unavailable(); !reason.empty())
-            GTEST_SKIP() << reason;
-        net = std::make_unique<TestNetwork>(3);
-        ASSERT_TRUE(net->Up()) << net->Error();
-    }
-
     void Start(Options options = {}, const std::function<void(std::vector<Amplifier>&)>& change = {})
     {
         options.Command = false;
@@ -304,21 +288,12 @@ protected:
         bool started = false;
         net->RunInAmp([&] { started = simulator->Start(error); });
         ASSERT_TRUE(started) << error;
-        net->RunInApp([&] {
-            app = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-            int on = 1;
-            ::setsockopt(app.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-            ::setsockopt(app.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-            auto a = Address("0.0.0.0", 8001);
-            ::bind(app.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-        });
+        net->RunInApp([&] { app = BoundUdpSocket("0.0.0.0", 8001); });
     }
 
     void SendFromApp(const std::string& text, const std::string& to = "255.255.255.255")
     {
-        auto a = Address(to, 8001);
-        ASSERT_EQ(::sendto(app.get(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
-            static_cast<ssize_t>(text.size()));
+        ASSERT_EQ(SendDatagram(app.get(), text, to, 8001), static_cast<ssize_t>(text.size()));
     }
 
     // Replies that reach the app side within ms, the app's own broadcasts left out.
@@ -357,7 +332,6 @@ protected:
         return texts;
     }
 
-    std::unique_ptr<TestNetwork> net;
     std::unique_ptr<Simulator> simulator;
     UniqueFd app;
 };

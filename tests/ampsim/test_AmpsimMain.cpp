@@ -1,7 +1,8 @@
 // The ampsim program as the demo runs it: in the amplifier side of a private network.
 
 #include "comm/UniqueFd.h"
-#include "support/TestNetwork.h"
+#include "support/PrivateNetworkTest.h"
+#include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
@@ -27,14 +28,13 @@ std::string ReadFile(const std::string& path)
     return s.str();
 }
 
-class AmpsimProgram : public ::testing::Test {
+class AmpsimProgram : public PrivateNetworkTest<3> {
 protected:
     void SetUp() override
     {
-        if (auto reason = TestNetwork::Unavailable(); !reason.empty())
-            GTEST_SKIP() << reason;
-        net = std::make_unique<TestNetwork>(3);
-        ASSERT_TRUE(net->Up()) << net->Error();
+        PrivateNetworkTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         output = std::string(TOVRIN_BINARY_DIR) + "/ampsim_main_" + std::to_string(::getpid()) + ".txt";
     }
 
@@ -46,7 +46,6 @@ protected:
             [&] { return ReadFile(output).find(text) != std::string::npos; }, 5000);
     }
 
-    std::unique_ptr<TestNetwork> net;
     std::string output;
 };
 
@@ -60,24 +59,9 @@ TEST_F(AmpsimProgram, ServesNamedAmplifiersAppliesSettingsAndEndsCleanlyOnSigter
     ASSERT_TRUE(WaitForOutput("ampsim: 3 amplifier(s)")) << ReadFile(output);
 
     UniqueFd app;
-    net->RunInApp([&] {
-        app.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        int on = 1;
-        ::setsockopt(app.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(8001);
-        ::bind(app.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-    });
+    net->RunInApp([&] { app = BoundUdpSocket("0.0.0.0", 8001); });
     ASSERT_GE(app.get(), 0);
-    sockaddr_in everyone {};
-    everyone.sin_family = AF_INET;
-    everyone.sin_port = htons(8001);
-    everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    auto send = [&](const std::string& text) {
-        ::sendto(
-            app.get(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone);
-    };
+    auto send = [&](const std::string& text) { SendDatagram(app.get(), text, "255.255.255.255", 8001); };
     send(ampsim::Hello);
 
     std::set<std::string> replies;

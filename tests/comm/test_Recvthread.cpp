@@ -1,6 +1,7 @@
 #include "comm/ChannelAddress.h"
 #include "comm/Recvthread.h"
 #include "comm/UniqueFd.h"
+#include "support/TestSockets.h"
 
 #include <gtest/gtest.h>
 
@@ -31,38 +32,21 @@ namespace {
 
 constexpr auto HangLimit = 10s;
 
-int PortOf(int socket)
-{
-    sockaddr_in address {};
-    socklen_t size = sizeof address;
-    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-    return ntohs(address.sin_port);
-}
-
-sockaddr_in Loopback(int port)
-{
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
-}
-
 // A plain UDP socket on 127.0.0.1 with an ephemeral port.
 struct UdpPeer {
     UniqueFd socket { ::socket(AF_INET, SOCK_DGRAM, 0) };
     UdpPeer()
     {
-        const sockaddr_in any = Loopback(0);
+        const sockaddr_in any = LoopbackAddress(0);
         bind(socket.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any);
         timeval limit { 5, 0 };
         setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     }
-    int Port() const { return PortOf(socket.get()); }
+    int Port() const { return LocalPortOf(socket.get()); }
     std::string PeerText() const { return "127.0.0.1:" + std::to_string(Port()); }
     void SendTo(int port, const std::string& bytes) const
     {
-        const sockaddr_in to = Loopback(port);
+        const sockaddr_in to = LoopbackAddress(port);
         sendto(
             socket.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
@@ -553,8 +537,8 @@ protected:
 
 TEST_F(TcpClientWorker, ConnectsReceivesSendsAndReportsThePeerClosingOnce)
 {
-    const std::string server = "127.0.0.1:" + std::to_string(PortOf(listener.get()));
-    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(PortOf(listener.get()))));
+    const std::string server = "127.0.0.1:" + std::to_string(LocalPortOf(listener.get()));
+    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(LocalPortOf(listener.get()))));
     worker->Start();
     std::string peer, status;
     UniqueFd accepted(AcceptPeer(listener.get(), peer, status));
@@ -599,11 +583,8 @@ TEST_F(TcpClientWorker, ConnectsReceivesSendsAndReportsThePeerClosingOnce)
 
 TEST_F(TcpClientWorker, RefusedConnectionReportsDisconnectWithAnEmptyPeer)
 {
-    // A bound socket that does not listen refuses every connection to its port.
-    UniqueFd holder(::socket(AF_INET, SOCK_STREAM, 0));
-    const sockaddr_in closed = Loopback(0);
-    bind(holder.get(), reinterpret_cast<const sockaddr*>(&closed), sizeof closed);
-    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(PortOf(holder.get()))));
+    const UniqueFd holder = RefusingLoopbackSocket();
+    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(LocalPortOf(holder.get()))));
     worker->Start();
     ASSERT_TRUE(recorder.WaitFor(1, 'D'));
     const auto events = recorder.Events();
@@ -614,7 +595,7 @@ TEST_F(TcpClientWorker, RefusedConnectionReportsDisconnectWithAnEmptyPeer)
 
 TEST_F(TcpClientWorker, StopEndsAConnectedWorkerPromptly)
 {
-    ASSERT_TRUE(worker->Open("tcpclient:127.0.0.1:" + std::to_string(PortOf(listener.get()))));
+    ASSERT_TRUE(worker->Open("tcpclient:127.0.0.1:" + std::to_string(LocalPortOf(listener.get()))));
     worker->Start();
     std::string peer, status;
     UniqueFd accepted(AcceptPeer(listener.get(), peer, status));
@@ -657,17 +638,11 @@ std::string RunInPrivateLoopbackNetwork(const std::function<void()>& body)
     return unavailable;
 }
 
-int BroadcastReceiver(int port)
+UniqueFd BroadcastReceiver(int port)
 {
-    const int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const int on = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in any {};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(static_cast<uint16_t>(port));
-    bind(socket, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+    UniqueFd socket = BoundUdpSocket("0.0.0.0", port);
     timeval limit { 5, 0 };
-    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     return socket;
 }
 
@@ -710,8 +685,8 @@ TEST(UdpWorkerBroadcast, WorkerOnALocalAddressReceivesBroadcastsAndBroadcastsWit
         EXPECT_EQ(recorder.Events()[0].peer, amplifier.PeerText());
 
         // No address: to everyone at the channel's port; ":port": to everyone at that port.
-        UniqueFd listener8001(BroadcastReceiver(8001));
-        UniqueFd listener8002(BroadcastReceiver(8002));
+        const UniqueFd listener8001 = BroadcastReceiver(8001);
+        const UniqueFd listener8002 = BroadcastReceiver(8002);
         std::string from;
         EXPECT_EQ(worker->SendText(nullptr, "hello"), 1);
         EXPECT_EQ(ReceiveFrom(listener8001.get(), from), "hello");
@@ -799,7 +774,7 @@ void CheckForeignBroadcastIsIgnored()
     std::string error;
     ASSERT_TRUE(worker->Open("udp:127.0.0.1:8001", error)) << error;
     worker->Start();
-    UniqueFd anyInterface(BroadcastReceiver(8001));
+    const UniqueFd anyInterface = BroadcastReceiver(8001);
 
     ASSERT_TRUE(foreign.InjectBroadcast(8001, "foreign"));
     std::string from;

@@ -1,5 +1,6 @@
 #include "comm/Recvthread.h"
 #include "comm/UniqueFd.h"
+#include "support/TestSockets.h"
 
 #include "platform/HostInfo.h"
 
@@ -15,24 +16,11 @@
 
 namespace {
 
-sockaddr_in LocalAddressOf(int socket)
-{
-    sockaddr_in address {};
-    socklen_t size = sizeof address;
-    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-    return address;
-}
-
-int PortOf(int socket)
-{
-    return ntohs(LocalAddressOf(socket).sin_port);
-}
-
 // A loopback listener, a client connected to it, and the accepted server side.
 struct LoopbackPair {
     std::string status, peer, acceptedPeer, acceptStatus;
     UniqueFd listener { OpenListenSocket("127.0.0.1", 0, status) };
-    UniqueFd client { ConnectWithTimeout("127.0.0.1", PortOf(listener.get()), status, peer, 1000) };
+    UniqueFd client { ConnectWithTimeout("127.0.0.1", LocalPortOf(listener.get()), status, peer, 1000) };
     UniqueFd server { AcceptPeer(listener.get(), acceptedPeer, acceptStatus) };
 };
 
@@ -43,19 +31,15 @@ TEST(ConnectWithTimeout, ConnectsOnLoopbackAndBothSidesKnowTheirPeer)
     ASSERT_NE(pair.client.get(), -1) << pair.status;
     ASSERT_NE(pair.server.get(), -1);
     EXPECT_EQ(pair.status, "success");
-    EXPECT_EQ(pair.peer, "127.0.0.1:" + std::to_string(PortOf(pair.listener.get())));
-    EXPECT_EQ(pair.acceptedPeer, "127.0.0.1:" + std::to_string(PortOf(pair.client.get())));
+    EXPECT_EQ(pair.peer, "127.0.0.1:" + std::to_string(LocalPortOf(pair.listener.get())));
+    EXPECT_EQ(pair.acceptedPeer, "127.0.0.1:" + std::to_string(LocalPortOf(pair.client.get())));
 }
 
 TEST(ConnectWithTimeout, RefusedConnectionFailsAndIsNeverReportedAsConnected)
 {
-    // A bound socket that does not listen holds the port and refuses every connection.
-    UniqueFd holder(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in loopback {};
-    loopback.sin_family = AF_INET;
-    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(holder.get(), reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
-    const int port = PortOf(holder.get());
+    const UniqueFd holder = RefusingLoopbackSocket();
+    ASSERT_TRUE(holder);
+    const int port = LocalPortOf(holder.get());
 
     std::string status;
     std::string peer = "untouched";
@@ -131,11 +115,7 @@ TEST(OpenSockets, UdpSocketOnALocalAddressReceivesAndHasALargeReceiveBuffer)
     EXPECT_GE(size, 2 * 1024 * 1024);
 
     UniqueFd sender(socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(PortOf(receiver.get())));
-    ASSERT_EQ(sendto(sender.get(), "ping", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 4);
+    ASSERT_EQ(SendDatagram(sender.get(), "ping", "127.0.0.1", LocalPortOf(receiver.get())), 4);
     char buffer[16] = {};
     EXPECT_EQ(recv(receiver.get(), buffer, sizeof buffer, 0), 4);
     EXPECT_STREQ(buffer, "ping");

@@ -3,7 +3,8 @@
 
 #include "comm/Recvthread.h"
 #include "comm/UniqueFd.h"
-#include "support/TestNetwork.h"
+#include "support/PrivateNetworkTest.h"
+#include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
@@ -27,44 +28,28 @@ struct Delivered {
     bool Terminated = false;
 };
 
-sockaddr_in Address(const std::string& ip, int port)
-{
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-    return a;
-}
-
-// A peer's UDP socket on ip:port (made in the calling thread's namespace).
+// A peer's UDP socket on ip:port (made in the calling thread's namespace) that learns where each
+// datagram was sent to.
 UniqueFd PeerSocket(const std::string& ip, int port)
 {
-    UniqueFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    int on = 1;
-    ::setsockopt(s.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    UniqueFd s = BoundUdpSocket(ip, port);
+    const int on = 1;
     ::setsockopt(s.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-    auto a = Address(ip, port);
-    if (::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        return UniqueFd();
     return s;
 }
 
 void SendTo(const UniqueFd& s, const std::string& text, const std::string& ip, int port)
 {
-    auto a = Address(ip, port);
-    ASSERT_EQ(::sendto(s.get(), text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
-        static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(SendDatagram(s.get(), text, ip, port), static_cast<ssize_t>(text.size()));
 }
 
-class UdpBroadcast : public ::testing::Test {
+class UdpBroadcast : public PrivateNetworkTest<2> {
 protected:
     void SetUp() override
     {
-        if (auto reason = TestNetwork::Unavailable(); !reason.empty())
-            GTEST_SKIP() << reason;
-        net = std::make_unique<TestNetwork>(2);
-        ASSERT_TRUE(net->Up()) << net->Error();
+        PrivateNetworkTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         worker = TRecvThread::Create();
         worker->OnReceive = [this](const std::string& peer, const char* data, int length) {
             std::lock_guard lock(mutex);
@@ -98,7 +83,6 @@ protected:
         return received;
     }
 
-    std::unique_ptr<TestNetwork> net;
     std::shared_ptr<TRecvThread> worker;
     std::mutex mutex;
     std::condition_variable changed;

@@ -299,15 +299,7 @@ TEST_F(GuiDeliveryTest, ClosingReleasesAWaitingWorkerWithoutRunningItsCall)
 int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
-    std::unique_ptr<TestNetwork> network;
-    NoNetworkReason = TestNetwork::Unavailable();
-    if (NoNetworkReason.empty()) {
-        network = std::make_unique<TestNetwork>(0);
-        if (!network->Up())
-            NoNetworkReason = "private test network failed: " + network->Error();
-        else if (!network->EnterApp())
-            NoNetworkReason = "cannot enter the private test network";
-    }
+    const auto network = TestNetwork::EnterAppSideOfNew(0, NoNetworkReason);
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

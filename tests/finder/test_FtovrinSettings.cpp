@@ -94,7 +94,6 @@ Step Enter(const QString& ip, const QString& netmask, const QString& gateway)
     };
 }
 
-
 class FtovrinSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -346,14 +345,7 @@ TEST_F(FtovrinSettingsTest, SettingsTheAmplifierRefusesEndInTheTimeOutNoticeWith
 int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
-    NoNetworkReason = TestNetwork::Unavailable();
-    if (NoNetworkReason.empty()) {
-        Network = std::make_unique<TestNetwork>(1);
-        if (!Network->Up())
-            NoNetworkReason = "private test network failed: " + Network->Error();
-        else if (!Network->EnterApp())
-            NoNetworkReason = "cannot enter the private test network";
-    }
+    Network = TestNetwork::EnterAppSideOfNew(1, NoNetworkReason);
     int result = 0;
     {
         QApplication application(argc, argv);

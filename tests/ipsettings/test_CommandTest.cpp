@@ -2,6 +2,8 @@
 
 #include "comm/Recvthread.h"
 #include "comm/UniqueFd.h"
+#include "support/CommandSimulator.h"
+#include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
@@ -28,15 +30,8 @@ class CommandTestOnSimulator : public ::testing::Test {
 protected:
     void Start(const std::function<void(ampsim::Amplifier&)>& change = {})
     {
-        ampsim::Options options;
-        options.Discovery = false;
-        options.CommandAddress = "127.0.0.1";
-        options.CommandPort = 0;
-        auto amps = ampsim::MakeAmplifiers(1, "127.0.0.1");
-        if (change)
-            change(amps[0]);
-        mac = amps[0].Mac;
-        sim = std::make_unique<ampsim::Simulator>(options, amps);
+        sim = LoopbackCommandSimulator(change);
+        mac = sim->Amp(0).Mac;
         std::string error;
         ASSERT_TRUE(sim->Start(error)) << error;
         port = sim->CommandPort();
@@ -97,17 +92,8 @@ TEST_F(CommandTestOnSimulator, SilentAmplifierGivesAnEmptyThirdLineAfterTheTimeO
 
 TEST(CommandTest, NothingListeningGivesTheErrorTextAndNoReport)
 {
-    // A port that was free a moment ago: bind, note it, close.
-    UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
-    ASSERT_GE(probe.get(), 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int port = ntohs(address.sin_port);
-    probe.reset();
+    const int port = UnusedLoopbackPort();
+    ASSERT_GT(port, 0);
 
     const auto result = RunCommandTest("127.0.0.1", port, "$$$VER?");
     EXPECT_FALSE(result.Connected);
@@ -119,10 +105,7 @@ TEST(CommandTest, SendsTheCommandWithASingleLineFeedAndNothingElse)
     std::string status;
     const UniqueFd listener(OpenListenSocket("127.0.0.1", 0, status));
     ASSERT_NE(listener.get(), -1) << status;
-    sockaddr_in address {};
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int port = ntohs(address.sin_port);
+    const int port = LocalPortOf(listener.get());
 
     // The peer keeps everything it receives until the tester closes, and answers nothing.
     auto received = std::async(std::launch::async, [listener = listener.get()] {

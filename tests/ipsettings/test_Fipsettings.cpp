@@ -1,6 +1,7 @@
 #include "ipsettings/Fipsettings.h"
 
 #include "gui/UserDialogs.h"
+#include "support/CommandSimulator.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <QApplication>
@@ -237,24 +238,19 @@ TEST_F(FipsettingsTest, TestQueryStartsWithTheVersionQueryAndTakes255Characters)
 
 TEST_F(FipsettingsTest, TestTalksToTheAddressInTheIpFieldAndReportsOrFails)
 {
-    ampsim::Options options;
-    options.Discovery = false;
-    options.CommandAddress = "127.0.0.1";
-    options.CommandPort = 0;
-    const auto amps = ampsim::MakeAmplifiers(1, "127.0.0.1");
-    ampsim::Simulator sim(options, amps);
+    const auto sim = LoopbackCommandSimulator();
     std::string error;
-    ASSERT_TRUE(sim.Start(error)) << error;
+    ASSERT_TRUE(sim->Start(error)) << error;
 
     TFormIpSettings dialog(nullptr, InHouse);
-    dialog.TestPort = sim.CommandPort();
+    dialog.TestPort = sim->CommandPort();
     dialog.EditIP->setText("127.0.0.1");
-    const QString where = "127.0.0.1:" + QString::number(sim.CommandPort());
+    const QString where = "127.0.0.1:" + QString::number(sim->CommandPort());
 
     UserDialogs::SetNextInput(std::nullopt);
     dialog.ButtonTest->click();
     EXPECT_EQ(UserDialogs::TakeAsked().size(), 1);
-    EXPECT_EQ(sim.Connections(), 0u) << "a cancelled query connects nowhere";
+    EXPECT_EQ(sim->Connections(), 0u) << "a cancelled query connects nowhere";
 
     UserDialogs::SetNextInput("$$$VER?");
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
@@ -263,10 +259,10 @@ TEST_F(FipsettingsTest, TestTalksToTheAddressInTheIpFieldAndReportsOrFails)
     ASSERT_EQ(asked.size(), 2);
     EXPECT_EQ(asked[1].kind, "information");
     EXPECT_EQ(asked[1].text,
-        "Connected to " + where + " ...\r\n$$$VER?\r\nAMPSIM V1.0 " + QString::fromStdString(amps[0].Mac)
+        "Connected to " + where + " ...\r\n$$$VER?\r\nAMPSIM V1.0 " + QString::fromStdString(sim->Amp(0).Mac)
             + "\r\n");
 
-    sim.Stop();
+    sim->Stop();
     UserDialogs::SetNextInput("$$$VER?");
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     dialog.ButtonTest->click();

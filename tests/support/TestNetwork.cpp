@@ -236,6 +236,19 @@ void TestNetwork::RunIn(NetSide side, const std::function<void()>& fn)
     thread.join();
 }
 
+std::unique_ptr<TestNetwork> TestNetwork::EnterAppSideOfNew(int ampCount, std::string& reason)
+{
+    reason = Unavailable();
+    if (!reason.empty())
+        return nullptr;
+    auto network = std::make_unique<TestNetwork>(ampCount);
+    if (!network->Up())
+        reason = "private test network failed: " + network->Error();
+    else if (!network->EnterApp())
+        reason = "cannot enter the private test network";
+    return network;
+}
+
 TestProcess TestNetwork::Spawn(
     NetSide side, const std::vector<std::string>& argv, const std::string& outputPath)
 {

@@ -12,6 +12,7 @@
 #include "comm/UniqueFd.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -69,6 +70,9 @@ public:
 
     // Why private networks cannot be made on this machine; empty when they can.
     static std::string Unavailable();
+    // For a test program whose own thread lives on the app side: makes a network and moves the
+    // calling thread there for good. Null, with the reason, when that cannot be done.
+    static std::unique_ptr<TestNetwork> EnterAppSideOfNew(int ampCount, std::string& reason);
 
     bool Up() const { return FUp; }
     const std::string& Error() const { return FError; }

@@ -1,5 +1,6 @@
 #include "comm/UniqueFd.h"
 #include "support/TestNetwork.h"
+#include "support/TestSockets.h"
 
 #include <gtest/gtest.h>
 
@@ -26,20 +27,6 @@ std::string ReadFile(const std::string& path)
     return s.str();
 }
 
-// A UDP socket bound to port on any address, broadcast allowed; none on failure.
-UniqueFd UdpSocket(int port)
-{
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    int on = 1;
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        return UniqueFd();
-    return fd;
-}
-
 TEST(TestNetwork, AmplifierAddressesCountAcrossTheThirdOctet)
 {
     EXPECT_EQ(TestNetwork::AmpAddress(0), "198.18.1.1");
@@ -56,10 +43,10 @@ TEST(TestNetwork, BroadcastFromAppSideReachesAmpSideOnly)
     ASSERT_TRUE(net.Up()) << net.Error();
 
     UniqueFd ampSocket;
-    net.RunInAmp([&] { ampSocket = UdpSocket(48001); });
+    net.RunInAmp([&] { ampSocket = BoundUdpSocket("0.0.0.0", 48001); });
     ASSERT_GE(ampSocket.get(), 0);
     net.RunInApp([&] {
-        const UniqueFd fd = UdpSocket(0);
+        const UniqueFd fd = BoundUdpSocket("0.0.0.0", 0);
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(48001);

@@ -6,6 +6,7 @@
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
 #include "gui/UserDialogs.h"
+#include "support/CommandSimulator.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <QAction>
@@ -61,14 +62,7 @@ protected:
     // One simulated amplifier on loopback, command port only.
     std::unique_ptr<ampsim::Simulator> Simulator(const std::function<void(ampsim::Amplifier&)>& faults = {})
     {
-        ampsim::Options options;
-        options.Discovery = false;
-        options.CommandAddress = "127.0.0.1";
-        options.CommandPort = 0;
-        auto amps = ampsim::MakeAmplifiers(1, "127.0.0.1");
-        if (faults)
-            faults(amps[0]);
-        auto sim = std::make_unique<ampsim::Simulator>(options, amps);
+        auto sim = LoopbackCommandSimulator(faults);
         std::string error;
         EXPECT_TRUE(sim->Start(error)) << error;
         return sim;

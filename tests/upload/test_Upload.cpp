@@ -1,6 +1,8 @@
 #include "upload/Upload.h"
 
 #include "comm/UniqueFd.h"
+#include "support/CommandSimulator.h"
+#include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
@@ -81,14 +83,7 @@ class SimulatedAmp {
 public:
     explicit SimulatedAmp(const std::function<void(ampsim::Amplifier&)>& faults = {})
     {
-        ampsim::Options options;
-        options.Discovery = false;
-        options.CommandAddress = "127.0.0.1";
-        options.CommandPort = 0;
-        auto amps = ampsim::MakeAmplifiers(1, "127.0.0.1");
-        if (faults)
-            faults(amps[0]);
-        sim = std::make_unique<ampsim::Simulator>(options, amps);
+        sim = LoopbackCommandSimulator(faults);
         started = sim->Start(error);
     }
     TUploadParams Params(const std::string& source) const
@@ -106,19 +101,6 @@ public:
     std::string error;
 };
 
-// A bound loopback port with nobody listening on it any more.
-int UnusedPort()
-{
-    UniqueFd socket(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
 // An amplifier that follows a script, for faults at one particular step: accepts one connection
 // and runs the script on it. The test releases it with Finish() once its upload has returned.
 class ScriptedAmp {
@@ -129,14 +111,10 @@ public:
         : finishedFuture(finishedPromise.get_future().share())
     {
         listener.reset(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        const sockaddr_in address = LoopbackAddress(0);
+        bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
         listen(listener.get(), 1);
-        socklen_t length = sizeof address;
-        getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
+        port = LocalPortOf(listener.get());
         thread = std::thread([this, script = std::move(script)] {
             UniqueFd connection(accept(listener.get(), nullptr, nullptr));
             if (connection.get() >= 0)
@@ -326,7 +304,7 @@ TEST(Upload, NothingListeningFailsAtConnecting)
     TempDir dir;
     TUploadParams params;
     params.Address = "127.0.0.1";
-    params.Port = UnusedPort();
+    params.Port = UnusedLoopbackPort();
     params.SourcePath = dir.File("fw.bin", 100);
     const UploadRun run = Upload(params);
     EXPECT_EQ(run.result, TUploadResult::ConnectFailed);

@@ -1,0 +1,64 @@
+#include "support/TestSockets.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+sockaddr_in Ipv4Address(const std::string& ip, int port)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, ip.c_str(), &address.sin_addr);
+    return address;
+}
+
+sockaddr_in LoopbackAddress(int port)
+{
+    return Ipv4Address("127.0.0.1", port);
+}
+
+sockaddr_in LocalAddressOf(int socket)
+{
+    sockaddr_in address {};
+    socklen_t size = sizeof address;
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+    return address;
+}
+
+int LocalPortOf(int socket)
+{
+    return ntohs(LocalAddressOf(socket).sin_port);
+}
+
+UniqueFd RefusingLoopbackSocket()
+{
+    UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in any = LoopbackAddress(0);
+    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
+        return UniqueFd();
+    return socket;
+}
+
+int UnusedLoopbackPort()
+{
+    const UniqueFd holder = RefusingLoopbackSocket();
+    return holder ? LocalPortOf(holder.get()) : 0;
+}
+
+UniqueFd BoundUdpSocket(const std::string& ip, int port)
+{
+    UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const sockaddr_in address = Ipv4Address(ip, port);
+    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return UniqueFd();
+    return socket;
+}
+
+long SendDatagram(int socket, const std::string& bytes, const std::string& ip, int port)
+{
+    const sockaddr_in to = Ipv4Address(ip, port);
+    return ::sendto(socket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Small socket set-ups the tests share: addresses, bound ports, peers. They make sockets in the
+// calling thread's network namespace.
+
+#include "comm/UniqueFd.h"
+
+#include <string>
+
+#include <netinet/in.h>
+
+// ip:port as a socket address; an unparsable ip gives 0.0.0.0.
+sockaddr_in Ipv4Address(const std::string& ip, int port);
+sockaddr_in LoopbackAddress(int port);
+
+// The address and port a socket is bound to.
+sockaddr_in LocalAddressOf(int socket);
+int LocalPortOf(int socket);
+
+// A TCP socket bound to a free loopback port but not listening: while it is held, every connect
+// to that port is refused.
+UniqueFd RefusingLoopbackSocket();
+// A loopback TCP port that was free a moment ago and has nobody listening.
+int UnusedLoopbackPort();
+
+// A UDP socket bound to ip:port (port 0: any free port) that may broadcast and shares its port;
+// none when it cannot be bound.
+UniqueFd BoundUdpSocket(const std::string& ip, int port);
+
+// Sends bytes as one datagram to ip:port; what sendto returned.
+long SendDatagram(int socket, const std::string& bytes, const std::string& ip, int port);
