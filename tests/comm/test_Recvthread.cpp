@@ -192,6 +192,17 @@ bool WaitReleased(const std::weak_ptr<TRecvThread>& worker)
     return true;
 }
 
+// Stops the worker on the owner's thread and drops the test's reference; true once nothing keeps
+// the worker alive any more.
+bool StopAndRelease(OwnerLoop& owner, std::shared_ptr<TRecvThread>& worker)
+{
+    const std::weak_ptr<TRecvThread> watch = worker;
+    if (worker)
+        owner.RunAndWait([&] { worker->Stop(); });
+    worker.reset();
+    return WaitReleased(watch);
+}
+
 int OpenFdCount()
 {
     int count = 0;
@@ -314,14 +325,7 @@ protected:
         port = worker->LocalPort();
         worker->Start();
     }
-    void TearDown() override
-    {
-        std::weak_ptr<TRecvThread> watch = worker;
-        if (worker)
-            owner.RunAndWait([&] { worker->Stop(); });
-        worker.reset();
-        EXPECT_TRUE(WaitReleased(watch));
-    }
+    void TearDown() override { EXPECT_TRUE(StopAndRelease(owner, worker)); }
 
     OwnerLoop owner;
     Recorder recorder;
@@ -522,10 +526,8 @@ protected:
     }
     void TearDown() override
     {
-        if (worker)
-            owner.RunAndWait([&] { worker->Stop(); });
-        worker.reset();
-        EXPECT_TRUE(WaitReleased(watch));
+        EXPECT_TRUE(StopAndRelease(owner, worker));
+        EXPECT_TRUE(WaitReleased(watch)) << "a worker the test dropped must go too";
     }
 
     OwnerLoop owner;
@@ -601,9 +603,7 @@ TEST_F(TcpClientWorker, StopEndsAConnectedWorkerPromptly)
     UniqueFd accepted(AcceptPeer(listener.get(), peer, status));
     ASSERT_TRUE(recorder.WaitFor(1, 'C'));
     const auto start = std::chrono::steady_clock::now();
-    owner.RunAndWait([&] { worker->Stop(); });
-    worker.reset();
-    EXPECT_TRUE(WaitReleased(watch));
+    EXPECT_TRUE(StopAndRelease(owner, worker));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     char byte;
     EXPECT_EQ(recv(accepted.get(), &byte, 1, 0), 0) << "the worker closed its connection";

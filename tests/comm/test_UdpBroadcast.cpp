@@ -99,28 +99,15 @@ TEST_F(UdpBroadcast, SendWithoutAddressIsOneBroadcastDatagramOfExactlyTheBytes)
 
     pollfd p { peer.get(), POLLIN, 0 };
     ASSERT_EQ(::poll(&p, 1, HangLimitMs), 1);
-    char buffer[64];
-    char control[128];
-    sockaddr_in from {};
-    iovec io { buffer, sizeof buffer };
-    msghdr message {};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    auto n = ::recvmsg(peer.get(), &message, 0);
-    ASSERT_EQ(n, 5);
-    EXPECT_EQ(std::string(buffer, 5), "0 1 A");
-    EXPECT_EQ(ntohs(from.sin_port), 8001);
+    ampsim::ReceivedDatagram datagram;
+    ASSERT_TRUE(ampsim::ReceiveDatagram(peer.get(), datagram));
+    ASSERT_EQ(datagram.Bytes.size(), 5u);
+    EXPECT_EQ(datagram.Bytes, "0 1 A");
+    EXPECT_EQ(ntohs(datagram.From.sin_port), 8001);
     char ip[INET_ADDRSTRLEN];
-    EXPECT_STREQ(::inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip), "198.18.0.1");
-    in_pktinfo info {};
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
-            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-    EXPECT_EQ(info.ipi_addr.s_addr, htonl(INADDR_BROADCAST));
+    EXPECT_STREQ(::inet_ntop(AF_INET, &datagram.From.sin_addr, ip, sizeof ip), "198.18.0.1");
+    ASSERT_TRUE(datagram.To.has_value()) << "the peer asked for the destination";
+    EXPECT_EQ(datagram.To->s_addr, htonl(INADDR_BROADCAST));
     // One datagram, not more.
     EXPECT_EQ(::poll(&p, 1, 200), 0);
 }

@@ -134,6 +134,34 @@ std::string NextAddress(const std::string& ip)
     return AddressText(a);
 }
 
+bool ReceiveDatagram(int socket, ReceivedDatagram& datagram)
+{
+    char buffer[2048];
+    char control[256];
+    sockaddr_in from {};
+    iovec io { buffer, sizeof buffer };
+    msghdr message {};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(socket, &message, 0);
+    if (n < 0)
+        return false;
+    datagram.Bytes.assign(buffer, static_cast<size_t>(n));
+    datagram.From = from;
+    datagram.To.reset();
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info {};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            datagram.To = info.ipi_addr;
+        }
+    return true;
+}
+
 std::vector<Amplifier> MakeAmplifiers(int count, const std::string& firstIP, const std::string& netMask,
     const std::vector<std::string>& names, uint64_t macBase)
 {
@@ -372,30 +400,14 @@ struct Simulator::Impl {
 
     void ReadDatagrams()
     {
+        // Without its destination a datagram counts as a broadcast.
+        in_addr broadcast {};
+        broadcast.s_addr = htonl(INADDR_BROADCAST);
+        ReceivedDatagram datagram;
         for (int budget = 0; budget < 4096; ++budget) {
-            char buffer[2048];
-            char control[256];
-            sockaddr_in from {};
-            iovec io { buffer, sizeof buffer };
-            msghdr message {};
-            message.msg_name = &from;
-            message.msg_namelen = sizeof from;
-            message.msg_iov = &io;
-            message.msg_iovlen = 1;
-            message.msg_control = control;
-            message.msg_controllen = sizeof control;
-            ssize_t n = ::recvmsg(Udp.get(), &message, 0);
-            if (n < 0)
+            if (!ReceiveDatagram(Udp.get(), datagram))
                 return;
-            in_addr destination {};
-            destination.s_addr = htonl(INADDR_BROADCAST);
-            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
-                if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                    in_pktinfo info {};
-                    std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                    destination = info.ipi_addr;
-                }
-            HandleDatagram(std::string(buffer, static_cast<size_t>(n)), from, destination);
+            HandleDatagram(datagram.Bytes, datagram.From, datagram.To.value_or(broadcast));
         }
     }
 

@@ -13,8 +13,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <netinet/in.h>
 
 namespace ampsim {
 
@@ -89,6 +92,15 @@ std::vector<Amplifier> MakeAmplifiers(int count, const std::string& firstIP = "1
     uint64_t macBase = 0x0050C2A10001ull);
 // The next address after ip with .0 and .255 as last octet skipped; empty when ip is not IPv4.
 std::string NextAddress(const std::string& ip);
+
+// One datagram, its sender, and the address it was sent to when the socket asked for IP_PKTINFO.
+struct ReceivedDatagram {
+    std::string Bytes;
+    sockaddr_in From {};
+    std::optional<in_addr> To;
+};
+// Reads one datagram (up to 2048 bytes) from socket; false when none could be read.
+bool ReceiveDatagram(int socket, ReceivedDatagram& datagram);
 
 class Simulator {
 public:
