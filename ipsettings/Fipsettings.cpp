@@ -1,10 +1,10 @@
 #include "ipsettings/Fipsettings.h"
 
 #include "gui/UserDialogs.h"
+#include "gui/WindowPlacement.h"
 #include "ipsettings/CommandTest.h"
 #include "ui_Fipsettings.h"
 
-#include <QApplication>
 #include <QStyle>
 
 #include <algorithm>
@@ -87,14 +87,9 @@ void TFormIpSettings::reject()
     done(ModalCancel);
 }
 
-// The program's windows are made without parents, so the window that opens the dialog (the
-// active one) is its owner to centre on.
 void TFormIpSettings::showEvent(QShowEvent* event)
 {
-    const QWidget* owner
-        = parentWidget() != nullptr ? parentWidget()->window() : QApplication::activeWindow();
-    if (owner != nullptr && owner != this)
-        move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    CentreOnOpener(*this);
     QDialog::showEvent(event);
 }
 

@@ -1,5 +1,6 @@
 #include "ipsettings/Fselipaddr.h"
 
+#include "gui/WindowPlacement.h"
 #include "platform/LocalInterfaces.h"
 #include "ui_Fselipaddr.h"
 
@@ -77,7 +78,6 @@ void TFormSelIpAddr::CentreOnOwner()
             if (candidate != this && candidate->isVisible() && owner == nullptr)
                 owner = candidate;
     }
-    if (owner == nullptr)
-        return;
-    move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    if (owner != nullptr)
+        CentreOn(*this, *owner);
 }

@@ -1,9 +1,9 @@
 #include "upload/Fupload.h"
 
 #include "gui/UserDialogs.h"
+#include "gui/WindowPlacement.h"
 #include "ui_Fupload.h"
 
-#include <QApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -90,14 +90,9 @@ void TFormUpload::resizeEvent(QResizeEvent* event)
     }
 }
 
-// The program's windows are made without parents, so the window that opens the dialog (the
-// active one) is its owner to centre on.
 void TFormUpload::showEvent(QShowEvent* event)
 {
-    const QWidget* owner
-        = parentWidget() != nullptr ? parentWidget()->window() : QApplication::activeWindow();
-    if (owner != nullptr && owner != this)
-        move(owner->frameGeometry().center() - QPoint(width() / 2, height() / 2));
+    CentreOnOpener(*this);
     QDialog::showEvent(event);
 }
 
