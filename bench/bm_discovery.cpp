@@ -2,25 +2,14 @@
 // row, and the expiry pass, for N amplifiers.
 #include "finder/Discovery.h"
 
+#include "BenchReplies.h"
+
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::vector<std::string> Replies(int count)
-{
-    std::vector<std::string> replies;
-    for (int i = 0; i < count; ++i) {
-        char text[96];
-        std::snprintf(text, sizeof text, "0050C2%06X 0 198.18.%d.%d 255.255.0.0 0.0.0.0 Amp-%04d", i,
-            1 + i / 254, 1 + i % 254, i);
-        replies.emplace_back(text);
-    }
-    return replies;
-}
 
 // Counts what a view would have to redraw.
 struct CountingObserver : AmplifierList::Observer {

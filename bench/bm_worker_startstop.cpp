@@ -16,15 +16,24 @@ void WaitReleased(const std::weak_ptr<TRecvThread>& worker)
         std::this_thread::yield();
 }
 
+// A Udp worker on a free loopback port, started; null when the channel cannot be opened.
+std::shared_ptr<TRecvThread> StartLoopbackWorker()
+{
+    auto worker = TRecvThread::Create();
+    if (!worker->Open("udp:127.0.0.1:0"))
+        return nullptr;
+    worker->Start();
+    return worker;
+}
+
 void BM_UdpWorkerStartStop(benchmark::State& state)
 {
     for (auto _ : state) {
-        auto worker = TRecvThread::Create();
-        if (!worker->Open("udp:127.0.0.1:0")) {
+        auto worker = StartLoopbackWorker();
+        if (!worker) {
             state.SkipWithError("cannot open a loopback Udp channel");
             break;
         }
-        worker->Start();
         worker->Stop();
         std::weak_ptr<TRecvThread> watch = worker;
         worker.reset();
@@ -39,12 +48,11 @@ void BM_UdpWorkerStartStopOwnerSide(benchmark::State& state)
 {
     std::vector<std::weak_ptr<TRecvThread>> ended;
     for (auto _ : state) {
-        auto worker = TRecvThread::Create();
-        if (!worker->Open("udp:127.0.0.1:0")) {
+        auto worker = StartLoopbackWorker();
+        if (!worker) {
             state.SkipWithError("cannot open a loopback Udp channel");
             break;
         }
-        worker->Start();
         worker->Stop();
         ended.push_back(worker);
         worker.reset();
