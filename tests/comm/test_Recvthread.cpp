@@ -46,9 +46,16 @@ struct UdpPeer {
     std::string PeerText() const { return "127.0.0.1:" + std::to_string(Port()); }
     void SendTo(int port, const std::string& bytes) const
     {
-        const sockaddr_in to = LoopbackAddress(port);
-        sendto(
-            socket.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        SendDatagram(socket.get(), bytes, "127.0.0.1", port);
+    }
+    // To everyone at port on the loopback interface only (used inside a private namespace alone);
+    // what sendto returned.
+    long BroadcastOnLoopback(int port, const std::string& bytes) const
+    {
+        const int on = 1;
+        setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        setsockopt(socket.get(), SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
+        return SendDatagram(socket.get(), bytes, "255.255.255.255", port);
     }
     std::string Receive(std::string* from = nullptr) const
     {
@@ -669,17 +676,7 @@ TEST(UdpWorkerBroadcast, WorkerOnALocalAddressReceivesBroadcastsAndBroadcastsWit
 
         // A broadcast reply reaches the worker although it was opened on a unicast address.
         UdpPeer amplifier;
-        const int on = 1;
-        setsockopt(amplifier.socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        setsockopt(amplifier.socket.get(), SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
-        sockaddr_in everyone {};
-        everyone.sin_family = AF_INET;
-        everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        everyone.sin_port = htons(8001);
-        ASSERT_EQ(sendto(amplifier.socket.get(), "reply", 5, 0, reinterpret_cast<sockaddr*>(&everyone),
-                      sizeof everyone),
-            5)
-            << std::strerror(errno);
+        ASSERT_EQ(amplifier.BroadcastOnLoopback(8001, "reply"), 5) << std::strerror(errno);
         ASSERT_TRUE(recorder.WaitFor(1, 'R'));
         EXPECT_EQ(recorder.Events()[0].data, "reply");
         EXPECT_EQ(recorder.Events()[0].peer, amplifier.PeerText());
@@ -783,14 +780,7 @@ void CheckForeignBroadcastIsIgnored()
 
     // Broadcast too, so that it reaches every socket on the port, not just one of them.
     UdpPeer local;
-    const int on = 1;
-    setsockopt(local.socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    setsockopt(local.socket.get(), SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
-    sockaddr_in everyone {};
-    everyone.sin_family = AF_INET;
-    everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    everyone.sin_port = htons(8001);
-    sendto(local.socket.get(), "local", 5, 0, reinterpret_cast<sockaddr*>(&everyone), sizeof everyone);
+    local.BroadcastOnLoopback(8001, "local");
     ASSERT_TRUE(recorder.WaitFor(1, 'R'));
     std::weak_ptr<TRecvThread> watch = worker;
     worker->Stop();
