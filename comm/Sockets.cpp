@@ -22,26 +22,6 @@
 
 namespace {
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-std::string Format(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<size_t>(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, again);
-        text.resize(static_cast<size_t>(length));
-    }
-    va_end(again);
-    return text;
-}
-
 std::string DottedText(in_addr address)
 {
     char text[INET_ADDRSTRLEN] = {};
@@ -164,7 +144,7 @@ void WinsockCleanup() { }
 std::string WsaErrorText()
 {
     const int code = errno;
-    return Format("WSAError: %s (%d)\n", SystemErrorText(code).c_str(), code);
+    return FormatText("WSAError: %s (%d)\n", SystemErrorText(code).c_str(), code);
 }
 
 bool ResolveHost(const std::string& host, in_addr_t& addr)
@@ -194,12 +174,12 @@ int ConnectWithTimeout(const std::string& host, int port, std::string& status, s
 {
     in_addr_t resolved = 0;
     if (!ResolveHost(host, resolved)) {
-        status = Format("looking up hostname \"%s\" failed.", host.c_str());
+        status = FormatText("looking up hostname \"%s\" failed.", host.c_str());
         return -1;
     }
     const sockaddr_in address = SocketAddress(resolved, port);
     const std::string dotted = DottedText(address.sin_addr);
-    status = Format("lookup hostname \"%s\" returned %s.", host.c_str(), dotted.c_str());
+    status = FormatText("lookup hostname \"%s\" returned %s.", host.c_str(), dotted.c_str());
 
     UniqueFd owner(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!owner)
@@ -211,7 +191,7 @@ int ConnectWithTimeout(const std::string& host, int port, std::string& status, s
     const unsigned portNumber = ntohs(address.sin_port);
     const bool connected = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     if (!connected && errno != EINPROGRESS && errno != EINTR) {
-        status = Format("connecting to \"%s:%u\" failed.", dotted.c_str(), portNumber);
+        status = FormatText("connecting to \"%s:%u\" failed.", dotted.c_str(), portNumber);
         return -1;
     }
     if (!connected) {
@@ -221,7 +201,7 @@ int ConnectWithTimeout(const std::string& host, int port, std::string& status, s
             ready = poll(&writable, 1, ms < 0 ? 0 : ms);
         while (ready < 0 && errno == EINTR);
         if (ready <= 0) {
-            status = Format("connecting to \"%s:%u\" timed out.", dotted.c_str(), portNumber);
+            status = FormatText("connecting to \"%s:%u\" timed out.", dotted.c_str(), portNumber);
             return -1;
         }
         // Linux also reports a refused connection as writable; only a clear pending error means
@@ -229,13 +209,13 @@ int ConnectWithTimeout(const std::string& host, int port, std::string& status, s
         int pending = 0;
         socklen_t size = sizeof pending;
         if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &pending, &size) != 0 || pending != 0) {
-            status = Format("connecting to \"%s:%u\" failed.", dotted.c_str(), portNumber);
+            status = FormatText("connecting to \"%s:%u\" failed.", dotted.c_str(), portNumber);
             return -1;
         }
     }
     // Also on an immediate success, so that the caller always learns its peer.
     status = "success";
-    peer = Format("%s:%u", dotted.c_str(), portNumber);
+    peer = FormatText("%s:%u", dotted.c_str(), portNumber);
     return owner.release();
 }
 
@@ -250,7 +230,7 @@ int OpenListenSocket(const std::string& address, int port, std::string& status)
 {
     in_addr_t local = 0;
     if (!LocalAddressOf(address, local)) {
-        status = Format("\"%s\" is not an internet address.", address.c_str());
+        status = FormatText("\"%s\" is not an internet address.", address.c_str());
         return -1;
     }
     UniqueFd owner(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
@@ -260,7 +240,7 @@ int OpenListenSocket(const std::string& address, int port, std::string& status)
     }
     const int socket = owner.get();
     if (!SetOption(socket, SOL_SOCKET, SO_REUSEADDR, 1)) {
-        status = Format("setsockopt(SO_REUSEADDR) failed. WSAError:%d", errno);
+        status = FormatText("setsockopt(SO_REUSEADDR) failed. WSAError:%d", errno);
         return -1;
     }
     const sockaddr_in bound = SocketAddress(local, port);
@@ -269,7 +249,7 @@ int OpenListenSocket(const std::string& address, int port, std::string& status)
         return -1;
     }
     if (listen(socket, 5) != 0) {
-        status = Format("listen() failed. WSAError:%d", errno);
+        status = FormatText("listen() failed. WSAError:%d", errno);
         return -1;
     }
     return owner.release();
@@ -284,7 +264,7 @@ int AcceptPeer(int listenSocket, std::string& peer, std::string& status)
         return -1;
     peer = PeerText(address);
     if (!SetOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1))
-        status = Format("setsockopt(SO_KEEPALIVE) failed. WSAError:%d \n", errno);
+        status = FormatText("setsockopt(SO_KEEPALIVE) failed. WSAError:%d \n", errno);
     return socket;
 }
 
@@ -297,16 +277,16 @@ int OpenUdpSocket(int port, const std::string& address, std::string& status)
     }
     const int socket = owner.get();
     if (!SetOption(socket, SOL_SOCKET, SO_BROADCAST, 1)) {
-        status = Format("setsockopt(SO_BROADCAST) failed. WSAError:%d", errno);
+        status = FormatText("setsockopt(SO_BROADCAST) failed. WSAError:%d", errno);
         return -1;
     }
     if (!SetOption(socket, SOL_SOCKET, SO_REUSEADDR, 1)) {
-        status = Format("setsockopt(SO_REUSEADDR) failed. WSAError:%d", errno);
+        status = FormatText("setsockopt(SO_REUSEADDR) failed. WSAError:%d", errno);
         return -1;
     }
     in_addr_t local = 0;
     if (!LocalAddressOf(address, local)) {
-        status = Format("\"%s\" is not an internet address.", address.c_str());
+        status = FormatText("\"%s\" is not an internet address.", address.c_str());
         return -1;
     }
     LocalInterface device;

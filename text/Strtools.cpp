@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +82,24 @@ std::string SystemErrorText(int code)
     if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0)
         return {};
     return std::string(text) + "\n";
+}
+
+std::string FormatText(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.resize(static_cast<size_t>(length));
+    }
+    va_end(again);
+    return text;
 }
 
 int StrToIntLoose(const std::string& text)

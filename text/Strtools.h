@@ -2,6 +2,8 @@
 // Small window-free routines shared by the whole program.
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,12 @@ bool SplitAtFirst(const std::string& source, std::string& left, const std::strin
 
 // Size of the file in bytes, or -1 when it cannot be queried or does not fit a non-negative int.
 int FileSizeOf(const char* path);
+// Owner of a block from LoadFileBytes: released with free.
+struct TFreeBlock {
+    void operator()(unsigned char* block) const { std::free(block); }
+};
+using TFileBytes = std::unique_ptr<unsigned char, TFreeBlock>;
+
 // Reads up to n bytes from the start of the file; -1 when it cannot be opened.
 int ReadFileBytes(const char* path, unsigned char* buffer, int n);
 // The whole file in a block from malloc (release with free), or null. size is written on success
@@ -23,6 +31,9 @@ unsigned char* LoadFileBytes(const char* path, uint32_t& size);
 std::string GetLocalDnsDomain();
 // The system's message for an errno value, ending in a line break; empty for unknown codes.
 std::string SystemErrorText(int code);
+
+// printf-style formatting into a text.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Decimal conversion as the C library's atoi does it.
 int StrToIntLoose(const std::string& text);

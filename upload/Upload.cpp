@@ -24,21 +24,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct FreeDeleter {
-    void operator()(unsigned char* bytes) const { std::free(bytes); }
-};
-using FileBytes = std::unique_ptr<unsigned char, FreeDeleter>;
-
-template <typename... Args> std::string Format(const char* format, Args... args)
-{
-    const int length = std::snprintf(nullptr, 0, format, args...);
-    if (length <= 0)
-        return {};
-    std::string text(static_cast<size_t>(length), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, args...);
-    return text;
-}
-
 int MillisecondsLeft(Clock::time_point lastProgress, int stallMs)
 {
     const auto waited
@@ -73,7 +58,7 @@ std::string DescribeSendFailure(TSendResult result, int error, uint64_t sent, ui
     std::string why;
     switch (result) {
     case TSendResult::Stalled:
-        why = Format("the amplifier took no data for %g s", stallMs / 1000.0);
+        why = FormatText("the amplifier took no data for %g s", stallMs / 1000.0);
         break;
     case TSendResult::Closed:
         why = "the amplifier closed the connection";
@@ -83,17 +68,17 @@ std::string DescribeSendFailure(TSendResult result, int error, uint64_t sent, ui
         while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
             why.pop_back();
         if (why.empty())
-            why = Format("error %d", error);
+            why = FormatText("error %d", error);
         break;
     }
-    return Format("Sending failed after %" PRIu64 " of %" PRIu64 " bytes: %s.", sent, total, why.c_str());
+    return FormatText("Sending failed after %" PRIu64 " of %" PRIu64 " bytes: %s.", sent, total, why.c_str());
 }
 
 std::string DescribeSendingDone(uint64_t total, Clock::duration elapsed)
 {
     const double seconds = std::chrono::duration<double>(elapsed).count();
     const double rate = seconds > 0 ? static_cast<double>(total) / seconds / 1e6 : 0.0;
-    return Format("Sending done. %" PRIu64 " bytes in %.3f s (%.1f MB/s).", total, seconds, rate);
+    return FormatText("Sending done. %" PRIu64 " bytes in %.3f s (%.1f MB/s).", total, seconds, rate);
 }
 
 } // namespace
@@ -116,7 +101,7 @@ std::string UploadTargetPath(const std::string& sourcePath)
 
 std::string UploadAnnouncement(uint32_t size, const std::string& targetPath)
 {
-    return Format("$$$FILE_UPLOAD:%08x:%s", static_cast<unsigned>(size), targetPath.c_str());
+    return FormatText("$$$FILE_UPLOAD:%08x:%s", static_cast<unsigned>(size), targetPath.c_str());
 }
 
 TSendResult SendAllBytes(int socket, const void* data, size_t length, int stallMs, size_t& sent, int& error)
@@ -201,7 +186,7 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
     struct stat info { };
     if (stat(source.c_str(), &info) == 0 && S_ISREG(info.st_mode)
         && static_cast<uint64_t>(info.st_size) > MaxUploadSize) {
-        log(Format("File %s is too large to upload (%" PRIu64 " bytes, at most %" PRIu64 ").", source.c_str(),
+        log(FormatText("File %s is too large to upload (%" PRIu64 " bytes, at most %" PRIu64 ").", source.c_str(),
             static_cast<uint64_t>(info.st_size), MaxUploadSize));
         return TUploadResult::Refused;
     }
@@ -211,12 +196,12 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
     }
 
     uint32_t size = 0;
-    FileBytes bytes(LoadFileBytes(source.c_str(), size));
+    TFileBytes bytes(LoadFileBytes(source.c_str(), size));
     if (!bytes) {
-        log(Format("Loading file %s failed.", source.c_str()));
+        log(FormatText("Loading file %s failed.", source.c_str()));
         return TUploadResult::LoadFailed;
     }
-    log(Format("Loaded file %s (%u bytes).", source.c_str(), static_cast<unsigned>(size)));
+    log(FormatText("Loaded file %s (%u bytes).", source.c_str(), static_cast<unsigned>(size)));
 
     UniqueFd connection(OpenTcpConnection(address, params.Port, params.ConnectTimeoutMs));
     if (!connection) {

@@ -107,10 +107,7 @@ protected:
 
 using LoadFileBytesTest = TempDir;
 
-struct FreeDeleter {
-    void operator()(unsigned char* p) const { std::free(p); }
-};
-using Block = std::unique_ptr<unsigned char, FreeDeleter>;
+using Block = TFileBytes;
 
 TEST_F(LoadFileBytesTest, MissingFileGivesNullAndLeavesSize)
 {
@@ -179,6 +176,14 @@ TEST(SystemErrorText, KnownCodeEndsInLineBreakUnknownIsEmpty)
     const std::string text = SystemErrorText(ENOENT);
     EXPECT_EQ(text, "No such file or directory\n");
     EXPECT_EQ(SystemErrorText(987654), "");
+}
+
+TEST(FormatText, FormatsLongTextsWhole)
+{
+    EXPECT_EQ(FormatText("%08x:%s", 255u, "/tmp/a.bin"), "000000ff:/tmp/a.bin");
+    const std::string longText(5000, 'x');
+    EXPECT_EQ(FormatText("<%s>", longText.c_str()), "<" + longText + ">");
+    EXPECT_EQ(FormatText("%s", ""), "");
 }
 
 TEST(StrToIntLoose, BehavesLikeAtoi)
