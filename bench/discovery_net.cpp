@@ -7,7 +7,9 @@
 //   discovery_net N SECONDS [JITTER_MS]
 //
 // Prints one line: rows seen, flicker (rows removed although every amplifier keeps answering),
-// replies per round, hello-to-row latency percentiles, and the CPU this process used.
+// replies per round, latency percentiles from each reply leaving its amplifier (the simulator
+// writes when each left, on the steady clock every namespace shares) and from the hello to the
+// row's update, and the CPU this process used.
 // Needs root (network namespaces); prints the reason and exits 77 otherwise.
 
 #include "comm/Recvthread.h"
@@ -18,14 +20,17 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -105,6 +110,59 @@ double Percentile(std::vector<double>& values, double p)
     return values[index];
 }
 
+double Milliseconds(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+uint64_t MacNumber(const std::string& mac)
+{
+    return std::strtoull(mac.c_str(), nullptr, 16);
+}
+
+// A reply's row was updated at Shown.
+struct RowUpdate {
+    uint64_t Mac;
+    Clock::time_point Shown;
+};
+
+// When each amplifier's replies left, in order, from the simulator's "MAC nanoseconds" lines.
+std::unordered_map<uint64_t, std::vector<Clock::time_point>> ReadReplyTimes(const std::string& path)
+{
+    std::unordered_map<uint64_t, std::vector<Clock::time_point>> sent;
+    std::ifstream in(path);
+    std::string mac;
+    for (long long ns = 0; in >> mac >> ns;)
+        sent[MacNumber(mac)].push_back(Clock::time_point(std::chrono::nanoseconds(ns)));
+    return sent;
+}
+
+// Each update belongs to the latest reply its amplifier sent before it; a reply takes far less
+// than the 500 ms between hellos, so an earlier one would be a reply lost on the way. Returns
+// the reply-to-row times; unmatched counts updates without a reply before them.
+std::vector<double> ReplyToRow(const std::vector<RowUpdate>& updates,
+    const std::unordered_map<uint64_t, std::vector<Clock::time_point>>& sent, long& unmatched)
+{
+    std::vector<double> latencies;
+    latencies.reserve(updates.size());
+    unmatched = 0;
+    for (const auto& update : updates) {
+        auto found = sent.find(update.Mac);
+        if (found == sent.end()) {
+            ++unmatched;
+            continue;
+        }
+        const auto& times = found->second;
+        auto after = std::upper_bound(times.begin(), times.end(), update.Shown);
+        if (after == times.begin()) {
+            ++unmatched;
+            continue;
+        }
+        latencies.push_back(Milliseconds(update.Shown - *(after - 1)));
+    }
+    return latencies;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -126,9 +184,12 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::string simulatorLog = std::string(TOVRIN_BINARY_DIR) + "/discovery_net_ampsim.log";
+    const std::string replyTimes = std::string(TOVRIN_BINARY_DIR) + "/discovery_net_reply_times.txt";
+    std::remove(replyTimes.c_str());
     auto simulator = net.Spawn(NetSide::Amp,
         { std::string(TOVRIN_BINARY_DIR) + "/ampsim", "--count", std::to_string(count), "--first-ip",
-            TestNetwork::AmpAddress(0), "--jitter", std::to_string(jitter), "--no-command" },
+            TestNetwork::AmpAddress(0), "--jitter", std::to_string(jitter), "--no-command", "--reply-times",
+            replyTimes },
         simulatorLog);
 
     WindowThreadModel window;
@@ -137,7 +198,9 @@ int main(int argc, char** argv)
     list.SetObserver(&removals);
     bool measuring = false;
     Clock::time_point lastHello;
-    std::vector<double> latencies;
+    std::vector<double> helloToRow;
+    std::vector<RowUpdate> updates;
+    updates.reserve(static_cast<size_t>(count) * static_cast<size_t>(seconds) * 2 + 1024);
     long replies = 0;
 
     auto worker = TRecvThread::Create();
@@ -148,8 +211,10 @@ int main(int argc, char** argv)
             return;
         list.UpdateAmplifier(record, platform::TickCount());
         if (measuring) {
+            const auto shown = Clock::now();
             ++replies;
-            latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - lastHello).count());
+            helloToRow.push_back(Milliseconds(shown - lastHello));
+            updates.push_back(RowUpdate { MacNumber(record.Mac), shown });
         }
     };
     std::string error;
@@ -195,12 +260,24 @@ int main(int argc, char** argv)
     // The worker releases itself when its thread ends; the handlers above must outlive it.
     for (int i = 0; i < 500 && !running.expired(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    simulator.Terminate();
+    // The simulator writes when its replies left as it ends.
+    simulator.Terminate(20000);
+    long unmatched = 0;
+    auto replyToRow = ReplyToRow(updates, ReadReplyTimes(replyTimes), unmatched);
+    const double replyToRowMax
+        = replyToRow.empty() ? 0.0 : *std::max_element(replyToRow.begin(), replyToRow.end());
 
     std::printf("N=%-5d rows seen min %d max %d | flicker %ld removals | replies/round %.1f (%.1f%%) | "
+                "reply->row p50 %.2f ms p99 %.2f ms max %.2f ms (%ld unmatched) | "
                 "hello->row p50 %.2f ms p99 %.2f ms | CPU %.1f%% of one core (jitter %d ms, %d s)\n",
         count, minRows, maxRows, removals.removed, rounds ? static_cast<double>(replies) / rounds : 0.0,
-        rounds ? 100.0 * static_cast<double>(replies) / rounds / count : 0.0, Percentile(latencies, 0.5),
-        Percentile(latencies, 0.99), 100.0 * cpu / seconds, jitter, seconds);
+        rounds ? 100.0 * static_cast<double>(replies) / rounds / count : 0.0, Percentile(replyToRow, 0.5),
+        Percentile(replyToRow, 0.99), replyToRowMax, unmatched, Percentile(helloToRow, 0.5),
+        Percentile(helloToRow, 0.99), 100.0 * cpu / seconds, jitter, seconds);
+    if (replyToRow.empty() && replies > 0) {
+        std::fprintf(stderr, "discovery_net: no reply times in %s (see %s)\n", replyTimes.c_str(),
+            simulatorLog.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -5,7 +5,8 @@
 #
 # For each N:
 #  1. the worker and the amplifier list, driven like the main window (bench/discovery_net.cpp):
-#     rows seen, flicker, replies per round, hello-to-row latency, CPU of that process;
+#     rows seen, flicker, replies per round, latency from each reply leaving its amplifier to its
+#     row (and from the hello to the row), CPU of that process;
 #  2. the real program `tovrin` on a virtual display (Xvfb): its CPU use over the same time, and
 #     whether its window changed once full (a change means a row vanished and came back).
 # Needs root (network namespaces) and a build with the benchmarks and the program.

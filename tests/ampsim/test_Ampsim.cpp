@@ -350,6 +350,7 @@ TEST_F(Discovery, EveryAmplifierBroadcastsItsReplyFromItsOwnAddress)
         EXPECT_EQ(r.From, TestNetwork::AmpAddress(static_cast<int>(i)) + ":8001");
     }
     EXPECT_EQ(simulator->HellosReceived(), 1u);
+    EXPECT_TRUE(simulator->ReplyTimes().empty()) << "kept only when asked for";
     // Its own looped-back broadcasts are not taken for received datagrams.
     ASSERT_EQ(simulator->Received().size(), 1u);
     EXPECT_EQ(simulator->Received()[0].From, TestNetwork::AppAddress() + ":8001");

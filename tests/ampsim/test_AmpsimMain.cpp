@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -90,6 +92,59 @@ TEST_F(AmpsimProgram, ServesNamedAmplifiersAppliesSettingsAndEndsCleanlyOnSigter
     EXPECT_NE(ReadFile(output).find("ampsim: stopped by SIGTERM; 1 hello(s) received, 2 repl(ies) sent"),
         std::string::npos)
         << ReadFile(output);
+}
+
+TEST_F(AmpsimProgram, WritesWhenEachReplyLeftOnExit)
+{
+    const std::string times = output + ".times";
+    auto program = net->Spawn(NetSide::Amp,
+        { Program, "--count", "3", "--fault-amps", "2", "--silent", "--jitter", "50", "--reply-times",
+            times },
+        output);
+    ASSERT_TRUE(program);
+    ASSERT_TRUE(WaitForOutput("ampsim: 3 amplifier(s)")) << ReadFile(output);
+    UniqueFd app;
+    net->RunInApp([&] { app = BoundUdpSocket("0.0.0.0", 8001); });
+    ASSERT_GE(app.get(), 0);
+
+    // Each reply must have left after its hello and before it arrived here, on the same clock.
+    using Clock = std::chrono::steady_clock;
+    auto nanoseconds = [](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+    };
+    struct Window {
+        std::string Mac;
+        long long After, Before;
+    };
+    std::vector<Window> arrivals;
+    for (int round = 0; round < 2; ++round) {
+        const long long hello = nanoseconds(Clock::now());
+        SendDatagram(app.get(), ampsim::Hello, "255.255.255.255", 8001);
+        pollfd p { app.get(), POLLIN, 0 };
+        while (::poll(&p, 1, 500) == 1) {
+            char buffer[256];
+            auto n = ::recv(app.get(), buffer, sizeof buffer, 0);
+            std::string text(buffer, static_cast<size_t>(n));
+            if (text != ampsim::Hello)
+                arrivals.push_back(Window { text.substr(0, 12), hello, nanoseconds(Clock::now()) });
+        }
+    }
+    EXPECT_EQ(program.Terminate(), 0);
+
+    std::ifstream in(times);
+    std::vector<std::pair<std::string, long long>> sent;
+    std::string mac;
+    for (long long at = 0; in >> mac >> at;)
+        sent.emplace_back(mac, at);
+    ::unlink(times.c_str());
+    // The silent one sends nothing, so records nothing; sent and arrived in the same order.
+    ASSERT_EQ(arrivals.size(), 4u);
+    ASSERT_EQ(sent.size(), arrivals.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        EXPECT_EQ(sent[i].first, arrivals[i].Mac);
+        EXPECT_GE(sent[i].second, arrivals[i].After);
+        EXPECT_LE(sent[i].second, arrivals[i].Before);
+    }
 }
 
 TEST_F(AmpsimProgram, RefusesUnknownOptionsAndHelps)

@@ -93,6 +93,7 @@ namespace {
     constexpr size_t MaxLine = 4096;
     // A simulator left running for days must not grow without end.
     constexpr size_t MaxLoggedDatagrams = 100000;
+    constexpr size_t MaxRecordedReplyTimes = 4000000;
 
 } // namespace
 
@@ -215,10 +216,11 @@ struct Simulator::Impl {
 
     Simulator& Owner;
     Options Opts;
-    mutable std::mutex Mutex; // guards Amps, Log and UploadLog
+    mutable std::mutex Mutex; // guards Amps, Log, UploadLog and SentLog
     std::vector<AmpState> Amps;
     std::vector<Datagram> Log;
     std::vector<Upload> UploadLog;
+    std::vector<ReplyTime> SentLog;
 
     // Owned by the service thread once it runs.
     UniqueFd Epoll, Wake, Udp, Listen;
@@ -451,20 +453,21 @@ struct Simulator::Impl {
             if (Opts.JitterMs > 0)
                 delay += std::uniform_int_distribution<int>(0, Opts.JitterMs)(Random);
             if (delay <= 0) {
-                SendReply(state.Config, from);
+                SendReply(i, from);
             } else {
                 After(delay, [this, i, from] {
                     std::lock_guard inner(Mutex);
                     if (!Amps[i].Config.Silent && Amps[i].SilentUntil <= Clock::now())
-                        SendReply(Amps[i].Config, from);
+                        SendReply(i, from);
                 });
             }
         }
     }
 
     // Called with Mutex held.
-    void SendReply(const Amplifier& amp, const sockaddr_in& helloSender)
+    void SendReply(size_t ampIndex, const sockaddr_in& helloSender)
     {
+        const Amplifier& amp = Amps[ampIndex].Config;
         std::string text = ReplyText(amp) + (amp.ReplyCrLf ? "\r\n" : "");
         sockaddr_in to = helloSender;
         if (Opts.ReplyBroadcast) {
@@ -489,6 +492,7 @@ struct Simulator::Impl {
             c->cmsg_len = CMSG_LEN(sizeof info);
             std::memcpy(CMSG_DATA(c), &info, sizeof info);
         }
+        const auto leaving = Opts.RecordReplyTimes ? Clock::now() : Clock::time_point {};
         ssize_t sent = ::sendmsg(Udp.get(), &message, MSG_NOSIGNAL);
         if (sent < 0 && message.msg_control) {
             // An address this machine does not hold (a new address after settings): let the
@@ -497,8 +501,11 @@ struct Simulator::Impl {
             message.msg_controllen = 0;
             sent = ::sendmsg(Udp.get(), &message, MSG_NOSIGNAL);
         }
-        if (sent > 0)
-            Owner.FReplies++;
+        if (sent <= 0)
+            return;
+        Owner.FReplies++;
+        if (Opts.RecordReplyTimes && SentLog.size() < MaxRecordedReplyTimes)
+            SentLog.push_back(ReplyTime { ampIndex, leaving });
     }
 
     // Called with Mutex held. "MAC 5 1" (DHCP) or "MAC 5 0 ip netmask gateway".
@@ -920,6 +927,12 @@ std::vector<Upload> Simulator::Uploads() const
 {
     std::lock_guard lock(impl->Mutex);
     return impl->UploadLog;
+}
+
+std::vector<ReplyTime> Simulator::ReplyTimes() const
+{
+    std::lock_guard lock(impl->Mutex);
+    return impl->SentLog;
 }
 
 bool Simulator::WaitUntil(const std::function<bool()>& pred, int ms)

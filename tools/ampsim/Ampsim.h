@@ -56,6 +56,8 @@ struct Options {
     std::string UploadFolder; // uploads are stored below it as <mac>/<file name>; empty: not stored
     std::string Version = "AMPSIM V1.0";
     unsigned Seed = 1; // for the jitter
+    // Keeps the time each discovery reply leaves (see Simulator::ReplyTimes); off, nothing is kept.
+    bool RecordReplyTimes = false;
     // Told of what the amplifiers do (settings applied, commands, uploads), one line each, on the
     // service thread, until Stop (so whatever it uses must outlive the simulator or its Stop).
     std::function<void(const std::string& event)> OnEvent;
@@ -74,6 +76,14 @@ struct Upload {
     uint64_t Checksum = 0; // Fnv1a64 of the bytes received
     bool Complete = false; // all announced bytes arrived and the final line was sent
     std::string StoredPath; // where the bytes were written, when an upload folder is set
+};
+
+// Amplifier Amp's reply was handed to the network at Sent, taken just before the send. The steady
+// clock is CLOCK_MONOTONIC, which every network namespace of one machine shares, so a receiver on
+// the other side of a private test network can tell how long the reply took to reach it.
+struct ReplyTime {
+    size_t Amp = 0;
+    std::chrono::steady_clock::time_point Sent;
 };
 
 constexpr uint64_t Fnv1aOffset = 14695981039346656037ull;
@@ -131,6 +141,9 @@ public:
     uint64_t HellosReceived() const { return FHellos.load(); }
     uint64_t RepliesSent() const { return FReplies.load(); }
     std::vector<Upload> Uploads() const;
+    // With Options::RecordReplyTimes: every discovery reply sent so far, in sending order (the
+    // first 4,000,000).
+    std::vector<ReplyTime> ReplyTimes() const;
     // Command connections accepted so far.
     uint64_t Connections() const { return FConnections.load(); }
 

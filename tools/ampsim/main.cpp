@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -52,6 +53,8 @@ Faults (for all amplifiers, or those of --fault-amps 1,3,... counted from 1):
   --read-rate BYTES       read upload data at BYTES per second
 Other:
   --seed N                random seed for the jitter
+  --reply-times FILE      on exit, write one line per discovery reply sent: its MAC and the time
+                          just before it left (CLOCK_MONOTONIC, nanoseconds)
   --quiet                 print nothing of what the amplifiers do (settings, commands, uploads)
   --help
 )";
@@ -88,6 +91,7 @@ struct Settings {
     std::set<int> FaultAmps;
     ampsim::Amplifier Faults;
     bool Quiet = false;
+    std::string ReplyTimesPath;
 };
 
 int Fail(const std::string& message)
@@ -169,6 +173,8 @@ int ParseArguments(int argc, char** argv, Settings& s)
             s.Faults.CloseAfterBytes = n;
         } else if (option == "--read-rate" && number(n)) {
             s.Faults.ReadBytesPerSecond = n;
+        } else if (option == "--reply-times" && next(s.ReplyTimesPath)) {
+            s.Options.RecordReplyTimes = true;
         } else if (option == "--quiet") {
             s.Quiet = true;
         } else if (option == "--seed" && number(n)) {
@@ -226,6 +232,20 @@ void PrintServing(const ampsim::Simulator& simulator, const ampsim::Options& opt
     std::fflush(stdout);
 }
 
+bool WriteReplyTimes(const ampsim::Simulator& simulator, const std::string& path)
+{
+    std::vector<std::string> macs;
+    for (size_t i = 0; i < simulator.Count(); ++i)
+        macs.push_back(simulator.Amp(i).Mac);
+    std::ofstream file(path);
+    for (const auto& reply : simulator.ReplyTimes())
+        file << macs[reply.Amp] << ' '
+             << std::chrono::duration_cast<std::chrono::nanoseconds>(reply.Sent.time_since_epoch()).count()
+             << '\n';
+    file.close();
+    return !file.fail();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -257,6 +277,10 @@ int main(int argc, char** argv)
     int signal = 0;
     sigwait(&stopSignals, &signal);
     simulator.Stop();
+    const bool timesWritten
+        = settings.ReplyTimesPath.empty() || WriteReplyTimes(simulator, settings.ReplyTimesPath);
+    if (!timesWritten)
+        std::fprintf(stderr, "ampsim: cannot write %s\n", settings.ReplyTimesPath.c_str());
     auto uploads = simulator.Uploads();
     std::printf("ampsim: stopped by %s; %llu hello(s) received, %llu repl(ies) sent, %zu upload(s)\n",
         signal == SIGINT ? "SIGINT" : "SIGTERM", static_cast<unsigned long long>(simulator.HellosReceived()),
@@ -265,5 +289,5 @@ int main(int argc, char** argv)
         std::printf("  upload %s %s %u bytes announced, %llu received, fnv1a64 %016llx%s\n", u.Mac.c_str(),
             u.TargetPath.c_str(), u.AnnouncedSize, static_cast<unsigned long long>(u.Received),
             static_cast<unsigned long long>(u.Checksum), u.Complete ? "" : " (incomplete)");
-    return 0;
+    return timesWritten ? 0 : 1;
 }
