@@ -1,6 +1,7 @@
 #include "finder/Ftovrin.h"
 
 #include "gui/AmplifierIcon.h"
+#include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fselipaddr.h"
 #include "platform/HostInfo.h"
@@ -17,15 +18,6 @@
 #include <QTreeWidget>
 
 TFormTovrin* FormTovrin = nullptr;
-
-namespace {
-
-QString ToQt(const std::string& text)
-{
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-} // namespace
 
 TFormTovrin::TFormTovrin(QWidget* parent)
     : QWidget(parent)

@@ -4,6 +4,7 @@
 #include "finder/Ftovrin.h"
 
 #include "finder/SettingsCheck.h"
+#include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fipsettings.h"
 
@@ -12,15 +13,6 @@
 #include <QLineEdit>
 
 namespace {
-
-QString ToQt(const std::string& text)
-{
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string FromQt(const QString& text)
-{
-    return text.toLocal8Bit().toStdString();
-}
 
 // The line has room for two lines of text; the tool tip keeps the whole notice readable.
 void ShowNotice(QLabel* label, const std::string& text)

@@ -2,6 +2,7 @@
 
 #include "finder/Ftovrin.h"
 
+#include "gui/QtText.h"
 #include "upload/Fupload.h"
 
 #include <QLineEdit>
@@ -12,7 +13,6 @@ void TFormTovrin::MenuItemUploadClick()
         return;
     // Without a selection the address field keeps what it held.
     if (GetSelected(Selected))
-        FormUpload->EditIP->setText(
-            QString::fromLocal8Bit(Selected.IP.data(), static_cast<qsizetype>(Selected.IP.size())));
+        FormUpload->EditIP->setText(ToQt(Selected.IP));
     FormUpload->exec();
 }

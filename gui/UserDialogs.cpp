@@ -1,5 +1,7 @@
 #include "gui/UserDialogs.h"
 
+#include "gui/QtText.h"
+
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -76,12 +78,12 @@ bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, 
     QInputDialog dialog(parent);
     dialog.setWindowTitle(caption);
     dialog.setLabelText(prompt);
-    dialog.setTextValue(QString::fromLocal8Bit(value.c_str()));
+    dialog.setTextValue(ToQt(value));
     if (auto* edit = dialog.findChild<QLineEdit*>())
         edit->setMaxLength(maxLength);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    value = dialog.textValue().toLocal8Bit().toStdString();
+    value = FromQt(dialog.textValue());
     return true;
 }
 

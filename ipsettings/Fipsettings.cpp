@@ -1,5 +1,6 @@
 #include "ipsettings/Fipsettings.h"
 
+#include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
 #include "ipsettings/CommandTest.h"
@@ -13,15 +14,6 @@
 TFormIpSettings* FormIpSettings = nullptr;
 
 namespace {
-
-QString ToQt(const std::string& text)
-{
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string FromQt(const QString& text)
-{
-    return text.toLocal8Bit().toStdString();
-}
 
 std::string ToLower(std::string text)
 {

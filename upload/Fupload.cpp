@@ -1,5 +1,6 @@
 #include "upload/Fupload.h"
 
+#include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
 #include "ui_Fupload.h"
@@ -149,7 +150,7 @@ void TFormUpload::Button1Click()
     ProgressBarUpload->setFormat({});
 
     TUploadParams params = ConnectionSettings;
-    params.Address = EditIP->text().toLocal8Bit().toStdString();
+    params.Address = FromQt(EditIP->text());
     params.SourcePath = QFile::encodeName(EditFilename->text()).toStdString();
 
     // The exchange blocks in connects, waits and sends; on its own thread the window keeps painting
