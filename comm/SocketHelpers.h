@@ -1,5 +1,5 @@
 #pragma once
-// Small socket helpers shared by the primitives and the communication worker.
+// Small socket helpers shared by the primitives, the communication worker and the address checks.
 
 #include <string>
 

@@ -1,27 +1,15 @@
 #include "finder/SettingsCheck.h"
 
+#include "comm/SocketHelpers.h"
+
+#include <arpa/inet.h>
+
 bool ParseDottedIPv4(const std::string& text, uint32_t& value)
 {
-    uint32_t result = 0;
-    size_t pos = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (pos >= text.size() || text[pos] != '.')
-                return false;
-            ++pos;
-        }
-        const size_t start = pos;
-        unsigned number = 0;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && pos - start < 3)
-            number = number * 10 + static_cast<unsigned>(text[pos++] - '0');
-        const size_t digits = pos - start;
-        if (digits == 0 || number > 255 || (digits > 1 && text[start] == '0'))
-            return false;
-        result = (result << 8) | number;
-    }
-    if (pos != text.size())
+    in_addr_t address = 0;
+    if (!ParseDottedAddress(text, address))
         return false;
-    value = result;
+    value = ntohl(address);
     return true;
 }
 

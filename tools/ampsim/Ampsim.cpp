@@ -1,5 +1,7 @@
 #include "tools/ampsim/Ampsim.h"
 
+#include "comm/Recvthread.h"
+#include "comm/SocketHelpers.h"
 #include "comm/UniqueFd.h"
 
 #include <algorithm>
@@ -29,7 +31,7 @@ namespace {
 
     bool ParseIPv4(const std::string& text, in_addr& address)
     {
-        return ::inet_pton(AF_INET, text.c_str(), &address) == 1;
+        return ParseDottedAddress(text, address.s_addr);
     }
 
     std::string AddressText(in_addr address)
@@ -39,10 +41,6 @@ namespace {
         return text;
     }
 
-    std::string PeerOf(const sockaddr_in& a)
-    {
-        return AddressText(a.sin_addr) + ":" + std::to_string(ntohs(a.sin_port));
-    }
 
     std::vector<std::string> SplitBlanks(const std::string& text)
     {
@@ -421,7 +419,7 @@ struct Simulator::Impl {
             if (OwnAddress(from.sin_addr.s_addr))
                 return; // our own broadcast, looped back
             if (Log.size() < MaxLoggedDatagrams)
-                Log.push_back(Datagram { PeerOf(from), bytes });
+                Log.push_back(Datagram { PeerText(from), bytes });
             std::string text = Trimmed(bytes);
             if (text == Hello) {
                 Owner.FHellos++;
@@ -579,7 +577,7 @@ struct Simulator::Impl {
                 int small = 4096;
                 ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
             }
-            Tell(amp.Mac + " command connection from " + PeerOf(peer));
+            Tell(amp.Mac + " command connection from " + PeerText(peer));
             int fd = socket.get();
             connection.Socket = std::move(socket);
             connection.LastRefill = Clock::now();
