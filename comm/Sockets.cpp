@@ -5,10 +5,10 @@
 #include "comm/UniqueFd.h"
 
 #include "platform/HostInfo.h"
+#include "platform/LocalInterfaces.h"
 #include "text/Strtools.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <poll.h>
@@ -86,30 +86,17 @@ bool ParseDottedAddress(const std::string& text, in_addr_t& address)
 
 bool FindInterfaceOwning(in_addr_t address, LocalInterface& found)
 {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return false;
-    bool owned = false;
-    for (const ifaddrs* entry = list; entry != nullptr && !owned; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET
-            || (entry->ifa_flags & IFF_UP) == 0)
+    for (const platform::InterfaceAddress& entry : platform::UpInterfaceAddresses()) {
+        if (entry.address != address)
             continue;
-        sockaddr_in inet {};
-        std::memcpy(&inet, entry->ifa_addr, sizeof inet);
-        if (inet.sin_addr.s_addr != address)
-            continue;
-        // Alias labels such as "eth0:1" name an address, not a device.
-        std::string name = entry->ifa_name;
-        name = name.substr(0, name.find(':'));
-        const unsigned index = if_nametoindex(name.c_str());
+        const unsigned index = if_nametoindex(entry.device.c_str());
         if (index != 0) {
-            found.name = name;
+            found.name = entry.device;
             found.index = index;
-            owned = true;
+            return true;
         }
     }
-    freeifaddrs(list);
-    return owned;
+    return false;
 }
 
 WaitResult WaitReadable(int fd, int wakeFd, int ms)
