@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one build tree: scripts/build.sh BUILD_DIR [extra cmake arguments].
+# BUILD_TARGETS (blank-separated) limits the build to those targets.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$root/build}
@@ -11,4 +12,6 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
 else
   cmake -S "$root" -B "$dir" "$@" >/dev/null
 fi
-cmake --build "$dir" -j"$(nproc)"
+targets=()
+for target in ${BUILD_TARGETS:-}; do targets+=(--target "$target"); done
+cmake --build "$dir" "${targets[@]}" -j"$(nproc)"

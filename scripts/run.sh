@@ -9,12 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
 build=${TOVRIN_BUILD_DIR:-$root/build}
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-fi
-cmake --build "$build" --target tovrin ampsim -j"$(nproc)"
+BUILD_TARGETS="tovrin ampsim" bash scripts/build.sh "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ "${1:-}" = --real ]; then
     exec "$build/tovrin"
 fi
