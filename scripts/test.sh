@@ -42,9 +42,8 @@ step "window-free tests under ThreadSanitizer"
 run_ctest build/tsan
 
 step "fuzz the discovery reply reader (clang, libFuzzer, 20 s)"
-CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_FUZZ=ON \
-  -DTOVRIN_GUI=OFF -DTOVRIN_BENCH=OFF -DTOVRIN_WERROR=ON >/dev/null
-cmake --build build/fuzz --target fuzz_ParseTovrinReply -j"$jobs"
+CXX=clang++ BUILD_TARGETS=fuzz_ParseTovrinReply bash scripts/build.sh build/fuzz \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_FUZZ=ON -DTOVRIN_GUI=OFF -DTOVRIN_BENCH=OFF -DTOVRIN_WERROR=ON
 build/fuzz/fuzz/fuzz_ParseTovrinReply -max_total_time=20 -print_final_stats=1 2>&1 | tail -4
 passed=$((passed + 1))
 
