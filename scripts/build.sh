@@ -7,6 +7,12 @@ dir=${1:-$root/build}
 shift || true
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
+# Rebuilds of other checkouts (worktrees, CI's clone) reuse compiled objects; paths below the
+# checkout are hashed relative to it.
+if command -v ccache >/dev/null; then
+  generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
+fi
 if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$dir" "${generator[@]}" "$@"
 else

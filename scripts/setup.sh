@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   iproute2 util-linux procps
   xvfb xauth imagemagick x11-utils xdotool
-  socat netcat-openbsd
+  socat netcat-openbsd ccache
   fonts-dejavu-core
 )
 
