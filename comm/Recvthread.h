@@ -4,11 +4,9 @@
 // A socket is a plain int, -1 meaning none. The primitives report progress and errors through a
 // status text and never throw.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <netinet/in.h>
@@ -48,6 +46,12 @@ std::string PeerText(const sockaddr_in& address);
 // that runs on another thread to return, and a delivery that arrives later does nothing. Stop of a
 // running Udp worker calls OnDisconnected itself, on the calling thread, once. The delivery
 // function may still be called after Stop, so it must not depend on the owner's lifetime.
+//
+// A serial port calls OnConnected with its name from Open, on the opening thread, and
+// OnDisconnected once when the port hangs up, fails or a write to it fails (not after Stop). A
+// TcpServer serves three clients in slots 0, 1, 2 and closes a fourth at once; OnConnected,
+// OnReceive and OnDisconnected carry the client's peer text, and nothing is handed over for a
+// client after its OnDisconnected.
 class TRecvThread : public std::enable_shared_from_this<TRecvThread> {
 public:
     enum TTransport { SerialPort = 0, TcpClient = 1, Udp = 2, TcpServer = 3 };
@@ -86,6 +90,11 @@ public:
     // Udp: 1 when the whole datagram was taken, else 0. The address is "host:port", ":port" or
     // "host" (the port defaults to UdpPort, an empty host means 255.255.255.255) or null for a
     // broadcast to UdpPort; an address longer than 63 characters is refused rather than cut.
+    // TcpServer: to the client whose peer text is the address, without waiting; what send returned,
+    // -1 when no client has that peer text. A failed send gives that client's OnDisconnected (on
+    // the calling thread, through the delivery) and frees its slot.
+    // SerialPort: writes all bytes and returns their number; -1 without an open port; 0 when the
+    // write failed, which stops the worker.
     // After Stop nothing is sent.
     int Send(const char* address, const void* data, int length);
     int SendText(const char* address, const char* text);
@@ -94,7 +103,8 @@ public:
 
     TTransport Transport() const { return FTransport; }
     int UdpPort() const { return FUdpPort; }
-    // The local port of an open Udp channel (useful after asking for port 0); 0 when none.
+    // The local port of an open Udp or TcpServer channel (useful after asking for port 0); 0 when
+    // none.
     int LocalPort() const;
 
 private:

@@ -46,12 +46,14 @@ void EnlargeReceiveBuffer(int socket)
 // Linux delivers no broadcast to a socket bound to a unicast address, so a socket meant for one
 // interface is bound to any address and tied to the interface instead. Where SO_BINDTODEVICE is
 // refused (before Linux 5.7 it needs CAP_NET_RAW) the worker filters received datagrams by their
-// arrival interface (IP_PKTINFO); it always sends through that interface explicitly.
-void RestrictToInterface(int socket, const LocalInterface& device)
+// arrival interface (IP_PKTINFO); it always sends through that interface explicitly. Without
+// IP_PKTINFO the worker could tell no datagram's interface and would drop them all, so its refusal
+// fails the open.
+bool RestrictToInterface(int socket, const LocalInterface& device)
 {
     setsockopt(
         socket, SOL_SOCKET, SO_BINDTODEVICE, device.name.c_str(), static_cast<socklen_t>(device.name.size()));
-    SetOption(socket, IPPROTO_IP, IP_PKTINFO, 1);
+    return SetOption(socket, IPPROTO_IP, IP_PKTINFO, 1);
 }
 
 // The local address of an Open*Socket call: any address for an empty text.
@@ -278,7 +280,10 @@ int OpenUdpSocket(int port, const std::string& address, std::string& status)
     }
     LocalInterface device;
     if (!address.empty() && FindInterfaceOwning(local, device)) {
-        RestrictToInterface(socket, device);
+        if (!RestrictToInterface(socket, device)) {
+            status = FormatText("setsockopt(IP_PKTINFO) failed. WSAError:%d", errno);
+            return -1;
+        }
         local = htonl(INADDR_ANY);
     }
     EnlargeReceiveBuffer(socket);

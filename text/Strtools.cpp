@@ -76,10 +76,13 @@ std::string GetLocalDnsDomain()
 
 std::string SystemErrorText(int code)
 {
+    // Whether a code is known does not depend on the language the text comes in.
+    if (strerrorname_np(code) == nullptr)
+        return {};
     char buffer[256];
     // GNU strerror_r returns the text, which may or may not be in buffer.
     const char* text = strerror_r(code, buffer, sizeof buffer);
-    if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0)
+    if (text == nullptr)
         return {};
     return std::string(text) + "\n";
 }

@@ -1,7 +1,9 @@
 #include "comm/ChannelAddress.h"
 #include "comm/Recvthread.h"
 #include "comm/UniqueFd.h"
+#include "support/PrivateLoopback.h"
 #include "support/TestSockets.h"
+#include "support/WorkerRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -29,8 +31,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-constexpr auto HangLimit = 10s;
 
 // A plain UDP socket on 127.0.0.1 with an ephemeral port.
 struct UdpPeer {
@@ -69,157 +69,6 @@ struct UdpPeer {
         return got < 0 ? "<nothing>" : std::string(buffer, static_cast<size_t>(got));
     }
 };
-
-struct Event {
-    char kind; // 'R'eceive, 'C'onnected, 'D'isconnected
-    std::string peer;
-    std::string data;
-    bool terminated = false; // a NUL follows the data
-    std::thread::id thread;
-};
-
-// Records the worker's notifications; safe to read from the test thread.
-class Recorder {
-public:
-    void Bind(TRecvThread& worker)
-    {
-        worker.OnReceive = [this](const std::string& peer, const char* data, int length) {
-            Add({ 'R', peer, std::string(data, static_cast<size_t>(length)), data[length] == '\0', {} });
-        };
-        worker.OnConnected = [this](const std::string& peer) { Add({ 'C', peer, {}, false, {} }); };
-        worker.OnDisconnected = [this](const std::string& peer) { Add({ 'D', peer, {}, false, {} }); };
-    }
-    bool WaitFor(size_t count, char kind = 0)
-    {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, HangLimit, [&] { return Count(kind) >= count; });
-    }
-    size_t CountOf(char kind)
-    {
-        std::lock_guard lock(mutex);
-        return Count(kind);
-    }
-    std::vector<Event> Events()
-    {
-        std::lock_guard lock(mutex);
-        return events;
-    }
-
-private:
-    void Add(Event event)
-    {
-        event.thread = std::this_thread::get_id();
-        std::lock_guard lock(mutex);
-        events.push_back(std::move(event));
-        changed.notify_all();
-    }
-    size_t Count(char kind) const
-    {
-        size_t n = 0;
-        for (const Event& e : events)
-            n += kind == 0 || e.kind == kind;
-        return n;
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<Event> events;
-};
-
-// Stands in for the window thread: runs posted calls one after another on its own thread.
-class OwnerLoop {
-public:
-    OwnerLoop()
-        : thread([this] { Run(); })
-    {
-    }
-    ~OwnerLoop()
-    {
-        {
-            std::lock_guard lock(mutex);
-            quit = true;
-        }
-        wake.notify_all();
-        thread.join();
-    }
-    void RunAndWait(const std::function<void()>& call)
-    {
-        if (std::this_thread::get_id() == thread.get_id()) {
-            call();
-            return;
-        }
-        std::promise<void> done;
-        Post([&] {
-            call();
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
-    void Post(std::function<void()> call)
-    {
-        std::lock_guard lock(mutex);
-        calls.push_back(std::move(call));
-        wake.notify_all();
-    }
-    TRecvThread::Delivery Delivery()
-    {
-        return [this](const std::function<void()>& call) { RunAndWait(call); };
-    }
-    std::thread::id Id() const { return thread.get_id(); }
-
-private:
-    void Run()
-    {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            wake.wait(lock, [&] { return quit || !calls.empty(); });
-            if (calls.empty())
-                return;
-            auto call = std::move(calls.front());
-            calls.pop_front();
-            lock.unlock();
-            call();
-            lock.lock();
-        }
-    }
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> calls;
-    bool quit = false;
-    std::thread thread;
-};
-
-bool WaitReleased(const std::weak_ptr<TRecvThread>& worker)
-{
-    const auto limit = std::chrono::steady_clock::now() + HangLimit;
-    while (!worker.expired()) {
-        if (std::chrono::steady_clock::now() > limit)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// Stops the worker on the owner's thread and drops the test's reference; true once nothing keeps
-// the worker alive any more.
-bool StopAndRelease(OwnerLoop& owner, std::shared_ptr<TRecvThread>& worker)
-{
-    const std::weak_ptr<TRecvThread> watch = worker;
-    if (worker)
-        owner.RunAndWait([&] { worker->Stop(); });
-    worker.reset();
-    return WaitReleased(watch);
-}
-
-int OpenFdCount()
-{
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr)
-            ++count;
-        closedir(dir);
-    }
-    return count;
-}
 
 // A port on 127.0.0.1 that was free a moment ago.
 int FreeUdpPort()
@@ -286,35 +135,57 @@ TEST(ChannelAddress, PortThatIsNotAWholeNumberOpensNothing)
     EXPECT_EQ(OpenFdCount(), before);
 }
 
-TEST(ChannelAddress, UnknownAndNotYetBuiltTransportsOpenNothing)
+// Each failed open names its reason, opens nothing, and leaves a worker that is safe to start and
+// stop, runs nothing, notifies nothing, and goes with its owner.
+TEST(ChannelAddress, UnknownKeywordsAndFailedOpensOpenNothingAndSayWhy)
 {
+    std::string status;
+    const UniqueFd busy(OpenListenSocket("127.0.0.1", 0, status));
+    ASSERT_TRUE(busy) << status;
+    const std::string busyPort = std::to_string(LocalPortOf(busy.get()));
+    char notATerminal[] = "/tmp/tovrin-not-a-tty-XXXXXX";
+    const UniqueFd plainFile(mkstemp(notATerminal));
+    ASSERT_TRUE(plainFile);
     struct Case {
-        const char* address;
+        std::string address;
         TRecvThread::TTransport transport;
+        std::string error;
     };
-    for (const Case& c : { Case { "ftp:1.2.3.4:21", TRecvThread::SerialPort },
-             Case { "UDP:127.0.0.1:0", TRecvThread::SerialPort }, Case { "", TRecvThread::SerialPort },
-             Case { "server:127.0.0.1:0", TRecvThread::TcpServer },
-             Case { "tcpserver::0", TRecvThread::TcpServer },
-             Case { "com:COM3:9600,n,8,1", TRecvThread::SerialPort },
-             Case { "serial:ttyS0:baud=9600 parity=N data=8 stop=1", TRecvThread::SerialPort } }) {
+    const Case cases[] = {
+        { "ftp:1.2.3.4:21", TRecvThread::SerialPort, "\"ftp\" is not a known channel type." },
+        { "UDP:127.0.0.1:0", TRecvThread::SerialPort, "\"UDP\" is not a known channel type." },
+        { "", TRecvThread::SerialPort, "\"\" is not a known channel type." },
+        { "server:300.1.1.1:0", TRecvThread::TcpServer, "\"300.1.1.1\" is not an internet address." },
+        { "tcpserver:127.0.0.1:" + busyPort, TRecvThread::TcpServer, "bind() failed.\n" },
+        { "server:127.0.0.1:x", TRecvThread::TcpServer, "'x' is not a valid integer value" },
+        { "com:/dev/tovrin-no-such-port:9600,n,8,1", TRecvThread::SerialPort,
+            "Cannot open serial port \"/dev/tovrin-no-such-port\": No such file or directory" },
+        { "serial:tovrin-no-such-port", TRecvThread::SerialPort,
+            "Cannot open serial port \"/dev/tovrin-no-such-port\": No such file or directory" },
+        { std::string("com:") + notATerminal, TRecvThread::SerialPort,
+            "\"" + std::string(notATerminal) + "\" is not a serial port: Inappropriate ioctl for device" },
+        { "com::9600", TRecvThread::SerialPort, "No serial port is named." },
+    };
+    const int before = OpenFdCount();
+    for (const Case& c : cases) {
         auto worker = TRecvThread::Create();
         Recorder recorder;
         recorder.Bind(*worker);
         std::string error;
         EXPECT_FALSE(worker->Open(c.address, error)) << c.address;
-        EXPECT_FALSE(error.empty()) << c.address;
+        EXPECT_EQ(error, c.error) << c.address;
         EXPECT_EQ(worker->Transport(), c.transport) << c.address;
+        EXPECT_EQ(OpenFdCount(), before) << c.address;
 
-        // Safe to start and stop; it runs nothing, notifies nothing, and goes with its owner.
         worker->Start();
         EXPECT_TRUE(worker->Stop());
-        EXPECT_EQ(worker->SendText(nullptr, "x"), -1);
+        EXPECT_EQ(worker->SendText("127.0.0.1:1", "x"), -1);
         std::weak_ptr<TRecvThread> watch = worker;
         worker.reset();
         EXPECT_TRUE(watch.expired()) << c.address;
         EXPECT_TRUE(recorder.Events().empty()) << c.address;
     }
+    unlink(notATerminal);
 }
 
 class UdpWorker : public ::testing::Test {
@@ -346,7 +217,7 @@ TEST_F(UdpWorker, DeliversADatagramWithItsSenderAndATerminatingNul)
 {
     sender.SendTo(port, "0123456789");
     ASSERT_TRUE(recorder.WaitFor(1, 'R'));
-    const Event e = recorder.Events().at(0);
+    const WorkerEvent e = recorder.Events().at(0);
     EXPECT_EQ(e.data, "0123456789");
     EXPECT_TRUE(e.terminated);
     EXPECT_EQ(e.peer, sender.PeerText());
@@ -443,6 +314,40 @@ TEST_F(UdpWorker, NoHandlerRunsAfterStopEvenWithDeliveriesUnderWay)
     EXPECT_EQ(recorder.CountOf('D'), 1u);
 }
 
+TEST(UdpWorkerLife, HandlerThatStopsInTheMiddleOfABurstGetsNoMoreOfIt)
+{
+    OwnerLoop owner;
+    Recorder recorder;
+    auto worker = TRecvThread::Create();
+    recorder.Bind(*worker);
+    int deliveries = 0;
+    worker->SetDelivery([&](const std::function<void()>& call) {
+        ++deliveries;
+        owner.RunAndWait(call);
+    });
+    const auto record = worker->OnReceive;
+    int calls = 0;
+    worker->OnReceive = [&](const std::string& peer, const char* data, int length) {
+        record(peer, data, length);
+        if (++calls == 3)
+            worker->Stop();
+    };
+    ASSERT_TRUE(worker->Open("udp:127.0.0.1:0"));
+    // Queued before the worker starts, so that its first wait hands all ten over in one delivery.
+    UdpPeer sender;
+    for (int i = 0; i < 10; ++i)
+        sender.SendTo(worker->LocalPort(), "datagram " + std::to_string(i));
+    std::this_thread::sleep_for(50ms);
+    worker->Start();
+    ASSERT_TRUE(recorder.WaitFor(1, 'D'));
+    EXPECT_TRUE(StopAndRelease(owner, worker));
+    EXPECT_EQ(deliveries, 1);
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[2].data, "datagram 2");
+    EXPECT_EQ(events[3].kind, 'D');
+}
+
 TEST_F(UdpWorker, SendsToHostAndPortAndToTheChannelPortForAHostAlone)
 {
     UdpPeer receiver;
@@ -478,6 +383,12 @@ TEST_F(UdpWorker, SendFailsForUnresolvableOverlongOrStoppedTargets)
     const std::string overlong = target + std::string(64 - target.size(), '0');
     ASSERT_EQ(overlong.size(), 64u);
     EXPECT_EQ(worker->SendText(overlong.c_str(), "x"), 0);
+    // 63 characters are still taken whole: the port's leading zeros fill the address up.
+    const std::string longest
+        = "127.0.0.1:" + std::string(63 - target.size(), '0') + std::to_string(receiver.Port());
+    ASSERT_EQ(longest.size(), 63u);
+    EXPECT_EQ(worker->SendText(longest.c_str(), "longest"), 1);
+    EXPECT_EQ(receiver.Receive(), "longest");
     owner.RunAndWait([&] { worker->Stop(); });
     EXPECT_EQ(worker->SendText(target.c_str(), "x"), 0);
     timeval brief { 0, 200000 };
@@ -565,14 +476,14 @@ TEST_F(TcpClientWorker, ConnectsReceivesSendsAndReportsThePeerClosingOnce)
     shutdown(accepted.get(), SHUT_RDWR);
     ASSERT_TRUE(recorder.WaitFor(1, 'D'));
     // The loop has ended and closed its connection: sending finds no socket.
-    const auto limit = std::chrono::steady_clock::now() + HangLimit;
+    const auto limit = std::chrono::steady_clock::now() + WorkerHangLimit;
     while (worker->SendText(nullptr, "x") != -1 && std::chrono::steady_clock::now() < limit)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(worker->SendText(nullptr, "x"), -1);
 
     std::string received;
     size_t disconnects = 0;
-    for (const Event& e : recorder.Events()) {
+    for (const WorkerEvent& e : recorder.Events()) {
         if (e.kind == 'R') {
             EXPECT_LE(e.data.size(), 1023u);
             EXPECT_TRUE(e.terminated);
@@ -602,6 +513,21 @@ TEST_F(TcpClientWorker, RefusedConnectionReportsDisconnectWithAnEmptyPeer)
     EXPECT_EQ(worker->SendText(nullptr, "x"), -1);
 }
 
+TEST_F(TcpClientWorker, UnansweredConnectGivesUpAfterHalfASecond)
+{
+    const UnansweredPort silent = UnansweredLoopbackPort();
+    ASSERT_NE(silent.port, 0);
+    ASSERT_TRUE(worker->Open("tcp:127.0.0.1:" + std::to_string(silent.port)));
+    const auto start = std::chrono::steady_clock::now();
+    worker->Start();
+    ASSERT_TRUE(recorder.WaitFor(1, 'D'));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 480ms);
+    EXPECT_LT(took, 2500ms);
+    ASSERT_EQ(recorder.Events().size(), 1u);
+    EXPECT_EQ(recorder.Events()[0].peer, "");
+}
+
 TEST_F(TcpClientWorker, StopEndsAConnectedWorkerPromptly)
 {
     ASSERT_TRUE(worker->Open("tcpclient:127.0.0.1:" + std::to_string(LocalPortOf(listener.get()))));
@@ -611,38 +537,9 @@ TEST_F(TcpClientWorker, StopEndsAConnectedWorkerPromptly)
     ASSERT_TRUE(recorder.WaitFor(1, 'C'));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(StopAndRelease(owner, worker));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
     char byte;
     EXPECT_EQ(recv(accepted.get(), &byte, 1, 0), 0) << "the worker closed its connection";
-}
-
-// Runs body on a thread of its own inside a fresh network namespace that holds nothing but a
-// loopback interface, so broadcasts sent there reach no real interface. Returns why it could not.
-std::string RunInPrivateLoopbackNetwork(const std::function<void()>& body)
-{
-    std::string unavailable;
-    std::thread([&] {
-        if (unshare(CLONE_NEWNET) != 0) {
-            unavailable = std::string("no private network namespace: ") + std::strerror(errno);
-            return;
-        }
-        struct if_nameindex* names = ::if_nameindex();
-        const bool onlyLoopback = names != nullptr && names[0].if_name != nullptr
-            && std::strcmp(names[0].if_name, "lo") == 0 && names[1].if_name == nullptr;
-        if (names != nullptr)
-            if_freenameindex(names);
-        UniqueFd control(::socket(AF_INET, SOCK_DGRAM, 0));
-        ifreq request {};
-        std::strcpy(request.ifr_name, "lo");
-        const bool up = ioctl(control.get(), SIOCGIFFLAGS, &request) == 0
-            && (request.ifr_flags |= IFF_UP, true) && ioctl(control.get(), SIOCSIFFLAGS, &request) == 0;
-        if (!onlyLoopback || !up) {
-            unavailable = "the private namespace is not a lone loopback network";
-            return;
-        }
-        body();
-    }).join();
-    return unavailable;
 }
 
 UniqueFd BroadcastReceiver(int port)
@@ -700,64 +597,6 @@ TEST(UdpWorkerBroadcast, WorkerOnALocalAddressReceivesBroadcastsAndBroadcastsWit
     if (!unavailable.empty())
         GTEST_SKIP() << unavailable;
 }
-
-// A point-to-point interface "tvforeign0" (10.9.9.1/24) in the calling thread's namespace, through
-// which the test injects datagrams that arrive from outside the loopback network.
-class ForeignInterface {
-public:
-    ForeignInterface()
-    {
-        tun.reset(open("/dev/net/tun", O_RDWR | O_CLOEXEC));
-        ifreq request {};
-        std::strcpy(request.ifr_name, "tvforeign0");
-        request.ifr_flags = IFF_TUN | IFF_NO_PI;
-        if (!tun || ioctl(tun.get(), TUNSETIFF, &request) != 0)
-            return;
-        UniqueFd control(::socket(AF_INET, SOCK_DGRAM, 0));
-        auto* address = reinterpret_cast<sockaddr_in*>(&request.ifr_addr);
-        address->sin_family = AF_INET;
-        address->sin_addr.s_addr = inet_addr("10.9.9.1");
-        const bool addressed = ioctl(control.get(), SIOCSIFADDR, &request) == 0;
-        address->sin_addr.s_addr = inet_addr("255.255.255.0");
-        const bool masked = ioctl(control.get(), SIOCSIFNETMASK, &request) == 0;
-        const bool flagsRead = ioctl(control.get(), SIOCGIFFLAGS, &request) == 0;
-        request.ifr_flags |= IFF_UP;
-        ready = addressed && masked && flagsRead && ioctl(control.get(), SIOCSIFFLAGS, &request) == 0;
-    }
-    bool Ready() const { return ready; }
-    // A broadcast from 10.9.9.2:7000 to port, as if a host behind this interface had sent it.
-    bool InjectBroadcast(int port, const std::string& payload)
-    {
-        unsigned char packet[64] = {};
-        const size_t length = 28 + payload.size();
-        packet[0] = 0x45;
-        packet[2] = static_cast<unsigned char>(length >> 8);
-        packet[3] = static_cast<unsigned char>(length);
-        packet[8] = 64;
-        packet[9] = IPPROTO_UDP;
-        const unsigned char addresses[8] = { 10, 9, 9, 2, 255, 255, 255, 255 };
-        std::memcpy(packet + 12, addresses, sizeof addresses);
-        uint32_t sum = 0;
-        for (int i = 0; i < 20; i += 2)
-            sum += static_cast<uint32_t>(packet[i] << 8 | packet[i + 1]);
-        while (sum > 0xffff)
-            sum = (sum & 0xffff) + (sum >> 16);
-        packet[10] = static_cast<unsigned char>(~sum >> 8);
-        packet[11] = static_cast<unsigned char>(~sum);
-        packet[20] = 7000 >> 8;
-        packet[21] = 7000 & 0xff;
-        packet[22] = static_cast<unsigned char>(port >> 8);
-        packet[23] = static_cast<unsigned char>(port);
-        packet[24] = static_cast<unsigned char>((length - 20) >> 8);
-        packet[25] = static_cast<unsigned char>(length - 20);
-        std::memcpy(packet + 28, payload.data(), payload.size());
-        return write(tun.get(), packet, length) == static_cast<ssize_t>(length);
-    }
-
-private:
-    UniqueFd tun;
-    bool ready = false;
-};
 
 // A channel on 127.0.0.1 hears only its own network: a broadcast arriving on another interface is
 // dropped.

@@ -1,5 +1,6 @@
 #include "platform/LocalInterfaces.h"
 
+#include "support/PrivateLoopback.h"
 #include "support/TestNetwork.h"
 
 #include <arpa/inet.h>
@@ -7,13 +8,29 @@
 
 namespace {
 
-TEST(LocalIPv4Addresses, ListsDottedAddressesWithoutLoopback)
+// In a network of its own with a loopback interface that is up and one other interface: exactly the
+// other interface's address, and the loopback address among all up addresses.
+TEST(LocalIPv4Addresses, ListsTheUpInterfacesWithoutLoopback)
 {
-    for (const auto& address : platform::LocalIPv4Addresses()) {
-        in_addr parsed {};
-        EXPECT_EQ(inet_pton(AF_INET, address.c_str(), &parsed), 1) << address;
-        EXPECT_NE(address.rfind("127.", 0), 0u) << address;
-    }
+    std::vector<std::string> listed;
+    std::vector<platform::InterfaceAddress> all;
+    bool ready = false;
+    const std::string unavailable = RunInPrivateLoopbackNetwork([&] {
+        ForeignInterface other;
+        ready = other.Ready();
+        listed = platform::LocalIPv4Addresses();
+        all = platform::UpInterfaceAddresses();
+    });
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    ASSERT_TRUE(ready);
+    EXPECT_EQ(listed, std::vector<std::string> { "10.9.9.1" });
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].device, "lo");
+    EXPECT_EQ(all[0].address, inet_addr("127.0.0.1"));
+    EXPECT_TRUE(all[0].loopback);
+    EXPECT_EQ(all[1].device, "tvforeign0");
+    EXPECT_FALSE(all[1].loopback);
 }
 
 TEST(LocalIPv4Addresses, InAPrivateNetworkListsExactlyItsInterfaceAddress)

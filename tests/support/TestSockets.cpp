@@ -39,6 +39,24 @@ UniqueFd RefusingLoopbackSocket()
     return socket;
 }
 
+UnansweredPort UnansweredLoopbackPort()
+{
+    UnansweredPort result;
+    result.listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in any = LoopbackAddress(0);
+    if (::bind(result.listener.get(), reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0
+        || ::listen(result.listener.get(), 0) != 0)
+        return UnansweredPort();
+    result.port = LocalPortOf(result.listener.get());
+    // A backlog of 0 holds one finished connection; while it waits unaccepted, later ones are not
+    // answered.
+    result.filler.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in target = LoopbackAddress(result.port);
+    if (::connect(result.filler.get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0)
+        return UnansweredPort();
+    return result;
+}
+
 int UnusedLoopbackPort()
 {
     const UniqueFd holder = RefusingLoopbackSocket();

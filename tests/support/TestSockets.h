@@ -19,6 +19,14 @@ int LocalPortOf(int socket);
 // A TCP socket bound to a free loopback port but not listening: while it is held, every connect
 // to that port is refused.
 UniqueFd RefusingLoopbackSocket();
+// A loopback port whose listener never answers: its accept queue is full, so a connect to it
+// waits until it times out (nothing is refused).
+struct UnansweredPort {
+    UniqueFd listener;
+    UniqueFd filler; // the one connection that fills the queue
+    int port = 0;
+};
+UnansweredPort UnansweredLoopbackPort();
 // A loopback TCP port that was free a moment ago and has nobody listening.
 int UnusedLoopbackPort();
 

@@ -1,13 +1,15 @@
-#include "text/Strtools.h"
 #include "platform/HostInfo.h"
+#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <locale.h>
 #include <memory>
 #include <unistd.h>
 
@@ -93,8 +95,9 @@ TEST(SplitAtFirst, PeelsFieldsInPlace)
 
 class TempDir : public ::testing::Test {
 protected:
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-        ("strtools-" + std::to_string(getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::path dir = std::filesystem::temp_directory_path()
+        / ("strtools-" + std::to_string(getpid()) + "-"
+            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     void SetUp() override { std::filesystem::create_directories(dir); }
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::string Write(const std::string& name, const std::string& bytes)
@@ -176,6 +179,40 @@ TEST(SystemErrorText, KnownCodeEndsInLineBreakUnknownIsEmpty)
     const std::string text = SystemErrorText(ENOENT);
     EXPECT_EQ(text, "No such file or directory\n");
     EXPECT_EQ(SystemErrorText(987654), "");
+}
+
+// The same under a language whose messages are translated: a German locale made for the test from
+// the C locale's data (so no installed locale is needed), with the system's German messages.
+TEST(SystemErrorText, UnknownCodeIsEmptyInATranslatedLanguageToo)
+{
+    std::string made = (std::filesystem::temp_directory_path() / "tovrin-locales-XXXXXX").string();
+    if (mkdtemp(made.data()) == nullptr)
+        GTEST_SKIP() << "no temporary folder";
+    const std::filesystem::path root = made;
+    const std::string command
+        = "localedef -i C -f UTF-8 " + (root / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+        std::filesystem::remove_all(root);
+        GTEST_SKIP() << "localedef cannot make a locale here";
+    }
+    setenv("LOCPATH", root.c_str(), 1);
+    const locale_t german = newlocale(LC_ALL_MASK, "de_DE.UTF-8", locale_t {});
+    unsetenv("LOCPATH");
+    std::filesystem::remove_all(root);
+    if (german == locale_t {})
+        GTEST_SKIP() << "the made locale cannot be loaded";
+    const locale_t previous = uselocale(german);
+    char buffer[256];
+    const std::string unknown = strerror_r(987654, buffer, sizeof buffer);
+    const std::string text = SystemErrorText(987654);
+    const std::string known = SystemErrorText(ENOENT);
+    uselocale(previous);
+    freelocale(german);
+    if (unknown.rfind("Unknown error", 0) == 0)
+        GTEST_SKIP() << "the system has no translated messages";
+    EXPECT_EQ(text, "") << unknown;
+    EXPECT_FALSE(known.empty());
+    EXPECT_NE(known, "No such file or directory\n") << "the known text comes in the language";
 }
 
 TEST(FormatText, FormatsLongTextsWhole)
