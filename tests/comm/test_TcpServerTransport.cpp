@@ -178,6 +178,47 @@ TEST_F(TcpServerWorker, FailedSendDisconnectsThatClientOnceAndFreesItsSlot)
     EXPECT_EQ(recorder.CountOf('D'), 1u) << "the worker freeing the slot tells nobody again";
 }
 
+// The worker has read a client's bytes and waits to hand them over while the owner's send to that
+// client fails: the owner has heard OnDisconnected, so the bytes are not handed over after it.
+TEST(TcpServerWorkerOrder, NothingIsHandedOverForAClientAfterItsDisconnect)
+{
+    OwnerLoop owner;
+    Recorder recorder;
+    auto worker = TRecvThread::Create();
+    recorder.Bind(*worker);
+    std::atomic<int> deliveriesAsked { 0 };
+    worker->SetDelivery([&](const std::function<void()>& call) {
+        ++deliveriesAsked;
+        owner.RunAndWait(call);
+    });
+    ASSERT_TRUE(worker->Open("server:127.0.0.1:0"));
+    const int port = worker->LocalPort();
+    worker->Start();
+    Client client = Connect(port);
+    ASSERT_TRUE(client.socket);
+    ASSERT_TRUE(recorder.WaitFor(1, 'C'));
+
+    owner.RunAndWait([&] {
+        const int asked = deliveriesAsked;
+        ASSERT_TRUE(SocketSendString(client.socket.get(), "data"));
+        const auto limit = std::chrono::steady_clock::now() + WorkerHangLimit;
+        while (deliveriesAsked == asked && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_GT(deliveriesAsked, asked) << "the worker read the bytes and waits for this thread";
+        const linger reset { 1, 0 };
+        setsockopt(client.socket.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        client.socket.reset();
+        std::this_thread::sleep_for(20ms);
+        EXPECT_EQ(worker->SendString(client.peer.c_str(), "x"), -1);
+    });
+    EXPECT_TRUE(StopAndRelease(owner, worker));
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, 'C');
+    EXPECT_EQ(events[1].kind, 'D');
+    EXPECT_EQ(events[1].peer, client.peer);
+}
+
 TEST_F(TcpServerWorker, StopClosesEveryClientAndNotifiesNothingMore)
 {
     Client first = Served();
