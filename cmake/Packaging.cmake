@@ -58,6 +58,7 @@ foreach(program tovrin tovrinctl)
   list(APPEND package_targets ${program})
 
   # Manual pages: written by hand for the window program, made from --help for the others.
+  set(summary_tovrinctl "find and set up network audio amplifiers from the command line")
   set(page ${CMAKE_CURRENT_BINARY_DIR}/packaging/${program}.1.gz)
   if(EXISTS ${TOVRIN_PACKAGE_DIR}/${program}.1)
     tovrin_gzip(${TOVRIN_PACKAGE_DIR}/${program}.1 ${page})
@@ -69,6 +70,7 @@ foreach(program tovrin tovrinctl)
     endif()
     add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/packaging/${program}.1
       COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
+              "--name=${summary_${program}}"
               --output=${CMAKE_CURRENT_BINARY_DIR}/packaging/${program}.1 $<TARGET_FILE:${program}>
       DEPENDS ${program} VERBATIM)
     tovrin_gzip(${CMAKE_CURRENT_BINARY_DIR}/packaging/${program}.1 ${page})

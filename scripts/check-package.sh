@@ -76,8 +76,9 @@ case $library in
 esac
 
 if [ -f "$unpacked/usr/include/tovrin/TovrinGotoProj.h" ]; then
+    exported=$(nm -D --defined-only "$library")
     for function in ShowGotoProjFormModal ShowInputQuery; do
-        if nm -D --defined-only "$library" | grep -qE " T $function$"; then
+        if grep -qE " T $function$" <<<"$exported"; then
             say "nm -D: $function is exported"
         else
             fail "the window library does not export $function"
@@ -85,6 +86,15 @@ if [ -f "$unpacked/usr/include/tovrin/TovrinGotoProj.h" ]; then
     done
 else
     say "nm -D: the exported finder functions are not checked: their header is not in the package yet"
+fi
+
+# The command-line program, where the package holds it, starts from there as well.
+if [ -x "$unpacked/usr/bin/tovrinctl" ]; then
+    if setpriv --reuid=nobody --regid=nogroup --clear-groups "$unpacked/usr/bin/tovrinctl" --help >/dev/null 2>&1; then
+        say "tovrinctl --help runs from the package as an ordinary user"
+    else
+        fail "tovrinctl --help fails from the package"
+    fi
 fi
 
 say "the unpacked program as an ordinary user"
