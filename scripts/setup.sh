@@ -12,6 +12,7 @@ packages=(
   xvfb xauth imagemagick x11-utils xdotool
   socat netcat-openbsd ccache
   fonts-dejavu-core
+  file desktop-file-utils appstream lintian librsvg2-bin help2man xclip tcpdump
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: a plain build with warnings as errors, the
 # whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer, and every window-free
-# test (the GUI is not built there) under ThreadSanitizer. Exits non-zero on any failure or sanitizer report.
+# test (the GUI is not built there) under ThreadSanitizer. In between it builds the Debian package,
+# validates it, and runs the unpacked program as an ordinary user (scripts/check-package.sh).
+# Exits non-zero on any failure or sanitizer report.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,6 +31,11 @@ bash scripts/build.sh build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_WERROR
 step "tests"
 run_ctest build/ci
 
+step "Debian package: build, validate, unpack, run as an ordinary user"
+deb=$(bash scripts/package.sh build/package | tail -1)
+bash scripts/check-package.sh "$deb" --build build/ci
+passed=$((passed + 1))
+
 step "build with AddressSanitizer + UndefinedBehaviorSanitizer"
 bash scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=Debug -DTOVRIN_WERROR=ON \
   -DTOVRIN_SANITIZE=address,undefined -DTOVRIN_BENCH=OFF
@@ -47,4 +54,4 @@ CXX=clang++ BUILD_TARGETS=fuzz_ParseTovrinReply bash scripts/build.sh build/fuzz
 build/fuzz/fuzz/fuzz_ParseTovrinReply -max_total_time=20 -print_final_stats=1 2>&1 | tail -4
 passed=$((passed + 1))
 
-printf '\nAll test runs passed (plain, ASan+UBSan, TSan, fuzz).\n%d passed, 0 failed\n' "$passed"
+printf '\nAll test runs passed (plain, package, ASan+UBSan, TSan, fuzz).\n%d passed, 0 failed\n' "$passed"

@@ -5,8 +5,12 @@
 #   testnet.sh up NAME AMP_COUNT   makes NAME-app (198.18.0.1/16 on "tvapp") and NAME-amp
 #                                  (AMP_COUNT addresses on "tvamp": amplifier i, counted from 0,
 #                                  is 198.18.(1 + i/254).(1 + i%254), so 198.18.1.1, 198.18.1.2 …)
-#   testnet.sh exec NAME app|amp CMD [ARG…]   runs a command inside one side
-#   testnet.sh down NAME           removes both sides (nothing to do when they are gone)
+#   testnet.sh other NAME          adds NAME-oth, a second network on the app side: "tvoth"
+#                                  (198.19.0.1/16) there, 198.19.0.2 on "tvothpeer" in NAME-oth.
+#                                  Broadcasts to 255.255.255.255 that are not tied to an interface
+#                                  now leave the app side through tvoth, not through tvapp
+#   testnet.sh exec NAME app|amp|oth CMD [ARG…]   runs a command inside one side
+#   testnet.sh down NAME           removes its sides (nothing to do when they are gone)
 #   testnet.sh list                lists this project's networks and whether their owner lives
 #   testnet.sh clean               removes the networks whose owner process has ended
 #
@@ -21,6 +25,10 @@ readonly PREFIX=16
 readonly APP_LINK=tvapp
 readonly AMP_LINK=tvamp
 readonly MAX_AMPS=$((254 * 254))
+readonly OTHER_APP_ADDRESS=198.19.0.1
+readonly OTHER_ADDRESS=198.19.0.2
+readonly OTHER_APP_LINK=tvoth
+readonly OTHER_LINK=tvothpeer
 
 die() { echo "testnet: $*" >&2; exit 1; }
 skip() { echo "testnet: $*" >&2; exit 77; }
@@ -43,7 +51,7 @@ exists() { ip netns list 2>/dev/null | awk '{print $1}' | grep -qx -- "$1"; }
 
 remove_network() {
     local name=$1 side
-    for side in app amp; do
+    for side in app amp oth; do
         if exists "$name-$side"; then
             ip netns del "$name-$side" 2>/dev/null || echo "testnet: could not remove $name-$side" >&2
         fi
@@ -89,12 +97,36 @@ cmd_up() {
     echo "testnet: $name up: app $APP_ADDRESS, $count amplifier address(es) from $(amp_address 0)"
 }
 
+cmd_other() {
+    [ $# -eq 1 ] || die "usage: testnet.sh other NAME"
+    local name=$1
+    check_name "$name"
+    require_namespaces
+    exists "$name-app" || die "network $name is not up"
+    exists "$name-oth" && die "network $name has its other side already"
+    local app=$name-app other=$name-oth
+    ip netns add "$other" || die "cannot make $other"
+    trap 'ip netns del "$other" 2>/dev/null' ERR
+    set -e
+    ip -n "$app" link add "$OTHER_APP_LINK" type veth peer name "$OTHER_LINK" netns "$other"
+    ip -n "$other" link set lo up
+    ip -n "$app" addr add "$OTHER_APP_ADDRESS/$PREFIX" brd + dev "$OTHER_APP_LINK"
+    ip -n "$other" addr add "$OTHER_ADDRESS/$PREFIX" brd + dev "$OTHER_LINK"
+    ip -n "$app" link set "$OTHER_APP_LINK" up
+    ip -n "$other" link set "$OTHER_LINK" up
+    ip -n "$app" route add 255.255.255.255/32 dev "$OTHER_APP_LINK"
+    ip -n "$other" route add default dev "$OTHER_LINK"
+    set +e
+    trap - ERR
+    echo "testnet: $name other side up: app $OTHER_APP_ADDRESS on $OTHER_APP_LINK, $OTHER_ADDRESS beyond it"
+}
+
 cmd_exec() {
-    [ $# -ge 3 ] || die "usage: testnet.sh exec NAME app|amp CMD [ARG…]"
+    [ $# -ge 3 ] || die "usage: testnet.sh exec NAME app|amp|oth CMD [ARG…]"
     local name=$1 side=$2
     shift 2
     check_name "$name"
-    [ "$side" = app ] || [ "$side" = amp ] || die "side must be app or amp, not '$side'"
+    [ "$side" = app ] || [ "$side" = amp ] || [ "$side" = oth ] || die "side must be app, amp or oth, not '$side'"
     require_namespaces
     exists "$name-$side" || die "network $name is not up"
     exec ip netns exec "$name-$side" "$@"
@@ -109,7 +141,7 @@ cmd_down() {
 
 # Prints "NAME PID alive|dead" for each network of ours.
 networks() {
-    ip netns list 2>/dev/null | awk '{print $1}' | sed -nE 's/^(tvn([0-9]+)x[0-9]+)-(app|amp)$/\1 \2/p' |
+    ip netns list 2>/dev/null | awk '{print $1}' | sed -nE 's/^(tvn([0-9]+)x[0-9]+)-(app|amp|oth)$/\1 \2/p' |
         sort -u | while read -r name pid; do
             if kill -0 "$pid" 2>/dev/null; then echo "$name $pid alive"; else echo "$name $pid dead"; fi
         done
@@ -135,14 +167,15 @@ lock() {
 }
 
 case "${1:-}" in
-    up|down|clean) [ "$(id -u)" -eq 0 ] && lock ;;
+    up|other|down|clean) [ "$(id -u)" -eq 0 ] && lock ;;
 esac
 case "${1:-}" in
     up) shift; cmd_up "$@" ;;
+    other) shift; cmd_other "$@" ;;
     exec) shift; cmd_exec "$@" ;;
     down) shift; cmd_down "$@" ;;
     list) cmd_list ;;
     clean) cmd_clean ;;
     address) shift; amp_address "$1" ;;
-    *) sed -n '2,16s/^# \{0,1\}//p' "$0"; [ "${1:-}" = help ] || [ "${1:-}" = --help ]; exit $? ;;
+    *) sed -n '2,20s/^# \{0,1\}//p' "$0"; [ "${1:-}" = help ] || [ "${1:-}" = --help ]; exit $? ;;
 esac
