@@ -150,6 +150,10 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     connect(ButtonExtractAmpSnFromClipbrd, &QPushButton::clicked, this,
         &TFormGotoProj::ButtonExtractAmpSnFromClipbrdClick);
     connect(ListBox1, &QListView::customContextMenuRequested, this, &TFormGotoProj::ListBox1ContextPopup);
+    connect(ListBox1->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!FSelectingRow)
+            FUserChoiceDuring = FRequestedSearch;
+    });
     connect(ButtonOk, &QPushButton::clicked, this, &TFormGotoProj::accept);
     connect(Button2, &QPushButton::clicked, this, &TFormGotoProj::reject);
 
@@ -202,10 +206,16 @@ void TFormGotoProj::ShowFound(uint64_t search, std::vector<std::string> entries)
 {
     if (search != FRequestedSearch)
         return;
-    for (const std::string& path : entries)
-        AddFoundFolder(path);
-    FModel->Replace(std::move(entries));
-    SelectRow(FModel->rowCount() > 0 ? 0 : -1);
+    // A search that the focus leaving the field started ends after the click that moved the
+    // focus; the click's choice stands when the list is the same.
+    const bool keepChoice = FUserChoiceDuring == search && entries == FModel->Entries();
+    if (!keepChoice) {
+        for (const std::string& path : entries)
+            AddFoundFolder(path);
+        FSelectingRow = true;
+        FModel->Replace(std::move(entries));
+        SelectRow(FModel->rowCount() > 0 ? 0 : -1);
+    }
     FShownSearch = search;
     emit SearchShown();
 }
@@ -224,11 +234,12 @@ void TFormGotoProj::AddFoundFolder(const std::string& path)
 
 void TFormGotoProj::SelectRow(int row)
 {
-    if (row < 0) {
+    FSelectingRow = true;
+    if (row < 0)
         ListBox1->selectionModel()->clear();
-        return;
-    }
-    ListBox1->setCurrentIndex(FModel->index(row));
+    else
+        ListBox1->setCurrentIndex(FModel->index(row));
+    FSelectingRow = false;
 }
 
 void TFormGotoProj::ListBox1DrawItem(QPainter& painter, int index, const QRect& rect, bool selected)
@@ -272,6 +283,7 @@ void TFormGotoProj::ListBox1MouseDown(const QPoint& position)
 {
     const QModelIndex index = ListBox1->indexAt(position);
     SelectRow(index.isValid() ? index.row() : -1);
+    FUserChoiceDuring = FRequestedSearch;
 }
 
 void TFormGotoProj::ListBox1ContextPopup(const QPoint& position)

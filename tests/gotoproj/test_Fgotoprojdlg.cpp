@@ -165,6 +165,28 @@ TEST_F(FgotoprojdlgTest, EveryKeystrokeAndFocusChangeSearchesAndSelectsTheFirstE
     EXPECT_EQ(dialog.GetSelectedProjectNumber(), "");
 }
 
+TEST_F(FgotoprojdlgTest, ClickThatMovesTheFocusKeepsItsChoiceAfterTheSearchItStarted)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    dialog.EditAmpSN->setFocus();
+    QTest::keyClicks(dialog.EditAmpSN, "1395");
+    ASSERT_TRUE(Settled(dialog));
+    QSignalSpy shown(&dialog, &TFormGotoProj::SearchShown);
+    QTest::mouseClick(dialog.ListBox1->viewport(), Qt::LeftButton, {}, RowRect(dialog, 2).center());
+    ASSERT_TRUE(dialog.ListBox1->hasFocus());
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(shown.count(), 1) << "leaving the field searched again";
+    EXPECT_EQ(dialog.GetSelectedPath(), P("Firmware/Archiv2013/1395 final/"));
+
+    // Coming back to the field searches again and, as after every search, selects the first entry.
+    dialog.EditAmpSN->setFocus();
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(shown.count(), 2);
+    EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
+}
+
 TEST_F(FgotoprojdlgTest, TypingFastShowsOnlyTheNewestResult)
 {
     for (int i = 0; i < 300; ++i)
