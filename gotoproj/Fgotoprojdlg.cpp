@@ -388,7 +388,11 @@ bool TFormGotoProj::event(QEvent* event)
 bool TFormGotoProj::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == EditAmpSN && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
-        EditAmpSNChange();
+        // Entering and leaving the field within the dialog; a menu opening over it or another
+        // window becoming active leaves the dialog's focus where it is.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            EditAmpSNChange();
     } else if (watched == ListBox1->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {
             const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();

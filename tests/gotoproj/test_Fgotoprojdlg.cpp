@@ -185,6 +185,13 @@ TEST_F(FgotoprojdlgTest, ClickThatMovesTheFocusKeepsItsChoiceAfterTheSearchItSta
     ASSERT_TRUE(Settled(dialog));
     EXPECT_EQ(shown.count(), 2);
     EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
+
+    // A menu opening over the field or another window becoming active does not leave it.
+    for (const Qt::FocusReason reason : { Qt::PopupFocusReason, Qt::ActiveWindowFocusReason }) {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(dialog.EditAmpSN, &out);
+        EXPECT_FALSE(dialog.SearchPending()) << reason;
+    }
 }
 
 TEST_F(FgotoprojdlgTest, TypingFastShowsOnlyTheNewestResult)
