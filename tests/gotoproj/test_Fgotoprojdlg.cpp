@@ -375,33 +375,6 @@ TEST_F(FgotoprojdlgTest, FoldersShareOneCachedIconKey)
     EXPECT_EQ(dialog.IconCache.count(""), 1u);
 }
 
-TEST_F(FgotoprojdlgTest, OwnPropertiesShowTheFolderFacts)
-{
-    drive.Folder("Firmware/Work/Tools/a");
-    drive.File("Firmware/Work/Tools/b.txt");
-    chmod(P("Firmware/Work/Tools").c_str(), 0750);
-    QPointer<QDialog> shown
-        = DesktopActions::ShowOwnProperties(nullptr, QString::fromStdString(P("Firmware/Work/Tools/")));
-    ASSERT_TRUE(shown);
-    const auto text = [&](const char* name) {
-        const auto* label = shown->findChild<QLabel*>(name);
-        return label != nullptr ? label->text() : QString("(missing)");
-    };
-    EXPECT_EQ(text("LabelPath").toStdString(), P("Firmware/Work/Tools/"));
-    EXPECT_EQ(text("LabelPermissions"), "drwxr-x--- (750)");
-    EXPECT_EQ(text("LabelEntries"), "2");
-    EXPECT_FALSE(text("LabelOwner").isEmpty());
-    EXPECT_EQ(shown->findChild<QLabel*>("LabelPath")->textFormat(), Qt::PlainText);
-    shown->close();
-    EXPECT_TRUE(WaitFor([&] { return shown.isNull(); })) << "deletes itself when closed";
-
-    QPointer<QDialog> missing
-        = DesktopActions::ShowOwnProperties(nullptr, QString::fromStdString(P("gone/")));
-    ASSERT_TRUE(missing);
-    EXPECT_TRUE(missing->findChild<QLabel*>("LabelError") != nullptr);
-    missing->close();
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
