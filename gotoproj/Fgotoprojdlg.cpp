@@ -228,8 +228,8 @@ void TFormGotoProj::AddFoundFolder(const std::string& path)
         return;
     const QIcon icon = QFileIconProvider().icon(
         !path.empty() && path.back() == '/' ? QFileIconProvider::Folder : QFileIconProvider::File);
-    if (!icon.isNull())
-        IconCache[key] = icon;
+    // A kind without an icon is kept without one, as drawing would keep it: asked once only.
+    IconCache[key] = icon.isNull() ? std::nullopt : std::optional<QIcon>(icon);
 }
 
 void TFormGotoProj::SelectRow(int row)
