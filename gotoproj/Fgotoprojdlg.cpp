@@ -92,7 +92,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
             | Qt::WindowCloseButtonHint)
     , ui(std::make_unique<Ui::TFormGotoProj>())
-    , FAnchors(QSize(404, 308))
+    , FAnchors(QSize())
 {
     ui->setupUi(this);
     EditAmpSN = ui->EditAmpSN;
@@ -103,7 +103,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     ButtonExtractAmpSnFromClipbrd = ui->ButtonExtractAmpSnFromClipbrd;
     setWindowIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
 
-    FAnchors = AnchoredControls(size());
+    FAnchors = AnchoredControls(size()); // the client size of the form
     using A = AnchoredControls;
     FAnchors.Add(EditAmpSN, A::Left | A::Top | A::Right);
     FAnchors.Add(ListBox1, A::Left | A::Top | A::Right | A::Bottom);
