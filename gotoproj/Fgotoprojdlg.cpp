@@ -184,8 +184,9 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
 void TFormGotoProj::TakeFound()
 {
     uint64_t count = 0;
-    if (FWake) [[maybe_unused]]
-        const auto read = ::read(FWake.get(), &count, sizeof count);
+    if (FWake) {
+        [[maybe_unused]] const ssize_t drained = ::read(FWake.get(), &count, sizeof count);
+    }
     std::optional<Found> found;
     {
         std::lock_guard<std::mutex> guard(FFoundLock);
