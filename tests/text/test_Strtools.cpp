@@ -12,6 +12,7 @@
 #include <locale.h>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -172,6 +173,17 @@ TEST_F(LoadFileBytesTest, FileOfTwoGibibytesIsRefusedNotMisread)
     Block block(LoadFileBytes(path.c_str(), size));
     EXPECT_EQ(block, nullptr);
     EXPECT_EQ(size, 77u);
+}
+
+TEST(TrimText, RemovesBlanksAndControlCharactersAtBothEndsOnly)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { " \t1395\r\n", "1395" }, { "14 *QTRX", "14 *QTRX" },
+        { "\x01\x1f x \x7f", "x \x7f" }, // DEL is not a control character here
+        { "   ", "" }, { "", "" }, { "\xC3\xA4 ", "\xC3\xA4" }, // bytes above 127 are kept
+    };
+    for (const auto& [text, trimmed] : cases)
+        EXPECT_EQ(TrimText(text), trimmed) << text;
 }
 
 TEST(SystemErrorText, KnownCodeEndsInLineBreakUnknownIsEmpty)
