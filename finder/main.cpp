@@ -1,5 +1,6 @@
 #include "comm/Recvthread.h"
 #include "finder/Ftovrin.h"
+#include "gotoproj/Fgotoprojdlg.h"
 #include "gui/GlobalForm.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
@@ -21,6 +22,7 @@ int main(int argc, char* argv[])
             GlobalForm<TFormTovrin> formTovrin(FormTovrin);
             GlobalForm<TFormIpSettings> formIpSettings(FormIpSettings);
             GlobalForm<TFormUpload> formUpload(FormUpload);
+            GlobalForm<TFormGotoProj> formGotoProj(FormGotoProj);
             GlobalForm<TFormSelIpAddr> formSelIpAddr(FormSelIpAddr);
             FormTovrin->show();
             QApplication::exec();

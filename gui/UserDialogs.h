@@ -15,22 +15,22 @@ class QWidget;
 namespace UserDialogs {
 
 struct Asked {
-    QString kind;    // "error", "warning", "information", "question", "input", "open", "save"
+    QString kind; // "error", "warning", "information", "question", "input", "open", "save"
     QString caption;
     QString text;
 };
 
 QMessageBox::StandardButton Error(QWidget* parent, const QString& caption, const QString& text);
 QMessageBox::StandardButton Warning(QWidget* parent, const QString& caption, const QString& text,
-                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 QMessageBox::StandardButton Information(QWidget* parent, const QString& caption, const QString& text);
 QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
-                                     QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No);
+    QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No);
 
 // One-line query limited to maxLength characters; true on OK with value replaced.
-bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, std::string& value,
-                int maxLength = 255);
+bool InputQuery(
+    QWidget* parent, const QString& caption, const QString& prompt, std::string& value, int maxLength = 255);
 
 QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
 QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
@@ -38,7 +38,7 @@ QString SaveFileName(QWidget* parent, const QString& caption, const QString& fol
 // Test control: the next question of that kind is answered without showing anything.
 void SetNextAnswer(QMessageBox::StandardButton answer);
 void SetNextInput(std::optional<std::string> value); // nullopt answers Cancel
-void SetNextFileName(const QString& fileName);         // empty answers Cancel
+void SetNextFileName(const QString& fileName); // empty answers Cancel
 // Everything asked since the last call, oldest first; clears the record.
 QList<Asked> TakeAsked();
 

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 
-bool SplitAtFirst(const std::string& source, std::string& left, const std::string& separator,
-                  std::string& right)
+bool SplitAtFirst(
+    const std::string& source, std::string& left, const std::string& separator, std::string& right)
 {
-    const std::string::size_type at =
-        (source.empty() || separator.empty()) ? std::string::npos : source.find(separator);
+    const std::string::size_type at
+        = (source.empty() || separator.empty()) ? std::string::npos : source.find(separator);
     if (at == std::string::npos) {
         left = source;
         right.clear();
@@ -28,9 +28,21 @@ bool SplitAtFirst(const std::string& source, std::string& left, const std::strin
     return true;
 }
 
+std::string TrimText(const std::string& text)
+{
+    const auto kept = [](char c) { return static_cast<unsigned char>(c) > 0x20; };
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && !kept(text[first]))
+        ++first;
+    while (last > first && !kept(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
+
 int FileSizeOf(const char* path)
 {
-    struct stat info {};
+    struct stat info { };
     if (path == nullptr || stat(path, &info) != 0)
         return -1;
     // A size the int result cannot hold must not turn into a negative or truncated count.

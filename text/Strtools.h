@@ -11,8 +11,8 @@
 using TStringToks = std::vector<std::string>;
 
 // Splits source at the first occurrence of separator. right may be the same object as source.
-bool SplitAtFirst(const std::string& source, std::string& left, const std::string& separator,
-                  std::string& right);
+bool SplitAtFirst(
+    const std::string& source, std::string& left, const std::string& separator, std::string& right);
 
 // Size of the file in bytes, or -1 when it cannot be queried or does not fit a non-negative int.
 int FileSizeOf(const char* path);
@@ -32,6 +32,9 @@ unsigned char* LoadFileBytes(const char* path, uint32_t& size);
 std::string GetLocalDnsDomain();
 // The system's message for an errno value, ending in a line break; empty for unknown codes.
 std::string SystemErrorText(int code);
+
+// The text without leading and trailing blanks and control characters (every byte up to 0x20).
+std::string TrimText(const std::string& text);
 
 // printf-style formatting into a text.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

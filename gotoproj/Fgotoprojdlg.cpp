@@ -1,0 +1,407 @@
+#include "gotoproj/Fgotoprojdlg.h"
+
+#include "gotoproj/ProjectSearch.h"
+#include "gotoproj/ProjectSearchWorker.h"
+#include "gui/DesktopActions.h"
+#include "gui/QtText.h"
+#include "gui/WindowPlacement.h"
+#include "text/Strtools.h"
+#include "ui_Fgotoprojdlg.h"
+
+#include <QAbstractListModel>
+#include <QAction>
+#include <QClipboard>
+#include <QFile>
+#include <QFileIconProvider>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+TFormGotoProj* FormGotoProj = nullptr;
+
+namespace {
+
+QString PathText(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+} // namespace
+
+// The list's entries as the search found them, bytes unchanged; shown decoded as file names.
+class FoundFoldersModel : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(FEntries.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
+            return {};
+        return PathText(FEntries[static_cast<size_t>(index.row())]);
+    }
+    void Replace(std::vector<std::string> entries)
+    {
+        beginResetModel();
+        FEntries = std::move(entries);
+        endResetModel();
+    }
+    const std::vector<std::string>& Entries() const { return FEntries; }
+
+private:
+    std::vector<std::string> FEntries;
+};
+
+namespace {
+
+// Rows are drawn by the dialog, 20 pixels high.
+class FoundFolderDelegate : public QStyledItemDelegate {
+public:
+    FoundFolderDelegate(TFormGotoProj& form, QObject* parent)
+        : QStyledItemDelegate(parent)
+        , FForm(form)
+    {
+    }
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        FForm.ListBox1DrawItem(
+            *painter, index.row(), option.rect, option.state.testFlag(QStyle::State_Selected));
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
+    {
+        return { option.rect.width(), 20 };
+    }
+
+private:
+    TFormGotoProj& FForm;
+};
+
+} // namespace
+
+TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
+    : QDialog(parent,
+        Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
+            | Qt::WindowCloseButtonHint)
+    , ui(std::make_unique<Ui::TFormGotoProj>())
+    , FAnchors(QSize(404, 308))
+{
+    ui->setupUi(this);
+    EditAmpSN = ui->EditAmpSN;
+    ListBox1 = ui->ListBox1;
+    ButtonOk = ui->ButtonOk;
+    Button2 = ui->Button2;
+    ButtonClear = ui->ButtonClear;
+    ButtonExtractAmpSnFromClipbrd = ui->ButtonExtractAmpSnFromClipbrd;
+    setWindowIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+
+    FAnchors = AnchoredControls(size());
+    using A = AnchoredControls;
+    FAnchors.Add(EditAmpSN, A::Left | A::Top | A::Right);
+    FAnchors.Add(ListBox1, A::Left | A::Top | A::Right | A::Bottom);
+    FAnchors.Add(ButtonOk, A::Left | A::Bottom);
+    FAnchors.Add(Button2, A::Left | A::Bottom);
+    FAnchors.Add(ButtonClear, A::Top | A::Right);
+    FAnchors.Add(ButtonExtractAmpSnFromClipbrd, A::Top | A::Right);
+
+    FModel = new FoundFoldersModel(this);
+    ListBox1->setModel(FModel);
+    ListBox1->setItemDelegate(new FoundFolderDelegate(*this, ListBox1));
+    ListBox1->viewport()->installEventFilter(this);
+    EditAmpSN->installEventFilter(this);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    const auto item = [this](const char* name, const QString& caption, void (TFormGotoProj::*handler)()) {
+        QAction* action = PopupMenu1->addAction(caption);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    MenuItemOpenExplorer
+        = item("MenuItemOpenExplorer", "Open &Explorer here", &TFormGotoProj::MenuItemOpenExplorerClick);
+    MenuItemOpenCmdLine
+        = item("MenuItemOpenCmdLine", "Open Command &Line here", &TFormGotoProj::MenuItemOpenCmdLineClick);
+    PopupMenu1->addSeparator();
+    MenuItemCopyText = item("MenuItemCopyText", "Copy &Path", &TFormGotoProj::MenuItemCopyTextClick);
+    MenuItemCopyTextQ
+        = item("MenuItemCopyTextQ", "Copy Path in \"&Quotes\"", &TFormGotoProj::MenuItemCopyTextQClick);
+    MenuItemCopyAmpSN
+        = item("MenuItemCopyAmpSN", "Copy Project &Number (...)", &TFormGotoProj::MenuItemCopyAmpSNClick);
+    PopupMenu1->addSeparator();
+    MenuItemShowFileProps
+        = item("MenuItemShowFileProps", "Folder Properties", &TFormGotoProj::MenuItemShowFilePropsClick);
+    // Alt+1 works while the dialog is open, not only while the menu is.
+    MenuItemShowFileProps->setShortcut(QKeySequence(Qt::ALT | Qt::Key_1));
+    MenuItemShowFileProps->setShortcutContext(Qt::WindowShortcut);
+    addAction(MenuItemShowFileProps);
+    connect(PopupMenu1, &QMenu::aboutToShow, this, &TFormGotoProj::PopupMenu1Popup);
+
+    connect(EditAmpSN, &QLineEdit::textChanged, this, &TFormGotoProj::EditAmpSNChange);
+    connect(ButtonClear, &QPushButton::clicked, this, &TFormGotoProj::ButtonClearClick);
+    connect(ButtonExtractAmpSnFromClipbrd, &QPushButton::clicked, this,
+        &TFormGotoProj::ButtonExtractAmpSnFromClipbrdClick);
+    connect(ListBox1, &QListView::customContextMenuRequested, this, &TFormGotoProj::ListBox1ContextPopup);
+    connect(ButtonOk, &QPushButton::clicked, this, &TFormGotoProj::accept);
+    connect(Button2, &QPushButton::clicked, this, &TFormGotoProj::reject);
+
+    // The worker posts each result to this window; the window drops results of older searches.
+    FWorker = std::make_unique<ProjectSearchWorker>(driveRoot.empty() ? ProjectDriveRoot() : driveRoot,
+        [this](uint64_t search, std::vector<std::string> entries) {
+            auto found = std::make_shared<std::vector<std::string>>(std::move(entries));
+            QMetaObject::invokeMethod(
+                this, [this, search, found] { ShowFound(search, std::move(*found)); }, Qt::QueuedConnection);
+        });
+}
+
+TFormGotoProj::~TFormGotoProj()
+{
+    FormDestroy();
+}
+
+void TFormGotoProj::FormDestroy()
+{
+    // No result can arrive once the worker is gone.
+    FWorker.reset();
+    IconCache.clear();
+}
+
+std::string TFormGotoProj::GetSelectedPath() const
+{
+    const QModelIndexList selected = ListBox1->selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        return {};
+    const auto row = static_cast<size_t>(selected.front().row());
+    return row < FModel->Entries().size() ? FModel->Entries()[row] : std::string();
+}
+
+std::string TFormGotoProj::GetSelectedProjectNumber() const
+{
+    return ProjectNumberOfPath(GetSelectedPath());
+}
+
+const std::vector<std::string>& TFormGotoProj::Entries() const
+{
+    return FModel->Entries();
+}
+
+void TFormGotoProj::SearchProjectFolders(const std::string& pattern)
+{
+    FRequestedSearch = FWorker->Search(pattern);
+}
+
+void TFormGotoProj::ShowFound(uint64_t search, std::vector<std::string> entries)
+{
+    if (search != FRequestedSearch)
+        return;
+    for (const std::string& path : entries)
+        AddFoundFolder(path);
+    FModel->Replace(std::move(entries));
+    SelectRow(FModel->rowCount() > 0 ? 0 : -1);
+    FShownSearch = search;
+    emit SearchShown();
+}
+
+void TFormGotoProj::AddFoundFolder(const std::string& path)
+{
+    // The list itself is filled in one step by ShowFound; here the icon for the path's kind.
+    const std::string key = ExtensionKey(path);
+    if (IconCache.count(key) != 0)
+        return;
+    const QIcon icon = QFileIconProvider().icon(
+        !path.empty() && path.back() == '/' ? QFileIconProvider::Folder : QFileIconProvider::File);
+    if (!icon.isNull())
+        IconCache[key] = icon;
+}
+
+void TFormGotoProj::SelectRow(int row)
+{
+    if (row < 0) {
+        ListBox1->selectionModel()->clear();
+        return;
+    }
+    ListBox1->setCurrentIndex(FModel->index(row));
+}
+
+void TFormGotoProj::ListBox1DrawItem(QPainter& painter, int index, const QRect& rect, bool selected)
+{
+    if (index < 0 || index >= FModel->rowCount())
+        return;
+    const QPalette& colours = ListBox1->palette();
+    painter.fillRect(rect, selected ? colours.highlight() : colours.base());
+    painter.setPen(selected ? colours.highlightedText().color() : colours.text().color());
+    const std::string& path = FModel->Entries()[static_cast<size_t>(index)];
+    painter.drawText(
+        rect.adjusted(22, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, PathText(path));
+    const auto cached = IconCache.try_emplace(ExtensionKey(path)).first;
+    if (cached->second)
+        cached->second->paint(&painter, QRect(rect.left() + 2, rect.top() + 2, 16, 16));
+}
+
+void TFormGotoProj::EditAmpSNChange()
+{
+    SearchProjectFolders(FromQt(EditAmpSN->text()));
+}
+
+void TFormGotoProj::ButtonClearClick()
+{
+    EditAmpSN->setText({});
+}
+
+void TFormGotoProj::ButtonExtractAmpSnFromClipbrdClick()
+{
+    const QString clipboard = QGuiApplication::clipboard()->text();
+    EditAmpSN->setText(QString::fromStdString(ExtractProjectNumber(FromQt(clipboard))));
+}
+
+void TFormGotoProj::FormActivate()
+{
+    if (EditAmpSN->text().isEmpty())
+        ButtonExtractAmpSnFromClipbrdClick();
+}
+
+void TFormGotoProj::ListBox1MouseDown(const QPoint& position)
+{
+    const QModelIndex index = ListBox1->indexAt(position);
+    SelectRow(index.isValid() ? index.row() : -1);
+}
+
+void TFormGotoProj::ListBox1ContextPopup(const QPoint& position)
+{
+    if (!ListBox1->selectionModel()->hasSelection())
+        return;
+    PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(position));
+}
+
+void TFormGotoProj::ListBox1DblClick()
+{
+    done(ModalOk);
+}
+
+void TFormGotoProj::PopupMenu1Popup()
+{
+    if (ListBox1->selectionModel()->hasSelection())
+        MenuItemCopyAmpSN->setText(
+            "Copy Project &Number (" + QString::fromStdString(GetSelectedProjectNumber()) + ")");
+}
+
+void TFormGotoProj::MenuItemOpenExplorerClick()
+{
+    const std::string path = GetSelectedPath();
+    if (!path.empty())
+        DesktopActions::OpenFolder(PathText(FolderPart(path)));
+}
+
+void TFormGotoProj::MenuItemOpenCmdLineClick()
+{
+    const std::string path = GetSelectedPath();
+    if (!path.empty())
+        DesktopActions::OpenTerminal(this, PathText(FolderPart(path)));
+}
+
+void TFormGotoProj::MenuItemCopyTextClick()
+{
+    const std::string path = GetSelectedPath();
+    if (!path.empty())
+        QGuiApplication::clipboard()->setText(PathText(path));
+}
+
+void TFormGotoProj::MenuItemCopyTextQClick()
+{
+    const std::string path = GetSelectedPath();
+    if (!path.empty())
+        QGuiApplication::clipboard()->setText("\"" + PathText(path) + "\"");
+}
+
+void TFormGotoProj::MenuItemCopyAmpSNClick()
+{
+    if (!GetSelectedPath().empty())
+        QGuiApplication::clipboard()->setText(QString::fromStdString(GetSelectedProjectNumber()));
+}
+
+void TFormGotoProj::MenuItemShowFilePropsClick()
+{
+    const std::string path = GetSelectedPath();
+    if (!path.empty())
+        DesktopActions::ShowProperties(this, PathText(TrimText(path)));
+}
+
+void TFormGotoProj::SetNextAnswer(int result, const std::string& selectedPath)
+{
+    FNextAnswer = Answer { result, selectedPath };
+}
+
+int TFormGotoProj::exec()
+{
+    if (!FNextAnswer)
+        return QDialog::exec();
+    const Answer answer = *FNextAnswer;
+    FNextAnswer.reset();
+    if (answer.result == ModalOk) {
+        // No search on its way may replace the answer: no delivery carries the number 0.
+        FRequestedSearch = FShownSearch = 0;
+        FModel->Replace(
+            answer.path.empty() ? std::vector<std::string>() : std::vector<std::string> { answer.path });
+        SelectRow(answer.path.empty() ? -1 : 0);
+    }
+    setResult(answer.result);
+    return answer.result;
+}
+
+void TFormGotoProj::accept()
+{
+    done(ModalOk);
+}
+
+void TFormGotoProj::reject()
+{
+    done(ModalCancel);
+}
+
+bool TFormGotoProj::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QDialog::event(event);
+}
+
+bool TFormGotoProj::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == EditAmpSN && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        EditAmpSNChange();
+    } else if (watched == ListBox1->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
+            ListBox1MouseDown(position);
+            // Below the last item the view has nothing to do; the selection is already cleared.
+            if (!ListBox1->indexAt(position).isValid())
+                return true;
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            ListBox1DblClick();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TFormGotoProj::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    FAnchors.Place(size());
+}
+
+void TFormGotoProj::showEvent(QShowEvent* event)
+{
+    CentreOnOpener(*this);
+    QDialog::showEvent(event);
+    // Without a window manager no activation arrives; the first showing counts as one.
+    FormActivate();
+}

@@ -1,0 +1,189 @@
+#include "gui/DesktopActions.h"
+
+#include "gui/QtText.h"
+#include "gui/UserDialogs.h"
+#include "platform/FolderFacts.h"
+#include "text/Strtools.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace DesktopActions {
+namespace {
+
+    struct Recorder {
+        bool on = false;
+        QList<Started> started;
+    };
+
+    Recorder& Record()
+    {
+        static Recorder recorder;
+        return recorder;
+    }
+
+    bool Recorded(const Started& started)
+    {
+        if (!Record().on)
+            return false;
+        Record().started.append(started);
+        return true;
+    }
+
+    QLabel* FactLabel(const QString& text, const char* name, QWidget* parent)
+    {
+        auto* label = new QLabel(text, parent);
+        label->setObjectName(name);
+        label->setTextFormat(Qt::PlainText);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        return label;
+    }
+
+} // namespace
+
+void OpenFolder(const QString& folder)
+{
+    if (Recorded({ "open", {}, {}, folder }))
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+QString FindTerminal()
+{
+    QStringList candidates;
+    const QString chosen = qEnvironmentVariable("TERMINAL");
+    if (!chosen.isEmpty())
+        candidates << chosen;
+    candidates << "x-terminal-emulator"
+               << "gnome-terminal"
+               << "konsole"
+               << "xfce4-terminal"
+               << "mate-terminal"
+               << "lxterminal"
+               << "terminator"
+               << "tilix"
+               << "kitty"
+               << "alacritty"
+               << "foot"
+               << "urxvt"
+               << "xterm";
+    for (const QString& candidate : candidates) {
+        const QFileInfo given(candidate);
+        if (given.isAbsolute() && given.isExecutable() && given.isFile())
+            return candidate;
+        const QString found = QStandardPaths::findExecutable(candidate);
+        if (!found.isEmpty())
+            return found;
+    }
+    return {};
+}
+
+QStringList TerminalArguments(const QString& terminal, const QString& folder)
+{
+    // Every terminal starts in its own working folder; the ones that hand the window to a running
+    // server need to be told the folder as well. x-terminal-emulator is a link to one of them.
+    const QString name = QFileInfo(QFileInfo(terminal).canonicalFilePath().isEmpty()
+            ? terminal
+            : QFileInfo(terminal).canonicalFilePath())
+                             .fileName();
+    for (const char* withOption :
+        { "gnome-terminal", "xfce4-terminal", "mate-terminal", "terminator", "tilix" })
+        if (name.startsWith(withOption))
+            return { "--working-directory=" + folder };
+    if (name.startsWith("konsole"))
+        return { "--workdir", folder };
+    return {};
+}
+
+void OpenTerminal(QWidget* parent, const QString& folder)
+{
+    const QString terminal = FindTerminal();
+    if (terminal.isEmpty()) {
+        UserDialogs::Error(parent, "Open Command Line here",
+            "No terminal program was found on this computer. Install one (for example xterm), or name "
+            "it in the environment variable TERMINAL.");
+        return;
+    }
+    const QStringList arguments = TerminalArguments(terminal, folder);
+    if (Recorded({ "terminal", terminal, arguments, folder }))
+        return;
+    QProcess::startDetached(terminal, arguments, folder);
+}
+
+void ShowProperties(QWidget* parent, const QString& path)
+{
+    if (Recorded({ "properties", {}, {}, path }))
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        ShowOwnProperties(parent, path);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
+        "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", "ShowItemProperties");
+    call << QStringList { QUrl::fromLocalFile(path).toString() } << QString();
+    // Asked without waiting, so that a slow or missing file manager never holds the window.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QPointer<QWidget> owner(parent);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [watcher, owner, path] {
+        if (watcher->isError())
+            ShowOwnProperties(owner.data(), path);
+        watcher->deleteLater();
+    });
+}
+
+QDialog* ShowOwnProperties(QWidget* parent, const QString& path)
+{
+    auto* dialog = new QDialog(parent);
+    dialog->setObjectName("FolderPropertiesDialog");
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle("Folder Properties");
+    auto* form = new QFormLayout;
+    platform::FolderFacts facts;
+    int error = 0;
+    form->addRow("Path:", FactLabel(path, "LabelPath", dialog));
+    if (platform::ReadFolderFacts(FromQt(path), facts, error)) {
+        form->addRow("Owner:", FactLabel(ToQt(facts.owner + ":" + facts.group), "LabelOwner", dialog));
+        form->addRow("Permissions:", FactLabel(ToQt(facts.permissions), "LabelPermissions", dialog));
+        form->addRow("Modified:", FactLabel(ToQt(facts.modified), "LabelModified", dialog));
+        form->addRow("Entries:",
+            FactLabel(facts.entries < 0 ? QString("cannot be read") : QString::number(facts.entries),
+                "LabelEntries", dialog));
+    } else {
+        form->addRow("Error:", FactLabel(ToQt(TrimText(SystemErrorText(error))), "LabelError", dialog));
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    dialog->show();
+    return dialog;
+}
+
+void SetRecording(bool on)
+{
+    Record().on = on;
+}
+
+QList<Started> TakeStarted()
+{
+    QList<Started> started;
+    started.swap(Record().started);
+    return started;
+}
+
+} // namespace DesktopActions

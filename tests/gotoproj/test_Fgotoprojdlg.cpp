@@ -1,0 +1,383 @@
+// The project finder dialog, headless, on a real temporary drive: layout, the search as the user
+// types, the clipboard, the list's pointer and menu handling, the desktop actions (recorded, not
+// started) and the modal results.
+
+#include "gotoproj/Fgotoprojdlg.h"
+
+#include "gotoproj/ProjectSearch.h"
+#include "gui/DesktopActions.h"
+#include "gui/UserDialogs.h"
+#include "support/QtFocus.h"
+#include "support/QtWait.h"
+#include "support/TempTree.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using Entries = std::vector<std::string>;
+
+class FgotoprojdlgTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(drive.Root().empty());
+        drive.Folder("Produktion/2013/1395 Amp");
+        drive.Folder("Produktion/2013/1396 Rack");
+        drive.Folder("Produktion/2014/1412345QTRX");
+        drive.Folder("Firmware/Work/1395-fw");
+        drive.Folder("Firmware/Work/Tools");
+        drive.Folder("Firmware/Archiv2013/1395 final");
+        UserDialogs::TakeAsked();
+        DesktopActions::SetRecording(true);
+        DesktopActions::TakeStarted();
+        QGuiApplication::clipboard()->clear();
+    }
+    void TearDown() override
+    {
+        UserDialogs::TakeAsked();
+        DesktopActions::TakeStarted();
+    }
+
+    // Waits until the dialog shows the result of its newest search.
+    static bool Settled(const TFormGotoProj& dialog)
+    {
+        return WaitFor([&] { return !dialog.SearchPending(); });
+    }
+    static QRect RowRect(const TFormGotoProj& dialog, int row)
+    {
+        return dialog.ListBox1->visualRect(dialog.ListBox1->model()->index(row, 0));
+    }
+    static void RightClick(TFormGotoProj& dialog, QPoint at)
+    {
+        QTest::mouseClick(dialog.ListBox1->viewport(), Qt::RightButton, {}, at);
+        QContextMenuEvent request(QContextMenuEvent::Mouse, at, dialog.ListBox1->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(dialog.ListBox1->viewport(), &request);
+    }
+    std::string P(const std::string& relative) const { return drive.Path(relative); }
+
+    TempTree drive { "tovrin-finder" };
+};
+
+TEST_F(FgotoprojdlgTest, LayoutCaptionsMenuAndTabOrder)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    EXPECT_EQ(dialog.windowTitle(), "Projekt suchen");
+    EXPECT_EQ(dialog.size(), QSize(404, 308));
+    EXPECT_FALSE(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(dialog.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(dialog.EditAmpSN->geometry(), QRect(3, 27, 252, 21));
+    EXPECT_EQ(dialog.ListBox1->geometry(), QRect(3, 72, 400, 189));
+    EXPECT_EQ(dialog.ButtonOk->geometry(), QRect(3, 267, 97, 33));
+    EXPECT_EQ(dialog.Button2->geometry(), QRect(106, 267, 97, 33));
+    EXPECT_EQ(dialog.ButtonClear->geometry(), QRect(335, 25, 68, 25));
+    EXPECT_EQ(dialog.ButtonExtractAmpSnFromClipbrd->geometry(), QRect(261, 25, 68, 25));
+    EXPECT_EQ(dialog.ButtonOk->text(), "&OK");
+    EXPECT_TRUE(dialog.ButtonOk->isDefault());
+    EXPECT_EQ(dialog.Button2->text(), "&Cancel");
+    EXPECT_EQ(dialog.ButtonClear->text(), "&Clear");
+    EXPECT_EQ(dialog.ButtonExtractAmpSnFromClipbrd->text(), "&Paste SN");
+    const auto* search = dialog.findChild<QLabel*>("Label1");
+    const auto* list = dialog.findChild<QLabel*>("Label2");
+    ASSERT_TRUE(search && list);
+    EXPECT_EQ(search->text(), "&Suchmuster: (z.B. \"1395\" oder \"14*QTRX\"):");
+    EXPECT_EQ(search->buddy(), dialog.EditAmpSN);
+    EXPECT_EQ(search->pos(), QPoint(3, 8));
+    EXPECT_EQ(list->text(), "&Gefundene Verzeichnisnamen:");
+    EXPECT_EQ(list->buddy(), dialog.ListBox1);
+    EXPECT_EQ(list->pos(), QPoint(3, 54));
+
+    QStringList captions;
+    for (const QAction* action : dialog.PopupMenu1->actions())
+        captions << (action->isSeparator() ? "-" : action->text());
+    EXPECT_EQ(captions,
+        QStringList({ "Open &Explorer here", "Open Command &Line here", "-", "Copy &Path",
+            "Copy Path in \"&Quotes\"", "Copy Project &Number (...)", "-", "Folder Properties" }));
+    EXPECT_EQ(dialog.MenuItemShowFileProps->shortcut(), QKeySequence(Qt::ALT | Qt::Key_1));
+
+    const std::vector<QWidget*> order { dialog.EditAmpSN, dialog.ListBox1, dialog.ButtonOk, dialog.Button2,
+        dialog.ButtonClear, dialog.ButtonExtractAmpSnFromClipbrd };
+    for (size_t i = 0; i + 1 < order.size(); ++i)
+        EXPECT_EQ(NextTabStop(order[i]), order[i + 1]) << order[i]->objectName().toStdString();
+}
+
+TEST_F(FgotoprojdlgTest, ControlsFollowTheirAnchors)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    dialog.resize(604, 408);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.EditAmpSN->geometry(), QRect(3, 27, 452, 21));
+    EXPECT_EQ(dialog.ListBox1->geometry(), QRect(3, 72, 600, 289));
+    EXPECT_EQ(dialog.ButtonOk->geometry(), QRect(3, 367, 97, 33));
+    EXPECT_EQ(dialog.Button2->geometry(), QRect(106, 367, 97, 33));
+    EXPECT_EQ(dialog.ButtonClear->geometry(), QRect(535, 25, 68, 25));
+    EXPECT_EQ(dialog.ButtonExtractAmpSnFromClipbrd->geometry(), QRect(461, 25, 68, 25));
+}
+
+TEST_F(FgotoprojdlgTest, EveryKeystrokeAndFocusChangeSearchesAndSelectsTheFirstEntry)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    dialog.EditAmpSN->setFocus();
+    ASSERT_TRUE(Settled(dialog));
+    QSignalSpy shown(&dialog, &TFormGotoProj::SearchShown);
+    std::string typed;
+    for (const char key : std::string("1395")) {
+        QTest::keyClick(dialog.EditAmpSN, key);
+        typed += key;
+        ASSERT_TRUE(Settled(dialog)) << typed;
+        EXPECT_EQ(dialog.Entries(), SearchProjectFolders(typed, drive.Root())) << typed;
+    }
+    EXPECT_EQ(shown.count(), 4) << "one search per character";
+    const Entries expected { P("Produktion/2013/1395 Amp/"), P("Firmware/Work/1395-fw/"),
+        P("Firmware/Archiv2013/1395 final/") };
+    EXPECT_EQ(dialog.Entries(), expected);
+    EXPECT_EQ(dialog.GetSelectedPath(), expected[0]);
+
+    // Leaving the field and coming back each search again, with the same result.
+    dialog.ListBox1->setFocus();
+    ASSERT_TRUE(Settled(dialog));
+    dialog.EditAmpSN->setFocus();
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(shown.count(), 6);
+    EXPECT_EQ(dialog.Entries(), expected);
+
+    QTest::keyClicks(dialog.EditAmpSN, "99");
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_TRUE(dialog.Entries().empty());
+    EXPECT_EQ(dialog.GetSelectedPath(), "");
+    EXPECT_EQ(dialog.GetSelectedProjectNumber(), "");
+}
+
+TEST_F(FgotoprojdlgTest, TypingFastShowsOnlyTheNewestResult)
+{
+    for (int i = 0; i < 300; ++i)
+        drive.Folder("Produktion/2013/13" + std::to_string(90000 + i));
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    QTest::keyClicks(dialog.EditAmpSN, "13900");
+    QTest::keyClicks(dialog.EditAmpSN, "1");
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(dialog.Entries(), SearchProjectFolders("139001", drive.Root()));
+    EXPECT_EQ(dialog.Entries().size(), 10u) << "1390010 to 1390019";
+}
+
+TEST_F(FgotoprojdlgTest, ActivationPastesFromTheClipboardOnlyIntoAnEmptyField)
+{
+    QGuiApplication::clipboard()->setText("SN: 14 12345QTRX-B");
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    EXPECT_EQ(dialog.EditAmpSN->text(), "1412345QTRX");
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(dialog.Entries(), Entries { P("Produktion/2014/1412345QTRX/") });
+    dialog.hide();
+
+    QGuiApplication::clipboard()->setText("1395");
+    dialog.show();
+    EXPECT_EQ(dialog.EditAmpSN->text(), "1412345QTRX") << "a field with text is kept";
+
+    QTest::mouseClick(dialog.ButtonExtractAmpSnFromClipbrd, Qt::LeftButton);
+    EXPECT_EQ(dialog.EditAmpSN->text(), "1395");
+    QGuiApplication::clipboard()->clear();
+    QTest::mouseClick(dialog.ButtonExtractAmpSnFromClipbrd, Qt::LeftButton);
+    EXPECT_EQ(dialog.EditAmpSN->text(), "") << "no text on the clipboard gives an empty pattern";
+}
+
+TEST_F(FgotoprojdlgTest, ClearSearchesWithTheEmptyPattern)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    dialog.EditAmpSN->setText("1395");
+    ASSERT_TRUE(Settled(dialog));
+    QTest::mouseClick(dialog.ButtonClear, Qt::LeftButton);
+    EXPECT_EQ(dialog.EditAmpSN->text(), "");
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(dialog.Entries(), SearchProjectFolders("", drive.Root()));
+    EXPECT_GE(dialog.Entries().size(), 2u) << "the work folder's folders";
+}
+
+TEST_F(FgotoprojdlgTest, RightClickSelectsAndOpensTheMenuOnlyOnAnItem)
+{
+    drive.Folder("Firmware/Work/1412345QTRX");
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    dialog.EditAmpSN->setText("14");
+    ASSERT_TRUE(Settled(dialog));
+    const Entries entries = dialog.Entries();
+    ASSERT_EQ(entries.size(), 2u);
+
+    RightClick(dialog, RowRect(dialog, 1).center());
+    EXPECT_EQ(dialog.GetSelectedPath(), entries[1]);
+    ASSERT_TRUE(WaitFor([&] { return dialog.PopupMenu1->isVisible(); }));
+    EXPECT_EQ(dialog.MenuItemCopyAmpSN->text(), "Copy Project &Number (1412345QTRX)");
+    dialog.PopupMenu1->close();
+
+    RightClick(dialog, QPoint(10, RowRect(dialog, 1).bottom() + 30));
+    EXPECT_EQ(dialog.GetSelectedPath(), "");
+    QTest::qWait(50);
+    EXPECT_FALSE(dialog.PopupMenu1->isVisible());
+}
+
+TEST_F(FgotoprojdlgTest, MenuActionsCopyAndStartWithTheSelectedFolder)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    dialog.EditAmpSN->setText("1412345");
+    ASSERT_TRUE(Settled(dialog));
+    const std::string path = P("Produktion/2014/1412345QTRX/");
+    ASSERT_EQ(dialog.GetSelectedPath(), path);
+
+    dialog.MenuItemCopyText->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), path);
+    dialog.MenuItemCopyTextQ->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "\"" + path + "\"");
+    dialog.MenuItemCopyAmpSN->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "1412345QTRX") << "read without the final separator";
+    EXPECT_EQ(dialog.GetSelectedProjectNumber(), "1412345QTRX");
+
+    TempTree bin { "tovrin-bin" };
+    const std::string terminal = bin.File("konsole", "#!/bin/sh\n");
+    chmod(terminal.c_str(), 0755);
+    qputenv("TERMINAL", QByteArray::fromStdString(terminal));
+    dialog.MenuItemOpenExplorer->trigger();
+    dialog.MenuItemOpenCmdLine->trigger();
+    QTest::keyClick(&dialog, Qt::Key_1, Qt::AltModifier);
+    qunsetenv("TERMINAL");
+    const auto started = DesktopActions::TakeStarted();
+    ASSERT_EQ(started.size(), 3);
+    EXPECT_EQ(started[0].action, "open");
+    EXPECT_EQ(started[0].folder.toStdString(), path);
+    EXPECT_EQ(started[1].action, "terminal");
+    EXPECT_EQ(started[1].program.toStdString(), terminal);
+    EXPECT_EQ(started[1].arguments, QStringList({ "--workdir", QString::fromStdString(path) }));
+    EXPECT_EQ(started[1].folder.toStdString(), path);
+    EXPECT_EQ(started[2].action, "properties") << "Alt+1";
+    EXPECT_EQ(started[2].folder.toStdString(), path);
+
+    // With nothing selected every action does nothing.
+    dialog.EditAmpSN->setText("none such");
+    ASSERT_TRUE(Settled(dialog));
+    QGuiApplication::clipboard()->setText("kept");
+    for (QAction* action : dialog.PopupMenu1->actions())
+        action->trigger();
+    EXPECT_TRUE(DesktopActions::TakeStarted().isEmpty());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "kept");
+}
+
+TEST_F(FgotoprojdlgTest, NoTerminalProgramIsReportedInAMessageBox)
+{
+    TempTree empty { "tovrin-nopath" };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(empty.Root()));
+    qunsetenv("TERMINAL");
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.EditAmpSN->setText("1395");
+    ASSERT_TRUE(Settled(dialog));
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    dialog.MenuItemOpenCmdLine->trigger();
+    qputenv("PATH", path);
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0].kind, "error");
+    EXPECT_TRUE(asked[0].text.contains("No terminal program"));
+    EXPECT_TRUE(DesktopActions::TakeStarted().isEmpty());
+}
+
+TEST_F(FgotoprojdlgTest, DoubleClickClosesWithOkAlsoBelowTheLastItem)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    dialog.EditAmpSN->setText("1395");
+    ASSERT_TRUE(Settled(dialog));
+    const QPoint second = RowRect(dialog, 1).center();
+    QTest::mouseClick(dialog.ListBox1->viewport(), Qt::LeftButton, {}, second);
+    QTest::mouseDClick(dialog.ListBox1->viewport(), Qt::LeftButton, {}, second);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), TFormGotoProj::ModalOk);
+    EXPECT_EQ(dialog.GetSelectedPath(), P("Firmware/Work/1395-fw/"));
+
+    dialog.show();
+    ASSERT_TRUE(Settled(dialog));
+    const QPoint below(10, RowRect(dialog, 2).bottom() + 30);
+    QTest::mouseClick(dialog.ListBox1->viewport(), Qt::LeftButton, {}, below);
+    QTest::mouseDClick(dialog.ListBox1->viewport(), Qt::LeftButton, {}, below);
+    EXPECT_EQ(dialog.result(), TFormGotoProj::ModalOk);
+    EXPECT_EQ(dialog.GetSelectedPath(), "");
+
+    dialog.show();
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_EQ(dialog.result(), TFormGotoProj::ModalCancel);
+}
+
+TEST_F(FgotoprojdlgTest, ExecAnswersAQueuedResult)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.SetNextAnswer(TFormGotoProj::ModalOk, P("Firmware/Work/Tools/"));
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(dialog.GetSelectedPath(), P("Firmware/Work/Tools/"));
+    dialog.SetNextAnswer(TFormGotoProj::ModalCancel);
+    EXPECT_EQ(dialog.exec(), 2);
+}
+
+TEST_F(FgotoprojdlgTest, FoldersShareOneCachedIconKey)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    dialog.EditAmpSN->setText("1395");
+    ASSERT_TRUE(Settled(dialog));
+    dialog.grab();
+    ASSERT_EQ(dialog.IconCache.size(), 1u);
+    EXPECT_EQ(dialog.IconCache.count(""), 1u);
+}
+
+TEST_F(FgotoprojdlgTest, OwnPropertiesShowTheFolderFacts)
+{
+    drive.Folder("Firmware/Work/Tools/a");
+    drive.File("Firmware/Work/Tools/b.txt");
+    chmod(P("Firmware/Work/Tools").c_str(), 0750);
+    QPointer<QDialog> shown
+        = DesktopActions::ShowOwnProperties(nullptr, QString::fromStdString(P("Firmware/Work/Tools/")));
+    ASSERT_TRUE(shown);
+    const auto text = [&](const char* name) {
+        const auto* label = shown->findChild<QLabel*>(name);
+        return label != nullptr ? label->text() : QString("(missing)");
+    };
+    EXPECT_EQ(text("LabelPath").toStdString(), P("Firmware/Work/Tools/"));
+    EXPECT_EQ(text("LabelPermissions"), "drwxr-x--- (750)");
+    EXPECT_EQ(text("LabelEntries"), "2");
+    EXPECT_FALSE(text("LabelOwner").isEmpty());
+    EXPECT_EQ(shown->findChild<QLabel*>("LabelPath")->textFormat(), Qt::PlainText);
+    shown->close();
+    EXPECT_TRUE(WaitFor([&] { return shown.isNull(); })) << "deletes itself when closed";
+
+    QPointer<QDialog> missing
+        = DesktopActions::ShowOwnProperties(nullptr, QString::fromStdString(P("gone/")));
+    ASSERT_TRUE(missing);
+    EXPECT_TRUE(missing->findChild<QLabel*>("LabelError") != nullptr);
+    missing->close();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}
