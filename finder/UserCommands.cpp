@@ -12,13 +12,13 @@ std::vector<TMenuEntry> ReadMenuEntries(const std::string& fileText)
 {
     std::vector<TMenuEntry> entries;
     for (const std::string& rawLine : SplitLines(fileText)) {
-        const std::string line = TrimControls(rawLine);
+        const std::string line = TrimText(rawLine);
         if (line.empty() || line[0] == '#')
             continue;
         std::string caption;
         std::string commandLine;
         SplitAtFirst(line, caption, "|", commandLine);
-        entries.push_back({ TrimControls(caption), TrimControls(commandLine) });
+        entries.push_back({ TrimText(caption), TrimText(commandLine) });
     }
     return entries;
 }

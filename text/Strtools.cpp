@@ -134,18 +134,6 @@ std::string ReplaceAll(const std::string& text, const std::string& from, const s
     return result;
 }
 
-std::string TrimControls(const std::string& text)
-{
-    const auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    std::string::size_type begin = 0;
-    std::string::size_type end = text.size();
-    while (begin < end && isControl(text[begin]))
-        ++begin;
-    while (end > begin && isControl(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
 TStringToks SplitLines(const std::string& text)
 {
     TStringToks lines;

@@ -45,8 +45,6 @@ int StrToIntLoose(const std::string& text);
 // Every occurrence of from in text replaced by to, left to right, without overlaps and without
 // scanning the inserted text again. An empty from changes nothing.
 std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to);
-// text without the bytes with codes 0 to 32 at its start and end.
-std::string TrimControls(const std::string& text);
 // The lines of a text; CR LF, LF and CR each end a line. What follows the last line break is a
 // line too, so joining the result with any one line break loses nothing.
 TStringToks SplitLines(const std::string& text);

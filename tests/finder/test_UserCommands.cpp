@@ -63,11 +63,11 @@ TEST(UserCommands, DefaultTextIs984BytesOfCommentLines)
         EXPECT_EQ(lines[i].size(), 80u);
         EXPECT_EQ(text.substr(i * 82 + 80, 2), "\r\n");
     }
-    EXPECT_EQ(TrimControls(lines[0]),
+    EXPECT_EQ(TrimText(lines[0]),
         "# This file defines context menu items to each amplifier displayed in the list.");
     EXPECT_EQ(
-        TrimControls(lines[7]), "# or with optional with a default value <?ParameterName:DefaultValue>");
-    EXPECT_EQ(TrimControls(lines[11]), "# telnet to port ...| telnet.exe <IP> <?Port>");
+        TrimText(lines[7]), "# or with optional with a default value <?ParameterName:DefaultValue>");
+    EXPECT_EQ(TrimText(lines[11]), "# telnet to port ...| telnet.exe <IP> <?Port>");
     EXPECT_TRUE(ReadMenuEntries(text).empty());
 }
 

@@ -136,9 +136,9 @@ TEST(StringHelpers, ReplaceAllTrimAndLines)
     EXPECT_EQ(ReplaceAll("ab", "a", "aa"), "aab") << "inserted text is not scanned again";
     EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
 
-    EXPECT_EQ(TrimControls(std::string(" \t\r\x01 a b \x1f\x20", 10)), "a b");
-    EXPECT_EQ(TrimControls("\x7f\xa0x"), "\x7f\xa0x") << "only codes 0 to 32 are trimmed";
-    EXPECT_EQ(TrimControls(" \n "), "");
+    EXPECT_EQ(TrimText(std::string(" \t\r\x01 a b \x1f\x20", 10)), "a b");
+    EXPECT_EQ(TrimText("\x7f\xa0x"), "\x7f\xa0x") << "only codes 0 to 32 are trimmed";
+    EXPECT_EQ(TrimText(" \n "), "");
 
     EXPECT_EQ(SplitLines(""), TStringToks { "" });
     EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (TStringToks { "a", "b", "c", "d" }));
