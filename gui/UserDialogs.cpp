@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QValidator>
 
@@ -69,9 +70,8 @@ QMessageBox::StandardButton Question(
 
 namespace {
 
-    // Typing stops at the limit, as a length limit would, but a longer text that is already there
-    // stays whole (a line edit's own maximum length would cut it): no edit may make the text longer
-    // than the limit or than it already was.
+    // Typing stops at the limit, but a longer text that is already there stays whole: no edit may
+    // make the text longer than the limit or than it already was.
     class TypingLimit : public QValidator {
     public:
         TypingLimit(int limit, qsizetype initialLength, QObject* parent)
@@ -102,8 +102,15 @@ std::unique_ptr<QInputDialog> NewInputQuery(
     dialog->setWindowTitle(caption);
     dialog->setLabelText(prompt);
     dialog->setTextValue(ToQt(value));
+    // The prompt may hold text from a file or the network (a placeholder's name): never markup.
+    for (auto* label : dialog->findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
     if (auto* edit = dialog->findChild<QLineEdit*>()) {
-        edit->setValidator(new TypingLimit(maxLength, edit->text().size(), edit));
+        // A line edit's own limit would cut a longer proposal; only then the validator keeps it.
+        if (edit->text().size() <= maxLength)
+            edit->setMaxLength(maxLength);
+        else
+            edit->setValidator(new TypingLimit(maxLength, edit->text().size(), edit));
         edit->selectAll();
     }
     return dialog;
