@@ -12,6 +12,7 @@
 // row's update, and the CPU this process used.
 // Needs root (network namespaces); prints the reason and exits 77 otherwise.
 
+#include "BenchStats.h"
 #include "comm/Recvthread.h"
 #include "finder/Discovery.h"
 #include "platform/HostInfo.h"
@@ -99,15 +100,6 @@ double CpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double Percentile(std::vector<double>& values, double p)
-{
-    if (values.empty())
-        return 0;
-    size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1));
-    std::nth_element(values.begin(), values.begin() + static_cast<long>(index), values.end());
-    return values[index];
 }
 
 double Milliseconds(Clock::duration d)

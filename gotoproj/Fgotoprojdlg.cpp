@@ -92,7 +92,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
             | Qt::WindowCloseButtonHint)
     , ui(std::make_unique<Ui::TFormGotoProj>())
-    , FAnchors(QSize(404, 308))
+    , FAnchors(QSize())
 {
     ui->setupUi(this);
     EditAmpSN = ui->EditAmpSN;
@@ -103,7 +103,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     ButtonExtractAmpSnFromClipbrd = ui->ButtonExtractAmpSnFromClipbrd;
     setWindowIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
 
-    FAnchors = AnchoredControls(size());
+    FAnchors = AnchoredControls(size()); // the client size of the form
     using A = AnchoredControls;
     FAnchors.Add(EditAmpSN, A::Left | A::Top | A::Right);
     FAnchors.Add(ListBox1, A::Left | A::Top | A::Right | A::Bottom);
@@ -150,6 +150,10 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     connect(ButtonExtractAmpSnFromClipbrd, &QPushButton::clicked, this,
         &TFormGotoProj::ButtonExtractAmpSnFromClipbrdClick);
     connect(ListBox1, &QListView::customContextMenuRequested, this, &TFormGotoProj::ListBox1ContextPopup);
+    connect(ListBox1->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!FSelectingRow)
+            FUserChoiceDuring = FRequestedSearch;
+    });
     connect(ButtonOk, &QPushButton::clicked, this, &TFormGotoProj::accept);
     connect(Button2, &QPushButton::clicked, this, &TFormGotoProj::reject);
 
@@ -202,10 +206,16 @@ void TFormGotoProj::ShowFound(uint64_t search, std::vector<std::string> entries)
 {
     if (search != FRequestedSearch)
         return;
-    for (const std::string& path : entries)
-        AddFoundFolder(path);
-    FModel->Replace(std::move(entries));
-    SelectRow(FModel->rowCount() > 0 ? 0 : -1);
+    // A search that the focus leaving the field started ends after the click that moved the
+    // focus; the click's choice stands when the list is the same.
+    const bool keepChoice = FUserChoiceDuring == search && entries == FModel->Entries();
+    if (!keepChoice) {
+        for (const std::string& path : entries)
+            AddFoundFolder(path);
+        FSelectingRow = true;
+        FModel->Replace(std::move(entries));
+        SelectRow(FModel->rowCount() > 0 ? 0 : -1);
+    }
     FShownSearch = search;
     emit SearchShown();
 }
@@ -218,17 +228,18 @@ void TFormGotoProj::AddFoundFolder(const std::string& path)
         return;
     const QIcon icon = QFileIconProvider().icon(
         !path.empty() && path.back() == '/' ? QFileIconProvider::Folder : QFileIconProvider::File);
-    if (!icon.isNull())
-        IconCache[key] = icon;
+    // A kind without an icon is kept without one, as drawing would keep it: asked once only.
+    IconCache[key] = icon.isNull() ? std::nullopt : std::optional<QIcon>(icon);
 }
 
 void TFormGotoProj::SelectRow(int row)
 {
-    if (row < 0) {
+    FSelectingRow = true;
+    if (row < 0)
         ListBox1->selectionModel()->clear();
-        return;
-    }
-    ListBox1->setCurrentIndex(FModel->index(row));
+    else
+        ListBox1->setCurrentIndex(FModel->index(row));
+    FSelectingRow = false;
 }
 
 void TFormGotoProj::ListBox1DrawItem(QPainter& painter, int index, const QRect& rect, bool selected)
@@ -272,6 +283,7 @@ void TFormGotoProj::ListBox1MouseDown(const QPoint& position)
 {
     const QModelIndex index = ListBox1->indexAt(position);
     SelectRow(index.isValid() ? index.row() : -1);
+    FUserChoiceDuring = FRequestedSearch;
 }
 
 void TFormGotoProj::ListBox1ContextPopup(const QPoint& position)
@@ -376,7 +388,11 @@ bool TFormGotoProj::event(QEvent* event)
 bool TFormGotoProj::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == EditAmpSN && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
-        EditAmpSNChange();
+        // Entering and leaving the field within the dialog; a menu opening over it or another
+        // window becoming active leaves the dialog's focus where it is.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            EditAmpSNChange();
     } else if (watched == ListBox1->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {
             const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();

@@ -114,6 +114,9 @@ private:
     std::unique_ptr<ProjectSearchWorker> FWorker;
     uint64_t FRequestedSearch = 0;
     uint64_t FShownSearch = 0;
+    // The newest search asked for when the user last chose an entry (pointer or keys).
+    uint64_t FUserChoiceDuring = 0;
+    bool FSelectingRow = false;
     struct Answer {
         int result;
         std::string path;

@@ -3,12 +3,16 @@
 # dozen simulated amplifiers on one side and `tovrin` on the other, so that its live list fills.
 #
 #   scripts/demo.sh [--count N] [--build DIR] [--screenshot FILE] [--seconds S] [--xvfb]
+#                   [--sample-drive | --no-sample-drive]
 #
 # With a display ($DISPLAY) the window opens there and the demo runs until the window is closed or
 # Ctrl+C. Without one (or with --xvfb) it runs on a virtual display (Xvfb), confirms the interface
 # dialog, waits S seconds (default 5), saves a screenshot of the main window and ends.
 # Needs root for the network namespaces; as another user it asks sudo, or uses a user namespace
 # (unshare -r) where the system allows that. Everything it started is ended when it ends.
+# The project finder searches the folder in TOVRIN_PROJECT_DRIVE (default /mnt/p). When that is not
+# set and /mnt/p does not exist, or with --sample-drive, the demo points it at a sample drive of a
+# few hundred project and serial-number folders (made once in BUILD/sample-drive by `sampledrive`).
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +22,7 @@ screenshot=
 seconds=5
 force_xvfb=0
 in_userns=0
+sample_drive=auto
 
 while [ $# -gt 0 ]; do
     case $1 in
@@ -27,7 +32,9 @@ while [ $# -gt 0 ]; do
         --seconds) seconds=$2; shift 2 ;;
         --xvfb) force_xvfb=1; shift ;;
         --in-userns) in_userns=1; shift ;;
-        -h|--help) sed -n '2,11s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        --sample-drive) sample_drive=1; shift ;;
+        --no-sample-drive) sample_drive=0; shift ;;
+        -h|--help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
         *) echo "demo: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
 done
@@ -48,9 +55,11 @@ if [ "$(id -u)" -ne 0 ]; then
     args=(--count "$count" --build "$build" --seconds "$seconds")
     [ -n "$screenshot" ] && args+=(--screenshot "$screenshot")
     [ "$force_xvfb" = 1 ] && args+=(--xvfb)
+    [ "$sample_drive" = 1 ] && args+=(--sample-drive)
+    [ "$sample_drive" = 0 ] && args+=(--no-sample-drive)
     export XAUTHORITY=${XAUTHORITY:-$HOME/.Xauthority}
     if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
-        exec sudo --preserve-env=DISPLAY,XAUTHORITY bash "$0" "${args[@]}"
+        exec sudo --preserve-env=DISPLAY,XAUTHORITY,TOVRIN_PROJECT_DRIVE bash "$0" "${args[@]}"
     fi
     if unshare -r -n -m true 2>/dev/null; then
         echo "demo: no root; using a user namespace (unshare -r) for the private network"
@@ -59,6 +68,22 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "demo: the private network needs root. Run it with sudo: sudo -E $0" >&2
     echo "      (or allow unprivileged user namespaces: sysctl kernel.unprivileged_userns_clone=1)" >&2
     exit 1
+fi
+
+# ---- the project drive ----
+if [ "$sample_drive" = auto ]; then
+    sample_drive=0
+    [ -z "${TOVRIN_PROJECT_DRIVE:-}" ] && [ ! -d /mnt/p ] && sample_drive=1
+fi
+if [ "$sample_drive" = 1 ]; then
+    drive=$build/sample-drive
+    if [ ! -d "$drive/Produktion" ]; then
+        [ -x "$build/sampledrive" ] || { echo "demo: $build/sampledrive is missing; build first (scripts/run.sh does both)" >&2; exit 1; }
+        rm -rf "$drive"
+        "$build/sampledrive" "$drive" --count 400 || exit 1
+    fi
+    export TOVRIN_PROJECT_DRIVE=$drive
+    echo "demo: the project finder searches the sample drive $drive"
 fi
 
 pids=()

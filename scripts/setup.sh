@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools libgl-dev libqt6dbus6
+  qt6-base-dev qt6-base-dev-tools libgl-dev libqt6dbus6 dbus-daemon
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   iproute2 util-linux procps

@@ -165,6 +165,35 @@ TEST_F(FgotoprojdlgTest, EveryKeystrokeAndFocusChangeSearchesAndSelectsTheFirstE
     EXPECT_EQ(dialog.GetSelectedProjectNumber(), "");
 }
 
+TEST_F(FgotoprojdlgTest, ClickThatMovesTheFocusKeepsItsChoiceAfterTheSearchItStarted)
+{
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    dialog.EditAmpSN->setFocus();
+    QTest::keyClicks(dialog.EditAmpSN, "1395");
+    ASSERT_TRUE(Settled(dialog));
+    QSignalSpy shown(&dialog, &TFormGotoProj::SearchShown);
+    QTest::mouseClick(dialog.ListBox1->viewport(), Qt::LeftButton, {}, RowRect(dialog, 2).center());
+    ASSERT_TRUE(dialog.ListBox1->hasFocus());
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(shown.count(), 1) << "leaving the field searched again";
+    EXPECT_EQ(dialog.GetSelectedPath(), P("Firmware/Archiv2013/1395 final/"));
+
+    // Coming back to the field searches again and, as after every search, selects the first entry.
+    dialog.EditAmpSN->setFocus();
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(shown.count(), 2);
+    EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
+
+    // A menu opening over the field or another window becoming active does not leave it.
+    for (const Qt::FocusReason reason : { Qt::PopupFocusReason, Qt::ActiveWindowFocusReason }) {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(dialog.EditAmpSN, &out);
+        EXPECT_FALSE(dialog.SearchPending()) << reason;
+    }
+}
+
 TEST_F(FgotoprojdlgTest, TypingFastShowsOnlyTheNewestResult)
 {
     for (int i = 0; i < 300; ++i)
@@ -344,33 +373,6 @@ TEST_F(FgotoprojdlgTest, FoldersShareOneCachedIconKey)
     dialog.grab();
     ASSERT_EQ(dialog.IconCache.size(), 1u);
     EXPECT_EQ(dialog.IconCache.count(""), 1u);
-}
-
-TEST_F(FgotoprojdlgTest, OwnPropertiesShowTheFolderFacts)
-{
-    drive.Folder("Firmware/Work/Tools/a");
-    drive.File("Firmware/Work/Tools/b.txt");
-    chmod(P("Firmware/Work/Tools").c_str(), 0750);
-    QPointer<QDialog> shown
-        = DesktopActions::ShowOwnProperties(nullptr, QString::fromStdString(P("Firmware/Work/Tools/")));
-    ASSERT_TRUE(shown);
-    const auto text = [&](const char* name) {
-        const auto* label = shown->findChild<QLabel*>(name);
-        return label != nullptr ? label->text() : QString("(missing)");
-    };
-    EXPECT_EQ(text("LabelPath").toStdString(), P("Firmware/Work/Tools/"));
-    EXPECT_EQ(text("LabelPermissions"), "drwxr-x--- (750)");
-    EXPECT_EQ(text("LabelEntries"), "2");
-    EXPECT_FALSE(text("LabelOwner").isEmpty());
-    EXPECT_EQ(shown->findChild<QLabel*>("LabelPath")->textFormat(), Qt::PlainText);
-    shown->close();
-    EXPECT_TRUE(WaitFor([&] { return shown.isNull(); })) << "deletes itself when closed";
-
-    QPointer<QDialog> missing
-        = DesktopActions::ShowOwnProperties(nullptr, QString::fromStdString(P("gone/")));
-    ASSERT_TRUE(missing);
-    EXPECT_TRUE(missing->findChild<QLabel*>("LabelError") != nullptr);
-    missing->close();
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-#include "text/Strtools.h"
 #include "platform/HostInfo.h"
+#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -93,8 +94,9 @@ TEST(SplitAtFirst, PeelsFieldsInPlace)
 
 class TempDir : public ::testing::Test {
 protected:
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-        ("strtools-" + std::to_string(getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::path dir = std::filesystem::temp_directory_path()
+        / ("strtools-" + std::to_string(getpid()) + "-"
+            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     void SetUp() override { std::filesystem::create_directories(dir); }
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::string Write(const std::string& name, const std::string& bytes)
@@ -169,6 +171,17 @@ TEST_F(LoadFileBytesTest, FileOfTwoGibibytesIsRefusedNotMisread)
     Block block(LoadFileBytes(path.c_str(), size));
     EXPECT_EQ(block, nullptr);
     EXPECT_EQ(size, 77u);
+}
+
+TEST(TrimText, RemovesBlanksAndControlCharactersAtBothEndsOnly)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        { " \t1395\r\n", "1395" }, { "14 *QTRX", "14 *QTRX" },
+        { "\x01\x1f x \x7f", "x \x7f" }, // DEL is not a control character here
+        { "   ", "" }, { "", "" }, { "\xC3\xA4 ", "\xC3\xA4" }, // bytes above 127 are kept
+    };
+    for (const auto& [text, trimmed] : cases)
+        EXPECT_EQ(TrimText(text), trimmed) << text;
 }
 
 TEST(SystemErrorText, KnownCodeEndsInLineBreakUnknownIsEmpty)

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Pictures of the project finder for the README, taken from the real window on a virtual display
+# (Xvfb) with ImageMagick's import:
+#   tools/screenshots/shot_gotoproj.sh [BUILD_DIR] [OUT_DIR]     (defaults: build, docs)
+# Needs the targets shot_gotoproj and sampledrive.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+out=$(mkdir -p "${2:-$root/docs}" && cd "${2:-$root/docs}" && pwd)
+work=$(mktemp -d)
+drive=
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work" "$(dirname "$drive")"
+}
+trap cleanup EXIT
+# A short, fixed drive path reads better in the pictures than a temporary one.
+drive=${TMPDIR:-/tmp}/tovrin-sample/p
+rm -rf "$(dirname "$drive")"
+"$build/sampledrive" "$drive" --count 400
+
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=:$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work
+unset XAUTHORITY
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+# shot NAME PATTERN CROP [--menu]
+shot() {
+    local fifo=$work/ready-$1
+    mkfifo "$fifo"
+    "$build/shot_gotoproj" "$drive" "$2" ${4:+"$4"} >"$fifo" &
+    pids+=($!)
+    local pid=$!
+    read -r -t 20 _ <"$fifo"
+    import -window root -crop "$3" +repage "$out/$1"
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+    echo "saved $out/$1"
+}
+shot gotoproj-dialog.png 1395 562x332+19+19
+shot gotoproj-menu.png 14 562x332+19+19 --menu
