@@ -1,6 +1,7 @@
 #include "memo/Fmemo.h"
 
 #include "gotoproj/Fgotoprojdlg.h"
+#include "gui/FixedPitchFont.h"
 #include "gui/KeyboardState.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
@@ -68,11 +69,7 @@ TFormMemo::TFormMemo(QWidget* parent)
     Pasteover1 = ui->Pasteover1;
     Clear1 = ui->Clear1;
 
-    // Lucida Console is rarely installed here; fall back to another fixed-pitch face.
-    QFont memoFont = Memo1->font();
-    memoFont.setFamilies({ "Lucida Console", "DejaVu Sans Mono", "Liberation Mono" });
-    memoFont.setStyleHint(QFont::TypeWriter);
-    Memo1->setFont(memoFont);
+    UseFixedPitchFont(*Memo1);
 
     // The menu bar above the client area, which is the form's 590 x 440.
     ui->LayoutWindow->removeWidget(MainMenu1);
@@ -180,12 +177,6 @@ bool TFormMemo::SaveToFile(const std::string& path, int& error) const
     return error == 0;
 }
 
-void TFormMemo::ShowFileError(const char* message, const QString& fileName, int error)
-{
-    UserDialogs::Error(this, tr("Error"),
-        tr(message).arg(fileName, QString::fromLocal8Bit(TrimText(SystemErrorText(error)).c_str())));
-}
-
 // With Ctrl held, the project finder chooses the file dialog's starting folder first; false when
 // it was not closed with OK.
 bool TFormMemo::AskProjectFolder(TFileDialogState& dialog, bool& fromFinder)
@@ -202,38 +193,38 @@ bool TFormMemo::AskProjectFolder(TFileDialogState& dialog, bool& fromFinder)
 
 void TFormMemo::Open1Click()
 {
-    bool fromFinder = false;
-    if (!AskProjectFolder(OpenDialog1, fromFinder))
-        return;
-    const QString chosen
-        = UserDialogs::OpenFileName(this, tr("Open"), StartingPlace(OpenDialog1, fromFinder), FileFilter);
-    if (chosen.isEmpty())
-        return;
-    OpenDialog1.FileName = chosen;
-    int error = 0;
-    if (!LoadFromFile(NativePath(chosen), error)) {
-        ShowFileError("Cannot open file \"%1\". %2", chosen, error);
-        return;
-    }
-    SaveDialog1.FileName = chosen;
+    FileCommand(false);
 }
 
 void TFormMemo::Saveas1Click()
 {
+    FileCommand(true);
+}
+
+// Open and Save as: the same steps with the two dialogs' roles exchanged.
+void TFormMemo::FileCommand(bool save)
+{
+    TFileDialogState& own = save ? SaveDialog1 : OpenDialog1;
+    TFileDialogState& other = save ? OpenDialog1 : SaveDialog1;
     bool fromFinder = false;
-    if (!AskProjectFolder(SaveDialog1, fromFinder))
+    if (!AskProjectFolder(own, fromFinder))
         return;
-    const QString chosen = UserDialogs::SaveFileName(this, tr("Save As"),
-        StartingPlace(SaveDialog1, fromFinder), FileFilter, QFileDialog::DontConfirmOverwrite);
+    const QString place = StartingPlace(own, fromFinder);
+    const QString chosen = save
+        ? UserDialogs::SaveFileName(this, tr("Save As"), place, FileFilter, QFileDialog::DontConfirmOverwrite)
+        : UserDialogs::OpenFileName(this, tr("Open"), place, FileFilter);
     if (chosen.isEmpty())
         return;
-    SaveDialog1.FileName = chosen;
+    own.FileName = chosen;
     int error = 0;
-    if (!SaveToFile(NativePath(chosen), error)) {
-        ShowFileError("Cannot create file \"%1\". %2", chosen, error);
+    if (save ? !SaveToFile(NativePath(chosen), error) : !LoadFromFile(NativePath(chosen), error)) {
+        const QString message
+            = save ? tr("Cannot create file \"%1\". %2") : tr("Cannot open file \"%1\". %2");
+        UserDialogs::Error(this, tr("Error"),
+            message.arg(chosen, QString::fromLocal8Bit(TrimText(SystemErrorText(error)).c_str())));
         return;
     }
-    OpenDialog1.FileName = chosen;
+    other.FileName = chosen;
 }
 
 void TFormMemo::Copyall1Click()

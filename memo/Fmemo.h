@@ -77,7 +77,7 @@ private:
     bool AskProjectFolder(TFileDialogState& dialog, bool& fromFinder);
     QString ShownText() const;
     void ShowText(const QString& text);
-    void ShowFileError(const char* message, const QString& fileName, int error);
+    void FileCommand(bool save);
 
     std::unique_ptr<Ui::TFormMemo> ui;
     AnchoredControls FAnchors;

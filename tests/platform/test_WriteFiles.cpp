@@ -2,6 +2,8 @@
 
 #include "platform/WriteFiles.h"
 
+#include "support/TempTree.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -19,13 +21,7 @@ namespace {
 
 class WriteFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "tovrin-write-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override { fs::remove_all(folder); }
+    void SetUp() override { ASSERT_FALSE(tree.Root().empty()); }
 
     static std::string Read(const fs::path& path)
     {
@@ -33,7 +29,8 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    fs::path folder;
+    TempTree tree { "tovrin-write" };
+    fs::path folder { tree.Root() };
 };
 
 TEST_F(WriteFilesTest, WriteAndReplaceGiveExactlyTheBytes)
