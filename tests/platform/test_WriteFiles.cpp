@@ -83,13 +83,4 @@ TEST_F(WriteFilesTest, FailedReplaceLeavesTheOldFileWhole)
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
 }
 
-TEST_F(WriteFilesTest, MakeFoldersCreatesEveryLevel)
-{
-    EXPECT_EQ(platform::MakeFolders((folder / "a" / "b" / "c").string()), 0);
-    EXPECT_TRUE(fs::is_directory(folder / "a" / "b" / "c"));
-    EXPECT_EQ(platform::MakeFolders((folder / "a").string()), 0);
-    std::ofstream(folder / "file") << "x";
-    EXPECT_EQ(platform::MakeFolders((folder / "file").string()), ENOTDIR);
-}
-
 } // namespace

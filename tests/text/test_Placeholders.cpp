@@ -128,17 +128,13 @@ TEST(ExpandPlaceholders, CancelledNameWithoutDefaultThenProposesEmptyOverItsDefa
     EXPECT_EQ(second.asked[0].proposed, "");
 }
 
-TEST(StringHelpers, ReplaceAllTrimAndLines)
+TEST(StringHelpers, ReplaceAllAndLines)
 {
     EXPECT_EQ(ReplaceAll("<IP> x <IP><IP>", "<IP>", "1.2.3.4"), "1.2.3.4 x 1.2.3.41.2.3.4");
     EXPECT_EQ(ReplaceAll("<ip> <IP>", "<IP>", "a"), "<ip> a");
     EXPECT_EQ(ReplaceAll("aaa", "aa", "b"), "ba");
     EXPECT_EQ(ReplaceAll("ab", "a", "aa"), "aab") << "inserted text is not scanned again";
     EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
-
-    EXPECT_EQ(TrimText(std::string(" \t\r\x01 a b \x1f\x20", 10)), "a b");
-    EXPECT_EQ(TrimText("\x7f\xa0x"), "\x7f\xa0x") << "only codes 0 to 32 are trimmed";
-    EXPECT_EQ(TrimText(" \n "), "");
 
     EXPECT_EQ(SplitLines(""), TStringToks { "" });
     EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (TStringToks { "a", "b", "c", "d" }));
