@@ -20,8 +20,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QStyledItemDelegate>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 TFormGotoProj* FormGotoProj = nullptr;
 
@@ -157,13 +161,39 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     connect(ButtonOk, &QPushButton::clicked, this, &TFormGotoProj::accept);
     connect(Button2, &QPushButton::clicked, this, &TFormGotoProj::reject);
 
-    // The worker posts each result to this window; the window drops results of older searches.
+    // The worker leaves each result in FFound and wakes the window thread through an eventfd:
+    // plain locks and a descriptor, nothing shared inside the toolkit. The window drops results
+    // of older searches.
+    FWake = UniqueFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (FWake) {
+        FWakeNotifier = new QSocketNotifier(FWake.get(), QSocketNotifier::Read, this);
+        connect(FWakeNotifier, &QSocketNotifier::activated, this, &TFormGotoProj::TakeFound);
+    }
     FWorker = std::make_unique<ProjectSearchWorker>(driveRoot.empty() ? ProjectDriveRoot() : driveRoot,
         [this](uint64_t search, std::vector<std::string> entries) {
-            auto found = std::make_shared<std::vector<std::string>>(std::move(entries));
-            QMetaObject::invokeMethod(
-                this, [this, search, found] { ShowFound(search, std::move(*found)); }, Qt::QueuedConnection);
+            {
+                std::lock_guard<std::mutex> guard(FFoundLock);
+                FFound = Found { search, std::move(entries) };
+            }
+            const uint64_t one = 1;
+            if (!FWake || write(FWake.get(), &one, sizeof one) != sizeof one)
+                QMetaObject::invokeMethod(this, &TFormGotoProj::TakeFound, Qt::QueuedConnection);
         });
+}
+
+void TFormGotoProj::TakeFound()
+{
+    uint64_t count = 0;
+    if (FWake) {
+        [[maybe_unused]] const ssize_t drained = ::read(FWake.get(), &count, sizeof count);
+    }
+    std::optional<Found> found;
+    {
+        std::lock_guard<std::mutex> guard(FFoundLock);
+        found.swap(FFound);
+    }
+    if (found)
+        ShowFound(found->search, std::move(found->entries));
 }
 
 TFormGotoProj::~TFormGotoProj()
@@ -175,6 +205,9 @@ void TFormGotoProj::FormDestroy()
 {
     // No result can arrive once the worker is gone.
     FWorker.reset();
+    delete FWakeNotifier;
+    FWakeNotifier = nullptr;
+    FWake.reset();
     IconCache.clear();
 }
 

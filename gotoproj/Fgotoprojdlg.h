@@ -3,6 +3,7 @@
 // drive, act on one of them or pick it with OK. The search runs off the window thread; the list
 // shows the newest search's result once it is complete.
 
+#include "comm/UniqueFd.h"
 #include "gui/AnchoredControls.h"
 
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@ class QListView;
 class QMenu;
 class QPainter;
 class QPushButton;
+class QSocketNotifier;
 
 class TFormGotoProj : public QDialog {
     Q_OBJECT
@@ -104,6 +107,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void TakeFound();
     void ShowFound(uint64_t search, std::vector<std::string> entries);
     void AddFoundFolder(const std::string& path);
     void SelectRow(int row);
@@ -111,6 +115,15 @@ private:
     std::unique_ptr<Ui::TFormGotoProj> ui;
     FoundFoldersModel* FModel;
     AnchoredControls FAnchors;
+    struct Found {
+        uint64_t search;
+        std::vector<std::string> entries;
+    };
+    // The newest result the worker left for the window thread; FWake tells that one is there.
+    std::mutex FFoundLock;
+    std::optional<Found> FFound;
+    UniqueFd FWake;
+    QSocketNotifier* FWakeNotifier = nullptr;
     std::unique_ptr<ProjectSearchWorker> FWorker;
     uint64_t FRequestedSearch = 0;
     uint64_t FShownSearch = 0;
