@@ -80,6 +80,12 @@ void TFormTovrin::BuildPopupMenu()
     PopupMenu1->setDefaultAction(MenuItemIpSettings);
     MenuItemUpload = AddMenuItem(
         "MenuItemUpload", tr("Upload File..."), QKeySequence(), &TFormTovrin::MenuItemUploadClick);
+    N1 = PopupMenu1->addSeparator();
+    N1->setObjectName("N1");
+    MenuItemCfgTools = AddMenuItem("MenuItemCfgTools", tr("Configure this Menu..."), QKeySequence(),
+        &TFormTovrin::MenuItemCfgToolsClick);
+    N2 = PopupMenu1->addSeparator();
+    N2->setObjectName("N2");
     MenuItemCopyIP = AddMenuItem("MenuItemCopyIP", tr("Copy IP-Address"), QKeySequence(Qt::CTRL | Qt::Key_I),
         &TFormTovrin::MenuItemCopyIPClick);
 }
@@ -118,6 +124,9 @@ bool TFormTovrin::event(QEvent* event)
 void TFormTovrin::FormActivate()
 {
     FActivationQueued = true;
+    // The user command items are built first; they do not depend on the worker.
+    LoadUserCommands();
+
     StopWorker();
     std::string localAddress;
     if (FormSelIpAddr != nullptr && FormSelIpAddr->SelectLocalInterface(true) == TFormSelIpAddr::ModalOk)

@@ -5,6 +5,8 @@
 #include "finder/Discovery.h"
 #include "finder/SettingsWatch.h"
 #include "gui/GuiDelivery.h"
+#include "platform/DesktopLaunch.h"
+#include "text/Strtools.h"
 
 #include <QIcon>
 #include <QKeySequence>
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,17 @@ public:
     std::shared_ptr<TRecvThread> Worker;
     // The selected row's record as of the last GetSelected.
     TTovrinData Selected;
+    // The user command menu: the configuration item with its separators, the templates of the
+    // user items (indexed by an item's data), the values last given for placeholders, and the
+    // menu file's full path.
+    QAction* N1;
+    QAction* MenuItemCfgTools;
+    QAction* N2;
+    TStringToks Commands;
+    TParamMemory ParamValues;
+    std::string CmdsFileName;
+    // The terminal and opener that user commands start through; tests put stand-ins here.
+    platform::TDesktopPrograms DesktopPrograms;
 
     // Asks for the local interface and (re)starts the worker on its discovery channel. Runs by
     // itself once, when the window is first shown.
@@ -58,6 +72,12 @@ public:
     void MenuItemIpSettingsClick();
     void MenuItemUploadClick();
     void ListView1DblClick();
+    // Builds the user command items from the file CmdsFileName (again: earlier ones go first).
+    void BuildUserCommandItems();
+    void MenuItemCfgToolsClick();
+    void MenuItemCmdsXClick();
+    // What MenuItemCmdsXClick runs for the item with that index.
+    void RunUserCommand(size_t index);
     // How long a sent settings change is watched for before the user is told it did not show.
     uint32_t SettingsWatchLimitMs = TSettingsWatch::DefaultLimitMs;
 
@@ -85,6 +105,7 @@ private:
         const std::string& ip, const std::string& netmask, const std::string& gateway);
     void WatchSettingsReply(const TTovrinData& record);
     void WatchSettingsTick();
+    void LoadUserCommands();
 
     void RowAppended(int row) override;
     void RowChanged(int row) override;
@@ -103,3 +124,5 @@ private:
 };
 
 extern TFormTovrin* FormTovrin;
+// The address last typed at a user command's IP prompt; "192.168.1." from the first command on.
+extern std::optional<std::string> LastIp;

@@ -4,6 +4,7 @@
 #include "gui/GlobalForm.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
+#include "memo/Fmemo.h"
 #include "upload/Fupload.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@ int main(int argc, char* argv[])
             // closing it ends the loop. They are destroyed in reverse order when the loop is over.
             GlobalForm<TFormTovrin> formTovrin(FormTovrin);
             GlobalForm<TFormIpSettings> formIpSettings(FormIpSettings);
+            GlobalForm<TFormMemo> formMemo(FormMemo);
             GlobalForm<TFormUpload> formUpload(FormUpload);
             GlobalForm<TFormGotoProj> formGotoProj(FormGotoProj);
             GlobalForm<TFormSelIpAddr> formSelIpAddr(FormSelIpAddr);

@@ -4,8 +4,11 @@
 
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QValidator>
 
+#include <algorithm>
 #include <deque>
 
 namespace UserDialogs {
@@ -28,7 +31,7 @@ namespace {
         const QString& caption, const QString& text, QMessageBox::StandardButtons buttons,
         QMessageBox::StandardButton defaultButton)
     {
-        State().asked.append({ kind, caption, text });
+        State().asked.append({ kind, caption, text, {} });
         if (!State().answers.empty()) {
             const auto answer = State().answers.front();
             State().answers.pop_front();
@@ -65,33 +68,76 @@ QMessageBox::StandardButton Question(
     return Show(parent, QMessageBox::Question, "question", caption, text, buttons, QMessageBox::NoButton);
 }
 
+namespace {
+
+    // Typing stops at the limit, but a longer text that is already there stays whole: no edit may
+    // make the text longer than the limit or than it already was.
+    class TypingLimit : public QValidator {
+    public:
+        TypingLimit(int limit, qsizetype initialLength, QObject* parent)
+            : QValidator(parent)
+            , FLimit(limit)
+            , FLength(initialLength)
+        {
+        }
+        State validate(QString& input, int&) const override
+        {
+            if (input.size() > FLimit && input.size() > FLength)
+                return Invalid;
+            FLength = input.size();
+            return Acceptable;
+        }
+
+    private:
+        int FLimit;
+        mutable qsizetype FLength;
+    };
+
+} // namespace
+
+std::unique_ptr<QInputDialog> NewInputQuery(
+    QWidget* parent, const QString& caption, const QString& prompt, const std::string& value, int maxLength)
+{
+    auto dialog = std::make_unique<QInputDialog>(parent);
+    dialog->setWindowTitle(caption);
+    dialog->setLabelText(prompt);
+    dialog->setTextValue(ToQt(value));
+    // The prompt may hold text from a file or the network (a placeholder's name): never markup.
+    for (auto* label : dialog->findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+    if (auto* edit = dialog->findChild<QLineEdit*>()) {
+        // A line edit's own limit would cut a longer proposal; only then the validator keeps it.
+        if (edit->text().size() <= maxLength)
+            edit->setMaxLength(maxLength);
+        else
+            edit->setValidator(new TypingLimit(maxLength, edit->text().size(), edit));
+        edit->selectAll();
+    }
+    return dialog;
+}
+
 bool InputQuery(
     QWidget* parent, const QString& caption, const QString& prompt, std::string& value, int maxLength)
 {
-    State().asked.append({ "input", caption, prompt });
+    State().asked.append({ "input", caption, prompt, ToQt(value) });
     if (!State().inputs.empty()) {
         auto answer = State().inputs.front();
         State().inputs.pop_front();
         if (!answer)
             return false;
-        value = answer->substr(0, static_cast<size_t>(maxLength));
+        value = answer->substr(0, std::max(static_cast<size_t>(maxLength), value.size()));
         return true;
     }
-    QInputDialog dialog(parent);
-    dialog.setWindowTitle(caption);
-    dialog.setLabelText(prompt);
-    dialog.setTextValue(ToQt(value));
-    if (auto* edit = dialog.findChild<QLineEdit*>())
-        edit->setMaxLength(maxLength);
-    if (dialog.exec() != QDialog::Accepted)
+    const auto dialog = NewInputQuery(parent, caption, prompt, value, maxLength);
+    if (dialog->exec() != QDialog::Accepted)
         return false;
-    value = FromQt(dialog.textValue());
+    value = FromQt(dialog->textValue());
     return true;
 }
 
-static QString NextFileName(const QString& kind, const QString& caption, bool& answered)
+static QString NextFileName(const QString& kind, const QString& caption, const QString& folder, bool& answered)
 {
-    State().asked.append({ kind, caption, {} });
+    State().asked.append({ kind, caption, {}, folder });
     answered = !State().fileNames.empty();
     if (!answered)
         return {};
@@ -100,18 +146,20 @@ static QString NextFileName(const QString& kind, const QString& caption, bool& a
     return name;
 }
 
-QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter)
+QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
+    QFileDialog::Options options)
 {
     bool answered = false;
-    QString name = NextFileName("open", caption, answered);
-    return answered ? name : QFileDialog::getOpenFileName(parent, caption, folder, filter);
+    QString name = NextFileName("open", caption, folder, answered);
+    return answered ? name : QFileDialog::getOpenFileName(parent, caption, folder, filter, nullptr, options);
 }
 
-QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter)
+QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
+    QFileDialog::Options options)
 {
     bool answered = false;
-    QString name = NextFileName("save", caption, answered);
-    return answered ? name : QFileDialog::getSaveFileName(parent, caption, folder, filter);
+    QString name = NextFileName("save", caption, folder, answered);
+    return answered ? name : QFileDialog::getSaveFileName(parent, caption, folder, filter, nullptr, options);
 }
 
 void SetNextAnswer(QMessageBox::StandardButton answer)

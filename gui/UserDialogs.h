@@ -3,13 +3,16 @@
 // one-line input query and file dialogs. Tests queue the next answers instead of hunting for
 // windows; every question asked is recorded so tests can check what the user was shown.
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <string>
 
+class QInputDialog;
 class QWidget;
 
 namespace UserDialogs {
@@ -18,6 +21,7 @@ struct Asked {
     QString kind; // "error", "warning", "information", "question", "input", "open", "save"
     QString caption;
     QString text;
+    QString value; // the proposed value of a query; the starting place of a file dialog
 };
 
 QMessageBox::StandardButton Error(QWidget* parent, const QString& caption, const QString& text);
@@ -28,12 +32,19 @@ QMessageBox::StandardButton Information(QWidget* parent, const QString& caption,
 QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
     QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No);
 
-// One-line query limited to maxLength characters; true on OK with value replaced.
+// One-line query; typing cannot make the value longer than maxLength characters, but a longer
+// proposed value is shown whole. True on OK with value replaced.
 bool InputQuery(
     QWidget* parent, const QString& caption, const QString& prompt, std::string& value, int maxLength = 255);
+// The dialog InputQuery shows, ready to run: the value fully selected when it opens.
+std::unique_ptr<QInputDialog> NewInputQuery(
+    QWidget* parent, const QString& caption, const QString& prompt, const std::string& value, int maxLength);
 
-QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
-QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
+// folder may also name a file, which the dialog then proposes.
+QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
+    QFileDialog::Options options = {});
+QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
+    QFileDialog::Options options = {});
 
 // Test control: the next question of that kind is answered without showing anything.
 void SetNextAnswer(QMessageBox::StandardButton answer);

@@ -39,4 +39,15 @@ uint32_t TickCount()
     return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
+std::string ExecutableFolder()
+{
+    char path[PATH_MAX + 1] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", path, PATH_MAX);
+    if (length <= 0)
+        return {};
+    std::string folder(path, static_cast<size_t>(length));
+    const auto slash = folder.rfind('/');
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash);
+}
+
 } // namespace platform

@@ -12,5 +12,7 @@ std::string CanonicalHostName();
 std::string DnsDomainOf(const std::string& hostName);
 // Milliseconds from a monotonic clock, wrapping at 2^32 like a tick counter.
 uint32_t TickCount();
+// The folder of the running program's executable, without a trailing "/"; empty when unknown.
+std::string ExecutableFolder();
 
 } // namespace platform

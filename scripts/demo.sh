@@ -165,6 +165,8 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     XDG_RUNTIME_DIR=$(mktemp -d) && export XDG_RUNTIME_DIR
     runtime_dir=$XDG_RUNTIME_DIR
 fi
+# The demo's user command items (right-click a row), unless a menu file is there already.
+[ -e "$build/Tovrin_Cmds.txt" ] || cp "$root/scripts/demo-menu.txt" "$build/Tovrin_Cmds.txt"
 in_app "$build/tovrin" &
 tovrin_pid=$!
 pids+=("$tovrin_pid")

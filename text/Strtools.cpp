@@ -121,3 +121,34 @@ int StrToIntLoose(const std::string& text)
 {
     return std::atoi(text.c_str());
 }
+
+std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to)
+{
+    if (from.empty())
+        return text;
+    std::string result;
+    std::string::size_type start = 0;
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, start)) {
+        result.append(text, start, at - start);
+        result += to;
+        start = at + from.size();
+    }
+    result.append(text, start, std::string::npos);
+    return result;
+}
+
+TStringToks SplitLines(const std::string& text)
+{
+    TStringToks lines;
+    std::string::size_type start = 0;
+    for (std::string::size_type i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    lines.push_back(text.substr(start));
+    return lines;
+}

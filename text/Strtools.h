@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,3 +41,26 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 
 // Decimal conversion as the C library's atoi does it.
 int StrToIntLoose(const std::string& text);
+
+// Every occurrence of from in text replaced by to, left to right, without overlaps and without
+// scanning the inserted text again. An empty from changes nothing.
+std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to);
+// The lines of a text; CR LF, LF and CR each end a line. What follows the last line break is a
+// line too, so joining the result with any one line break loses nothing.
+TStringToks SplitLines(const std::string& text);
+
+// Values last confirmed for named placeholders, kept by the caller between expansions.
+using TParamMemory = std::map<std::string, std::string>;
+
+// How the expansion asks the user: the windows implement it with a query box and an error box.
+class TPlaceholderPrompter {
+public:
+    virtual ~TPlaceholderPrompter() = default;
+    // Shows value for editing; true on OK with the confirmed value in value.
+    virtual bool Query(const std::string& caption, const std::string& prompt, std::string& value) = 0;
+    virtual void ShowError(const std::string& text) = 0;
+};
+
+// Asks for each "<?Name>" or "<?Name:Default>" in text and puts the answer in its place,
+// remembering it in memory. False when a query was cancelled or a placeholder is unterminated.
+bool ExpandPlaceholders(std::string& text, TParamMemory& memory, TPlaceholderPrompter& prompter);

@@ -1,0 +1,126 @@
+#include "finder/UserCommands.h"
+
+#include "platform/HostInfo.h"
+#include "platform/WriteFiles.h"
+#include "text/Strtools.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+std::vector<TMenuEntry> ReadMenuEntries(const std::string& fileText)
+{
+    std::vector<TMenuEntry> entries;
+    for (const std::string& rawLine : SplitLines(fileText)) {
+        const std::string line = TrimText(rawLine);
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::string caption;
+        std::string commandLine;
+        SplitAtFirst(line, caption, "|", commandLine);
+        entries.push_back({ TrimText(caption), TrimText(commandLine) });
+    }
+    return entries;
+}
+
+std::string DefaultMenuText()
+{
+    static const char* const lines[] = {
+        "# This file defines context menu items to each amplifier displayed in the list.",
+        "# format each line",
+        "# Caption | CommandLine",
+        "# where Caption is the Caption of the menu item and",
+        "# CommandLine will be executed.",
+        "# To insert the selected ip address, use the placeholder <IP> in CommandLine.",
+        "# Further placeholders may be inserted like <?ParameterName>",
+        "# or with optional with a default value <?ParameterName:DefaultValue>",
+        "# and will be prompted for and inserted.",
+        "# Examples:",
+        "# ping | ping <IP>",
+        "# telnet to port ...| telnet.exe <IP> <?Port>",
+    };
+    std::string text;
+    for (const char* line : lines) {
+        std::string padded = line;
+        padded.resize(80, ' ');
+        text += padded + "\r\n";
+    }
+    return text;
+}
+
+void SplitProgramAndParameters(const std::string& commandLine, std::string& program, std::string& parameters)
+{
+    if (!commandLine.empty() && commandLine[0] == '"')
+        SplitAtFirst(commandLine.substr(1), program, "\"", parameters);
+    else
+        SplitAtFirst(commandLine, program, " ", parameters);
+}
+
+std::vector<std::string> SplitParameters(const std::string& parameters)
+{
+    std::vector<std::string> arguments;
+    std::string current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (size_t i = 0; i < parameters.size(); ++i) {
+        const char c = parameters[i];
+        if (c == '"') {
+            if (quoted && i + 1 < parameters.size() && parameters[i + 1] == '"') {
+                current += '"';
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+            inArgument = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inArgument)
+                arguments.push_back(std::move(current));
+            current.clear();
+            inArgument = false;
+        } else {
+            current += c;
+            inArgument = true;
+        }
+    }
+    if (inArgument)
+        arguments.push_back(std::move(current));
+    return arguments;
+}
+
+std::string ChooseMenuFilePath(const TMenuFilePlaces& places)
+{
+    if (places.FileBesideExecutable || places.ExecutableFolderWritable)
+        return places.ExecutableFolder + "/" + MenuFileName;
+    std::string config;
+    if (!places.XdgConfigHome.empty() && places.XdgConfigHome[0] == '/')
+        config = places.XdgConfigHome;
+    else
+        config = places.Home + "/.config";
+    while (config.size() > 1 && config.back() == '/')
+        config.pop_back();
+    return config + "/tovrin/" + MenuFileName;
+}
+
+std::string MenuFilePath()
+{
+    TMenuFilePlaces places;
+    places.ExecutableFolder = platform::ExecutableFolder();
+    const std::string beside = places.ExecutableFolder + "/" + MenuFileName;
+    places.FileBesideExecutable = ::access(beside.c_str(), F_OK) == 0;
+    places.ExecutableFolderWritable = ::access(places.ExecutableFolder.c_str(), W_OK) == 0;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"))
+        places.XdgConfigHome = xdg;
+    if (const char* home = std::getenv("HOME"))
+        places.Home = home;
+    return ChooseMenuFilePath(places);
+}
+
+int SaveMenuFile(const std::string& path, const std::string& bytes)
+{
+    const auto slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        if (const int error = platform::MakeFolders(path.substr(0, slash)))
+            return error;
+    }
+    return platform::ReplaceFileBytes(path, bytes);
+}

@@ -1,0 +1,137 @@
+// The menu file and the command line, window-free: entries read from real files, the default
+// text, the split into program and arguments, and where the file lives.
+
+#include "finder/UserCommands.h"
+
+#include "text/Strtools.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+static bool operator==(const TMenuEntry& a, const TMenuEntry& b)
+{
+    return a.Caption == b.Caption && a.Template == b.Template;
+}
+
+static std::ostream& operator<<(std::ostream& out, const TMenuEntry& e)
+{
+    return out << "{" << e.Caption << " | " << e.Template << "}";
+}
+
+namespace {
+
+TEST(UserCommands, EntriesAreTrimmedSplitAtFirstBarAndCommentsSkipped)
+{
+    const std::string text = "  \t&Ping |  ping <IP>  \r\n"
+                             "# comment\n"
+                             "   # indented comment\r"
+                             "\r\n"
+                             " \x01\x1f \r\n"
+                             "a | b | c\n"
+                             "No bar here\r\n"
+                             "Same|one\n"
+                             "Same|two\n"
+                             "|empty caption\n"
+                             "x#y|#not a comment";
+    const std::vector<TMenuEntry> expected {
+        { "&Ping", "ping <IP>" },
+        { "a", "b | c" },
+        { "No bar here", "" },
+        { "Same", "one" },
+        { "Same", "two" },
+        { "", "empty caption" },
+        { "x#y", "#not a comment" },
+    };
+    EXPECT_EQ(ReadMenuEntries(text), expected);
+    EXPECT_TRUE(ReadMenuEntries("").empty());
+}
+
+TEST(UserCommands, DefaultTextIs984BytesOfCommentLines)
+{
+    const std::string text = DefaultMenuText();
+    ASSERT_EQ(text.size(), 984u);
+    const TStringToks lines = SplitLines(text);
+    ASSERT_EQ(lines.size(), 13u);
+    EXPECT_EQ(lines.back(), "") << "ends with CR LF";
+    for (size_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(lines[i].size(), 80u);
+        EXPECT_EQ(text.substr(i * 82 + 80, 2), "\r\n");
+    }
+    EXPECT_EQ(TrimText(lines[0]),
+        "# This file defines context menu items to each amplifier displayed in the list.");
+    EXPECT_EQ(
+        TrimText(lines[7]), "# or with optional with a default value <?ParameterName:DefaultValue>");
+    EXPECT_EQ(TrimText(lines[11]), "# telnet to port ...| telnet.exe <IP> <?Port>");
+    EXPECT_TRUE(ReadMenuEntries(text).empty());
+}
+
+TEST(UserCommands, ProgramAndParameters)
+{
+    struct Case {
+        std::string line, program, parameters;
+        std::vector<std::string> arguments;
+    };
+    const Case cases[] = {
+        { "ping 10.0.0.7", "ping", "10.0.0.7", { "10.0.0.7" } },
+        { "\"C:\\Program Files\\Tool\\tool.exe\" -a 10.0.0.7", "C:\\Program Files\\Tool\\tool.exe",
+            " -a 10.0.0.7", { "-a", "10.0.0.7" } },
+        { "\"/opt/my tool/run -x", "/opt/my tool/run -x", "", {} },
+        { "notepad", "notepad", "", {} },
+        { "", "", "", {} },
+        { "a  \"b c\"  d\"e f\"g \"\" \"x\"\"y\"", "a", " \"b c\"  d\"e f\"g \"\" \"x\"\"y\"",
+            { "b c", "de fg", "", "x\"y" } },
+        { "echo $(id) `id` ;rm ~ *>x", "echo", "$(id) `id` ;rm ~ *>x",
+            { "$(id)", "`id`", ";rm", "~", "*>x" } },
+        { "echo 'a b'", "echo", "'a b'", { "'a", "b'" } },
+    };
+    for (const Case& c : cases) {
+        std::string program = "old", parameters = "old";
+        SplitProgramAndParameters(c.line, program, parameters);
+        EXPECT_EQ(program, c.program) << c.line;
+        EXPECT_EQ(parameters, c.parameters) << c.line;
+        EXPECT_EQ(SplitParameters(parameters), c.arguments) << c.line;
+    }
+}
+
+TEST(UserCommands, MenuFileBesideExecutableOrInConfigFolder)
+{
+    struct Case {
+        TMenuFilePlaces places;
+        std::string path;
+    };
+    const Case cases[] = {
+        { { "/opt/tovrin", true, false, "/x", "/home/u" }, "/opt/tovrin/Tovrin_Cmds.txt" },
+        { { "/opt/tovrin", false, true, "/x", "/home/u" }, "/opt/tovrin/Tovrin_Cmds.txt" },
+        { { "/usr/bin", false, false, "/home/u/cfg/", "/home/u" }, "/home/u/cfg/tovrin/Tovrin_Cmds.txt" },
+        { { "/usr/bin", false, false, "", "/home/u" }, "/home/u/.config/tovrin/Tovrin_Cmds.txt" },
+        { { "/usr/bin", false, false, "relative/cfg", "/home/u" }, "/home/u/.config/tovrin/Tovrin_Cmds.txt" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ChooseMenuFilePath(c.places), c.path);
+}
+
+TEST(UserCommands, SaveCreatesTheConfigFolderAndReplacesTheFileWhole)
+{
+    const fs::path root = fs::temp_directory_path() / ("tovrin-menu-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const std::string path = (root / "cfg" / "tovrin" / MenuFileName).string();
+    ASSERT_EQ(SaveMenuFile(path, DefaultMenuText()), 0);
+    EXPECT_EQ(fs::file_size(path), 984u);
+    ASSERT_EQ(SaveMenuFile(path, "a|b"), 0);
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a|b");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "cfg" / "tovrin"), {}), 1)
+        << "no temporary file left";
+    // A file where the folder should be.
+    std::ofstream((root / "blocked").string()) << "x";
+    EXPECT_EQ(SaveMenuFile((root / "blocked" / MenuFileName).string(), "x"), ENOTDIR);
+    fs::remove_all(root);
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Pictures of the user command menu and its editor for the README, taken from the real windows on a
+# virtual display (Xvfb) with ImageMagick's import:
+#   tools/screenshots/shot_menu.sh [BUILD_DIR] [OUT_DIR]     (defaults: build, docs)
+# Uses the demo menu file scripts/demo-menu.txt; needs the target shot_menu.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+out=$(mkdir -p "${2:-$root/docs}" && cd "${2:-$root/docs}" && pwd)
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+# The menu file where the program would keep it, so the editor's caption reads as in use.
+mkdir -p "$work/opt/tovrin"
+menu=$work/opt/tovrin/Tovrin_Cmds.txt
+cp "$root/scripts/demo-menu.txt" "$menu"
+
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=:$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work
+unset XAUTHORITY
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+# shot NAME CROP [--editor]
+shot() {
+    local fifo=$work/ready-$1
+    mkfifo "$fifo"
+    "$build/shot_menu" "$menu" ${3:+"$3"} >"$fifo" &
+    pids+=($!)
+    local pid=$!
+    read -r -t 20 _ <"$fifo"
+    import -window root -crop "$2" +repage "$out/$1"
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+    echo "saved $out/$1"
+}
+shot tovrin-user-menu.png 404x234+19+19
+shot memo-dialog.png 640x258+20+20 --editor
