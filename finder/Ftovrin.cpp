@@ -3,21 +3,63 @@
 #include "gui/AmplifierIcon.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
+#include "comm/SocketHelpers.h"
 #include "ipsettings/Fselipaddr.h"
 #include "platform/HostInfo.h"
+#include "platform/LocalInterfaces.h"
 #include "ui_Ftovrin.h"
+
+#include <arpa/inet.h>
+
+#include <optional>
 
 #include <QAction>
 #include <QClipboard>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 
 TFormTovrin* FormTovrin = nullptr;
+
+namespace {
+
+// A tick that has waited this much longer than the timer's interval is run by the next delivery.
+constexpr uint32_t HelloLateMs = 20;
+
+// The interface that carries the local address now; none for any address or when none does.
+std::optional<TDiscoveryInterface> InterfaceOf(const std::string& localAddress)
+{
+    in_addr_t address = 0;
+    LocalInterface found;
+    if (localAddress.empty() || !ParseDottedAddress(localAddress, address) || !FindInterfaceOwning(address, found))
+        return std::nullopt;
+    return TDiscoveryInterface { found.name, found.index };
+}
+
+// Where the program's own datagrams come from: the bound address, or every local one.
+std::vector<std::string> OwnPeers(const std::string& localAddress, int port)
+{
+    std::vector<std::string> peers;
+    const std::string suffix = ":" + std::to_string(port);
+    if (!localAddress.empty()) {
+        peers.push_back(localAddress + suffix);
+        return peers;
+    }
+    for (const auto& entry : platform::UpInterfaceAddresses()) {
+        char text[INET_ADDRSTRLEN] = {};
+        in_addr address { entry.address };
+        if (inet_ntop(AF_INET, &address, text, sizeof text) != nullptr)
+            peers.push_back(text + suffix);
+    }
+    return peers;
+}
+
+} // namespace
 
 TFormTovrin::TFormTovrin(QWidget* parent)
     : QWidget(parent)
@@ -51,7 +93,13 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     TimerHello = new QTimer(this);
     TimerHello->setObjectName("TimerHello");
     TimerHello->setInterval(static_cast<int>(HelloIntervalMs));
-    connect(TimerHello, &QTimer::timeout, this, &TFormTovrin::TimerHelloTimer);
+    TimerHello->setTimerType(Qt::PreciseTimer);
+    // A delivery may have run the tick just before; the timer then leaves it to the next turn.
+    connect(TimerHello, &QTimer::timeout, this, [this] {
+        if (FHelloTicked && platform::TickCount() - FHelloTickAt < HelloIntervalMs / 2)
+            return;
+        TimerHelloTimer();
+    });
     TimerHello->start();
 
     FAmplifiers.SetObserver(this);
@@ -122,38 +170,59 @@ void TFormTovrin::FormActivate()
     std::string localAddress;
     if (FormSelIpAddr != nullptr && FormSelIpAddr->SelectLocalInterface(true) == TFormSelIpAddr::ModalOk)
         localAddress = FormSelIpAddr->SelectedAddress();
-    StartWorker("udp:" + localAddress + ":" + std::to_string(DiscoveryPort));
+    std::string error;
+    if (!StartWorker(localAddress, error)) {
+        // A worker whose channel did not open would end at once; without a word the list would
+        // just stay empty.
+        UserDialogs::Error(this, tr("Error"),
+            tr("Cannot open the discovery channel \"%1\".\n%2")
+                .arg(ToQt("udp:" + localAddress + ":" + std::to_string(DiscoveryPort)), ToQt(error)));
+    }
 }
 
-void TFormTovrin::StartWorker(const std::string& channelAddress)
+bool TFormTovrin::StartWorker(const std::string& localAddress, std::string& error)
 {
     auto worker = TRecvThread::Create();
     worker->OnReceive = [this](const std::string& peer, const char* data, int length) {
         DatagramReceived(peer, data, length);
     };
+    const unsigned generation = ++FWorkerGeneration;
+    worker->OnDisconnected = [this, generation](const std::string&) {
+        if (generation == FWorkerGeneration)
+            FDiscoveryWatch.WorkerEnded();
+    };
     worker->SetDelivery(FDelivery.Function());
-    std::string error;
-    if (!worker->Open(channelAddress, error)) {
-        // A worker whose channel did not open would end at once; without a word the list would
-        // just stay empty.
-        UserDialogs::Error(this, tr("Error"),
-            tr("Cannot open the discovery channel \"%1\".\n%2").arg(ToQt(channelAddress), ToQt(error)));
-        return;
-    }
+    if (!worker->Open("udp:" + localAddress + ":" + std::to_string(DiscoveryPort), error))
+        return false;
+    FOwnPeers = OwnPeers(localAddress, worker->LocalPort());
     worker->Start();
     Worker = std::move(worker);
+    FDiscoveryWatch.Started(localAddress, InterfaceOf(localAddress));
+    if (!FDiscoveryWatch.StatusText().empty())
+        ShowStatus(FDiscoveryWatch.StatusText());
+    // The list fills at once instead of at the next tick; the cadence counts from here.
+    SayHello();
+    TimerHello->start();
+    return true;
 }
 
 void TFormTovrin::StopWorker()
 {
     if (!Worker)
         return;
+    ++FWorkerGeneration; // Stop reports the end itself; that is no failure
     Worker->Stop();
     Worker.reset();
 }
 
-void TFormTovrin::DatagramReceived(const std::string&, const char* data, int length)
+void TFormTovrin::DatagramReceived(const std::string& peer, const char* data, int length)
 {
+    if (FHelloTicked && platform::TickCount() - FHelloTickAt >= HelloIntervalMs + HelloLateMs)
+        TimerHelloTimer();
+    // The settings datagram this program broadcast comes back to it and reads like a reply.
+    for (const auto& own : FOwnPeers)
+        if (peer == own)
+            return;
     TTovrinData record;
     if (length <= 0 || !ParseTovrinReply(data, static_cast<size_t>(length), record))
         return;
@@ -163,21 +232,63 @@ void TFormTovrin::DatagramReceived(const std::string&, const char* data, int len
 
 void TFormTovrin::TimerHelloTimer()
 {
+    FHelloTickAt = platform::TickCount();
+    FHelloTicked = true;
+    const bool late = FListClock.Tick(FClock());
     WatchSettingsTick();
+    WatchDiscovery();
     if (!isVisible() || !Worker)
         return;
-    Worker->SendText(nullptr, DiscoveryHello);
-    RemoveStale(MaxSilenceMs);
+    SayHello();
+    if (!late)
+        RemoveStale(MaxSilenceMs);
+}
+
+void TFormTovrin::SayHello()
+{
+    FHelloTickAt = platform::TickCount();
+    FHelloTicked = true;
+    if (isVisible() && Worker)
+        Worker->SendText(nullptr, DiscoveryHello);
+}
+
+void TFormTovrin::WatchDiscovery()
+{
+    if (!FDiscoveryWatch.Watching())
+        return;
+    switch (FDiscoveryWatch.Tick(InterfaceOf(FDiscoveryWatch.LocalAddress()))) {
+    case TDiscoveryWatch::Action::None:
+        return;
+    case TDiscoveryWatch::Action::Stop:
+        StopWorker();
+        ShowStatus(FDiscoveryWatch.StatusText());
+        return;
+    case TDiscoveryWatch::Action::Restart: {
+        std::string error;
+        if (!StartWorker(FDiscoveryWatch.LocalAddress(), error)) {
+            FDiscoveryWatch.RestartFailed(error);
+            ShowStatus(FDiscoveryWatch.StatusText());
+        }
+        return;
+    }
+    }
+}
+
+void TFormTovrin::ShowStatus(const std::string& text)
+{
+    // The line has room for two lines of text; the tool tip keeps the whole notice readable.
+    LabelStatus->setText(ToQt(text));
+    LabelStatus->setToolTip(PlainToolTip(ToQt(text)));
 }
 
 void TFormTovrin::UpdateAmplifier(const TTovrinData& record)
 {
-    FAmplifiers.UpdateAmplifier(record, FClock());
+    FAmplifiers.UpdateAmplifier(record, FListClock.Now(FClock()));
 }
 
 void TFormTovrin::RemoveStale(uint32_t maxAge)
 {
-    FAmplifiers.RemoveStale(maxAge, FClock());
+    FAmplifiers.RemoveStale(maxAge, FListClock.Now(FClock()));
 }
 
 bool TFormTovrin::GetSelected(TTovrinData& record) const

@@ -3,6 +3,8 @@
 
 #include "comm/Recvthread.h"
 #include "finder/Discovery.h"
+#include "finder/DiscoveryWatch.h"
+#include "finder/ListClock.h"
 #include "finder/SettingsWatch.h"
 #include "gui/GuiDelivery.h"
 
@@ -40,7 +42,8 @@ public:
     QAction* MenuItemUpload;
     QAction* MenuItemCopyIP;
     QIcon ImageList1;
-    // One line under the list for notices that must not stop the window (settings changes).
+    // One line under the list for notices that must not stop the window (settings changes,
+    // discovery stopped and running again). Plain text: it can hold what amplifiers sent.
     QLabel* LabelStatus;
 
     // The running communication worker, or none.
@@ -74,8 +77,11 @@ protected:
 private:
     void UpdateAmplifier(const TTovrinData& record);
     void RemoveStale(uint32_t maxAge);
-    void StartWorker(const std::string& channelAddress);
+    bool StartWorker(const std::string& localAddress, std::string& error);
     void StopWorker();
+    void SayHello();
+    void WatchDiscovery();
+    void ShowStatus(const std::string& text);
     void BuildPopupMenu();
     QAction* AddMenuItem(const char* name, const QString& caption, const QKeySequence& shortcut,
         void (TFormTovrin::*handler)());
@@ -96,6 +102,16 @@ private:
     AmplifierList FAmplifiers;
     GuiDelivery FDelivery;
     std::function<uint32_t()> FClock;
+    TListClock FListClock;
+    TDiscoveryWatch FDiscoveryWatch;
+    // Counts the workers started; a worker's end is news only while it is the current one.
+    unsigned FWorkerGeneration = 0;
+    // "address:port" texts the program's own datagrams come from: they are not replies.
+    std::vector<std::string> FOwnPeers;
+    // When the last hello tick ran, on the real clock: deliveries run a tick that is due, so that a
+    // flood of datagrams cannot hold the hello and the expiry back.
+    uint32_t FHelloTickAt = 0;
+    bool FHelloTicked = false;
     bool FActivationQueued = false;
     bool FMirroringSelection = false;
     bool FSelectionShowQueued = false;

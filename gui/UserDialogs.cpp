@@ -35,6 +35,8 @@ QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const 
         return answer;
     }
     QMessageBox box(icon, caption, text, buttons, parent);
+    // Message texts carry amplifier replies and file names: never render them as markup.
+    box.setTextFormat(Qt::PlainText);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
