@@ -2,7 +2,11 @@
 
 uint32_t TListClock::Now(uint32_t real)
 {
-    FLastNow = real - FOffset;
+    // Never before a time already handed out: a row stamped then would look ages old.
+    const uint32_t now = real - FOffset;
+    if (!FRead || static_cast<int32_t>(now - FLastNow) > 0)
+        FLastNow = now;
+    FRead = true;
     return FLastNow;
 }
 
@@ -16,7 +20,7 @@ bool TListClock::Tick(uint32_t real)
         // there, and no row has aged by the stall.
         FOffset = real - FLastNow;
     } else {
-        FLastNow = real - FOffset;
+        Now(real);
     }
     return late;
 }

@@ -22,4 +22,5 @@ private:
     uint32_t FLastNow = 0;
     uint32_t FLastTick = 0;
     bool FTicked = false;
+    bool FRead = false;
 };

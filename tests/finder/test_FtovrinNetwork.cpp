@@ -3,12 +3,14 @@
 #include "finder/Ftovrin.h"
 
 #include "gui/GlobalForm.h"
+#include "gui/UserDialogs.h"
 #include "ipsettings/Fselipaddr.h"
 #include "platform/HostInfo.h"
 #include "support/TestNetwork.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -17,8 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -88,7 +93,7 @@ protected:
 
 TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent)
 {
-    ShowAndActivate();
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
     ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000)) << List().topLevelItemCount();
     for (int i = 0; i < AmpCount; ++i)
         EXPECT_EQ(Row(i), Expected(Simulator->Amp(static_cast<size_t>(i))));
@@ -123,8 +128,9 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
     ASSERT_NE(goneAt, 0u) << "the silent amplifier was never removed";
     const uint32_t silentFor = goneAt - lastSeen;
     std::printf("row removed %u ms after the last reply\n", static_cast<unsigned>(silentFor));
-    EXPECT_GE(silentFor, 1900u);
-    EXPECT_LE(silentFor, 3000u);
+    // More than 2000 ms, at the next 500 ms tick; a little slack for a loaded machine.
+    EXPECT_GT(silentFor, 2000u);
+    EXPECT_LE(silentFor, 2600u);
     EXPECT_EQ(List().topLevelItemCount(), AmpCount - 1);
     EXPECT_EQ(Row(0).value(0), QString::fromStdString(Simulator->Amp(1).Mac));
 
@@ -137,7 +143,7 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
 
 TEST_F(FtovrinNetworkTest, HiddenWindowSendsNoHelloAndKeepsItsRows)
 {
-    ShowAndActivate();
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
     ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000)) << List().topLevelItemCount();
     for (int i = 0; i < AmpCount; ++i)
         Simulator->Modify(static_cast<size_t>(i), [](ampsim::Amplifier& amp) { amp.Silent = true; });
@@ -154,6 +160,74 @@ TEST_F(FtovrinNetworkTest, HiddenWindowSendsNoHelloAndKeepsItsRows)
     ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == 0; }, 3000)) << List().topLevelItemCount();
 }
 
+TEST_F(FtovrinNetworkTest, FirstHelloGoesOutAsSoonAsDiscoveryStarts)
+{
+    FormTovrin->SuppressActivation();
+    FormTovrin->show();
+    FormTovrin->TimerHello->stop(); // only the hello of the start itself can go out
+    FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk);
+    FormTovrin->FormActivate();
+    ASSERT_TRUE(FormTovrin->Worker);
+    EXPECT_TRUE(ampsim::Simulator::WaitUntil([&] { return Simulator->HellosReceived() == 1; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 3000));
+    EXPECT_TRUE(FormTovrin->TimerHello->isActive()) << "the cadence goes on from the first hello";
+}
+
+// The program side's adapter is pulled out and plugged in again: a new interface under the same
+// name and address. Discovery says that it stopped and goes on by itself when it is back.
+TEST_F(FtovrinNetworkTest, DiscoveryStopsWhenTheInterfaceGoesAndRunsAgainWhenItIsBack)
+{
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
+    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000));
+    const QLabel* status = FormTovrin->LabelStatus;
+
+    ASSERT_TRUE(Network->Unplug()) << Network->Error();
+    ASSERT_TRUE(WaitFor([&] { return status->text().startsWith("Discovery stopped: "); }, 3000))
+        << status->text().toStdString();
+    EXPECT_EQ(status->text(), "Discovery stopped: the interface tvapp (198.18.0.1) is gone.");
+    EXPECT_FALSE(FormTovrin->Worker);
+    // Without a worker rows do not expire; a change made meanwhile shows once it runs again.
+    Simulator->Modify(0, [](ampsim::Amplifier& amp) { amp.Name = "Replugged"; });
+    QTest::qWait(1000);
+    EXPECT_NE(Row(0).value(2), QString("Replugged"));
+
+    ASSERT_TRUE(Network->Plug()) << Network->Error();
+    ASSERT_TRUE(WaitFor([&] { return Row(0).value(2) == QString("Replugged"); }, 5000))
+        << status->text().toStdString();
+    EXPECT_EQ(status->text(), "Discovery runs again on tvapp (198.18.0.1).");
+    EXPECT_TRUE(FormTovrin->Worker);
+    EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty()) << "the user is not asked again";
+}
+
+// The window thread stands still while the amplifiers go on answering; by the injected clock 5 s
+// pass. Their replies wait in the socket meanwhile, so no row may expire on account of the stall.
+TEST_F(FtovrinNetworkTest, RowsOutliveAStalledWindowThread)
+{
+    uint32_t skipped = 0;
+    FormTovrin->SetClock([&] { return platform::TickCount() + skipped; });
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
+    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000));
+    QTest::qWait(1000);
+    const auto order = [&] {
+        QStringList macs;
+        for (int i = 0; i < List().topLevelItemCount(); ++i)
+            macs << List().topLevelItem(i)->text(0);
+        return macs;
+    };
+    const QStringList before = order();
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    skipped += 5000;
+    int least = AmpCount;
+    const uint32_t start = platform::TickCount();
+    while (platform::TickCount() - start < 2000) {
+        least = std::min(least, List().topLevelItemCount());
+        QTest::qWait(5);
+    }
+    EXPECT_EQ(least, AmpCount) << "a row expired because the window thread stood still";
+    EXPECT_EQ(order(), before) << "rows removed and added again";
+}
+
 // Many amplifiers keep the worker delivering while the window goes away: no hang, nothing touched
 // after destruction (the sanitizer builds check the latter).
 TEST_F(FtovrinNetworkTest, WindowClosesCleanlyWhileRepliesArrive)
@@ -167,7 +241,7 @@ TEST_F(FtovrinNetworkTest, WindowClosesCleanlyWhileRepliesArrive)
     Network->RunInAmp([&] { started = Simulator->Start(error); });
     ASSERT_TRUE(started) << error;
 
-    ShowAndActivate();
+    ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
     ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == 400; }, 5000)) << List().topLevelItemCount();
     const uint64_t replies = Simulator->RepliesSent();
     ASSERT_TRUE(WaitFor([&] { return Simulator->RepliesSent() > replies; }, 2000));
