@@ -1,5 +1,6 @@
 #include "finder/Ftovrin.h"
 
+#include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
 #include "gui/GuiDelivery.h"
 #include "gui/UserDialogs.h"
@@ -22,6 +23,7 @@
 
 #include <atomic>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -248,6 +250,24 @@ TEST_F(FtovrinTest, ActivationAsksOnceAndCancelBindsToAnyAddress)
     EXPECT_EQ(Window().Worker.get(), worker);
 }
 
+TEST(ErrorReportingApplication, AnExceptionFromAHandlerIsShownAndTheProgramGoesOn)
+{
+    UserDialogs::TakeAsked();
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    bool after = false;
+    QTimer::singleShot(0, [] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "thread"); });
+    QTimer::singleShot(0, [] { throw 42; });
+    QTimer::singleShot(5, [&] { after = true; });
+    ASSERT_TRUE(WaitFor([&] { return after; }, 3000)) << "the events after the exception still run";
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[0].kind, "error");
+    EXPECT_TRUE(asked[0].text.startsWith("thread: ")) << asked[0].text.toStdString();
+    EXPECT_EQ(asked[1].kind, "error");
+    EXPECT_EQ(asked[1].text, "") << "any other exception: an empty message";
+}
+
 class GuiDeliveryTest : public ::testing::Test { };
 
 TEST_F(GuiDeliveryTest, WorkerCallRunsOnTheGuiThreadAndWaitsForIt)
@@ -300,6 +320,6 @@ int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
     const auto network = TestNetwork::EnterAppSideOfNew(0, NoNetworkReason);
-    QApplication application(argc, argv);
+    ErrorReportingApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }
