@@ -13,7 +13,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include "support/QtWait.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
 
 namespace {
 
@@ -55,6 +60,38 @@ TEST_F(FipsettingsTest, InHousePresetAndTestAreOfferedOnlyInTheInHouseDomainInAn
         EXPECT_TRUE(dialog.ButtonHausnetz->isHidden()) << domain;
         EXPECT_TRUE(dialog.ButtonTest->isHidden()) << domain;
     }
+}
+
+// Finding the domain may wait for a resolver time-out: the dialog is made at once and offers the
+// in-house buttons when the answer comes; a first showing waits for it only a bounded time.
+TEST_F(FipsettingsTest, TheDomainIsFoundOffTheWindowThread)
+{
+    auto release = std::make_shared<std::promise<void>>();
+    auto released = release->get_future().share();
+    const auto started = std::chrono::steady_clock::now();
+    TFormIpSettings dialog(nullptr, [released] {
+        released.wait();
+        return std::string(TOVRIN_INHOUSE_DOMAIN);
+    });
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+    EXPECT_TRUE(dialog.ButtonHausnetz->isHidden());
+    release->set_value();
+    EXPECT_TRUE(WaitFor([&] { return !dialog.ButtonTest->isHidden(); }, 3000));
+    EXPECT_FALSE(dialog.ButtonHausnetz->isHidden());
+
+    auto never = std::make_shared<std::promise<void>>();
+    auto hangs = never->get_future().share();
+    TFormIpSettings stuck(nullptr, [hangs] {
+        hangs.wait();
+        return std::string(TOVRIN_INHOUSE_DOMAIN);
+    });
+    const auto shown = std::chrono::steady_clock::now();
+    stuck.show();
+    EXPECT_LT(std::chrono::steady_clock::now() - shown, std::chrono::milliseconds(2500));
+    EXPECT_TRUE(stuck.ButtonTest->isHidden()) << "no answer in time counts as no domain";
+    never->set_value();
+    QTest::qWait(100);
+    EXPECT_TRUE(stuck.ButtonTest->isHidden()) << "fixed once decided";
 }
 
 TEST_F(FipsettingsTest, DhcpWarningOnEveryTickingOnly)
@@ -220,8 +257,12 @@ TEST_F(FipsettingsTest, TestQueryStartsWithTheVersionQueryAndTakes255Characters)
     // The one place where the real query is shown: its initial text and limit are what is checked.
     QTimer::singleShot(0, [&] {
         auto* query = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-        if (query == nullptr)
+        if (query == nullptr) {
+            ADD_FAILURE() << "no query shown";
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
             return;
+        }
         initial = query->textValue();
         if (auto* edit = query->findChild<QLineEdit*>())
             maxLength = edit->maxLength();
