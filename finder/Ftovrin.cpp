@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <optional>
 
 #include <QAction>
@@ -30,6 +31,9 @@ namespace {
 
 // A tick that has waited this much longer than the timer's interval is run by the next delivery.
 constexpr uint32_t HelloLateMs = 20;
+// A list longer than this reaches the view in batches, at most every ViewBatchMs.
+constexpr int DirectViewRows = 1000;
+constexpr uint32_t ViewBatchMs = 100;
 
 // The interface that carries the local address now; none for any address or when none does.
 std::optional<TDiscoveryInterface> InterfaceOf(const std::string& localAddress)
@@ -75,6 +79,9 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     ListView1 = ui->ListView1;
     LabelStatus = ui->LabelStatus;
     ListView1->header()->setSectionsClickable(false);
+    // Every row is one line: the view then lays out tens of thousands of rows (a flood of junk
+    // replies) without measuring each.
+    ListView1->setUniformRowHeights(true);
     for (int column = 0; column < ListView1->columnCount(); ++column)
         ListView1->setColumnWidth(column, 120);
     // Keep the selected row highlighted when the list loses focus.
@@ -89,6 +96,10 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TFormTovrin::ListView1DblClick);
 
     BuildPopupMenu();
+
+    FViewSyncTimer = new QTimer(this);
+    FViewSyncTimer->setSingleShot(true);
+    connect(FViewSyncTimer, &QTimer::timeout, this, &TFormTovrin::SyncView);
 
     TimerHello = new QTimer(this);
     TimerHello->setObjectName("TimerHello");
@@ -219,6 +230,7 @@ void TFormTovrin::DatagramReceived(const std::string& peer, const char* data, in
 {
     if (FHelloTicked && platform::TickCount() - FHelloTickAt >= HelloIntervalMs + HelloLateMs)
         TimerHelloTimer();
+    SyncViewIfDue();
     // The settings datagram this program broadcast comes back to it and reads like a reply.
     for (const auto& own : FOwnPeers)
         if (peer == own)
@@ -307,18 +319,70 @@ void TFormTovrin::SetClock(std::function<uint32_t()> clock)
     FClock = std::move(clock);
 }
 
-void TFormTovrin::RowAppended(int row)
+// A long list reaches the view in batches, at most every ViewBatchMs: each new row and each
+// change of the selection lays the whole list out again, which under a flood of junk replies
+// (tens of thousands of rows) would keep the window thread from the hello and from the replies
+// waiting in the socket. A short list shows each new row at once.
+void TFormTovrin::RowAppended(int)
 {
-    const auto& record = FAmplifiers.Row(row);
-    auto* item = new QTreeWidgetItem(
-        ListView1, QStringList { ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name) });
-    item->setIcon(0, ImageList1);
+    if (!FViewSyncQueued && FAmplifiers.Count() <= DirectViewRows)
+        SyncView();
+    else
+        RequestViewSync();
 }
 
+void TFormTovrin::RequestViewSync()
+{
+    if (FViewSyncQueued)
+        return;
+    FViewSyncQueued = true;
+    const uint32_t since = platform::TickCount() - FViewSyncedAt;
+    if (since >= ViewBatchMs)
+        QMetaObject::invokeMethod(this, &TFormTovrin::SyncView, Qt::QueuedConnection);
+    else
+        FViewSyncTimer->start(static_cast<int>(ViewBatchMs - since));
+}
+
+void TFormTovrin::SyncViewIfDue()
+{
+    if (FViewSyncQueued && platform::TickCount() - FViewSyncedAt >= ViewBatchMs)
+        SyncView();
+}
+
+void TFormTovrin::SyncView()
+{
+    FViewSyncQueued = false;
+    FViewSyncTimer->stop();
+    FViewSyncedAt = platform::TickCount();
+    const int shown = ListView1->topLevelItemCount();
+    if (shown < FAmplifiers.Count())
+        AppendViewRows(shown);
+    if (FSelectionShowPending) {
+        FSelectionShowPending = false;
+        ShowModelSelection();
+    }
+}
+
+void TFormTovrin::AppendViewRows(int shown)
+{
+    QList<QTreeWidgetItem*> items;
+    items.reserve(FAmplifiers.Count() - shown);
+    for (int row = shown; row < FAmplifiers.Count(); ++row) {
+        const auto& record = FAmplifiers.Row(row);
+        auto* item = new QTreeWidgetItem(QStringList { ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name) });
+        item->setIcon(0, ImageList1);
+        items.append(item);
+    }
+    ListView1->addTopLevelItems(items);
+}
+
+// A row not in the view yet gets its latest texts when it is added.
 void TFormTovrin::RowChanged(int row)
 {
-    const auto& record = FAmplifiers.Row(row);
     QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    if (item == nullptr)
+        return;
+    const auto& record = FAmplifiers.Row(row);
     const QString ip = ToQt(record.IP);
     const QString name = ToQt(record.Name);
     if (item->text(1) != ip)
@@ -327,11 +391,34 @@ void TFormTovrin::RowChanged(int row)
         item->setText(2, name);
 }
 
-void TFormTovrin::RowsRemoved(const std::vector<int>& rows)
+// The view holds the list's first rows (new ones wait for the next batch), so the indices agree;
+// rows not in the view yet just go.
+void TFormTovrin::RowsRemoved(const std::vector<int>& allRows)
 {
+    const int shown = ListView1->topLevelItemCount();
+    const std::vector<int> rows(allRows.begin(), std::lower_bound(allRows.begin(), allRows.end(), shown));
     FMirroringSelection = true;
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row)
-        std::unique_ptr<QTreeWidgetItem>(ListView1->takeTopLevelItem(*row));
+    // One by one each removal moves the rows behind it; for many at once the survivors are put
+    // back in one go.
+    constexpr size_t OneByOneLimit = 16;
+    if (rows.size() <= OneByOneLimit) {
+        for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+            std::unique_ptr<QTreeWidgetItem>(ListView1->takeTopLevelItem(*row));
+    } else {
+        QList<QTreeWidgetItem*> items = ListView1->invisibleRootItem()->takeChildren();
+        QList<QTreeWidgetItem*> kept;
+        kept.reserve(items.size() - static_cast<qsizetype>(rows.size()));
+        size_t next = 0;
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (next < rows.size() && rows[next] == i) {
+                delete items[i];
+                ++next;
+            } else {
+                kept.append(items[i]);
+            }
+        }
+        ListView1->addTopLevelItems(kept);
+    }
     FMirroringSelection = false;
     ShowModelSelection();
 }
@@ -340,6 +427,11 @@ void TFormTovrin::RowsRemoved(const std::vector<int>& rows)
 // list again, which for hundreds of amplifiers appearing in one batch would cost seconds.
 void TFormTovrin::SelectionChanged(int)
 {
+    if (FAmplifiers.Count() > DirectViewRows) {
+        FSelectionShowPending = true;
+        RequestViewSync();
+        return;
+    }
     if (FSelectionShowQueued)
         return;
     FSelectionShowQueued = true;
@@ -355,6 +447,8 @@ void TFormTovrin::SelectionChanged(int)
 // The list model decides the selection (a new amplifier is selected); the view follows it.
 void TFormTovrin::ShowModelSelection()
 {
+    if (FAmplifiers.SelectedRow() >= ListView1->topLevelItemCount())
+        AppendViewRows(ListView1->topLevelItemCount());
     FMirroringSelection = true;
     const int row = FAmplifiers.SelectedRow();
     QTreeWidgetItem* item = row >= 0 ? ListView1->topLevelItem(row) : nullptr;

@@ -97,6 +97,10 @@ private:
     void RowsRemoved(const std::vector<int>& rows) override;
     void SelectionChanged(int row) override;
     void ShowModelSelection();
+    void SyncView();
+    void SyncViewIfDue();
+    void RequestViewSync();
+    void AppendViewRows(int shown);
 
     std::unique_ptr<Ui::TFormTovrin> ui;
     AmplifierList FAmplifiers;
@@ -115,6 +119,10 @@ private:
     bool FActivationQueued = false;
     bool FMirroringSelection = false;
     bool FSelectionShowQueued = false;
+    QTimer* FViewSyncTimer = nullptr;
+    bool FViewSyncQueued = false;
+    bool FSelectionShowPending = false;
+    uint32_t FViewSyncedAt = 0;
     TSettingsWatch FSettingsWatch;
 };
 

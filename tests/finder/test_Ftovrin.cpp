@@ -165,6 +165,36 @@ TEST_F(FtovrinTest, SilentRowsExpireAtTheHelloTickAcrossTheTickWrap)
     EXPECT_FALSE(Window().GetSelected(selected));
 }
 
+// A long list (a flood of junk replies) reaches the view in batches; the view still ends up with
+// the list's rows in order and the newest selected, and many rows expiring at once leave the right
+// ones.
+TEST_F(FtovrinTest, LongListsReachTheViewInBatchesInOrder)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    Window().SuppressActivation();
+    Window().show();
+    FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk);
+    Window().FormActivate();
+    ASSERT_TRUE(Window().Worker);
+    const auto mac = [](int i) { return "M" + std::to_string(10000 + i); };
+    constexpr int Count = 1500;
+    for (int i = 0; i < Count; ++i)
+        Reply(mac(i) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N" + std::to_string(i));
+    ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == Count; }, 3000)) << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([] { return ViewSelectedRow() == Count - 1; }, 3000));
+
+    Now += 1500;
+    for (int i = 0; i < Count; i += 2)
+        Reply(mac(i) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N" + std::to_string(i));
+    Now += 501;
+    Window().TimerHelloTimer();
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), static_cast<size_t>(Count / 2));
+    for (int i = 0; i < Count / 2; ++i)
+        ASSERT_EQ(rows[static_cast<size_t>(i)], mac(2 * i) + " 198.18.1.9 N" + std::to_string(2 * i));
+    EXPECT_EQ(ViewSelectedRow(), -1) << "the selected newest row was an odd one";
+}
+
 TEST_F(FtovrinTest, NoExpiryWithoutWorker)
 {
     Reply("B1 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
