@@ -1,13 +1,19 @@
 #include "ipsettings/Fipsettings.h"
 
+#include "comm/Recvthread.h"
+#include "comm/SocketHelpers.h"
+#include "comm/UniqueFd.h"
 #include "gui/UserDialogs.h"
+#include "support/TestSockets.h"
 #include "support/CommandSimulator.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -312,6 +318,47 @@ TEST_F(FipsettingsTest, TestTalksToTheAddressInTheIpFieldAndReportsOrFails)
     EXPECT_EQ(asked[1].kind, "error");
     EXPECT_EQ(asked[1].text, "Connecting to " + where + " failed.");
     EXPECT_EQ(dialog.EditIP->text(), "127.0.0.1") << "the dialog stays as it was";
+}
+
+// An amplifier's reply is shown as it came: markup stays text, foreign bytes are not replaced.
+TEST_F(FipsettingsTest, TheReportShowsAMarkupReplyLiterally)
+{
+    std::string status;
+    const UniqueFd listener(OpenListenSocket("127.0.0.1", 0, status));
+    ASSERT_NE(listener.get(), -1) << status;
+    auto peer = std::async(std::launch::async, [listener = listener.get()] {
+        if (WaitReadable(listener, -1, 5000) != WaitResult::Readable)
+            return;
+        std::string from, ignored, line;
+        const UniqueFd s(AcceptPeer(listener, from, ignored));
+        ReadUntil(s.get(), line, 5000, '\n');
+        SocketSendString(s.get(), "<h1>big</h1><img src=x>\xE9\n");
+    });
+
+    TFormIpSettings dialog(nullptr, InHouse);
+    dialog.TestPort = LocalPortOf(listener.get());
+    dialog.EditIP->setText("127.0.0.1");
+    UserDialogs::SetNextInput("$$$VER?");
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    // The real message box this time: what its label does with the text is the point.
+    QTimer::singleShot(0, [&] {
+        const bool found = WaitFor([&] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; }, 5000);
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!found || box == nullptr) {
+            ADD_FAILURE() << "no message box shown";
+            return;
+        }
+        if (auto* label = box->findChild<QLabel*>("qt_msgbox_label")) {
+            shown = label->text();
+            format = label->textFormat();
+        }
+        box->accept();
+    });
+    dialog.ButtonTest->click();
+    ASSERT_EQ(peer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_TRUE(shown.endsWith(QString::fromLatin1("<h1>big</h1><img src=x>\xE9\r\n"))) << shown.toStdString();
 }
 
 } // namespace
