@@ -142,7 +142,8 @@ void RunLoop(int ms)
     std::thread stopper([ms] {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         // Not quit(): that closes the windows first.
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     });
     QApplication::exec();
     stopper.join();
@@ -174,8 +175,8 @@ int Measure(int seconds, long long rate)
         return 1;
     }
     const std::string ampsim = std::string(TOVRIN_BINARY_DIR) + "/ampsim";
-    auto amplifiers = net.Spawn(NetSide::Amp, { ampsim, "--count", std::to_string(AmpCount), "--no-command", "--quiet" },
-        "/dev/null");
+    auto amplifiers = net.Spawn(NetSide::Amp,
+        { ampsim, "--count", std::to_string(AmpCount), "--no-command", "--quiet" }, "/dev/null");
     HelloListener hellos;
     if (!amplifiers || !hellos.Start(net)) {
         std::fprintf(stderr, "storm_net: cannot start the amplifiers\n");
@@ -186,7 +187,8 @@ int Measure(int seconds, long long rate)
         ScopedNamespace app(net.NamespacePath(NetSide::App));
         GlobalForm<TFormTovrin> tovrin(FormTovrin);
         GlobalForm<TFormSelIpAddr> selIpAddr(FormSelIpAddr);
-        FormSelIpAddr->SetAddressSource([] { return std::vector<std::string> { TestNetwork::AppAddress() }; });
+        FormSelIpAddr->SetAddressSource(
+            [] { return std::vector<std::string> { TestNetwork::AppAddress() }; });
         FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk);
         FormTovrin->show();
         RunLoop(3000);
@@ -200,7 +202,8 @@ int Measure(int seconds, long long rate)
         // program and not the simulated amplifiers beside it.
         const std::string floodLog = std::string(TOVRIN_BINARY_DIR) + "/storm_net_flood.log";
         auto flood = net.Spawn(NetSide::Amp,
-            { ampsim, "--count", "0", "--flood", std::to_string(rate), "--flood-to", TestNetwork::AppAddress() },
+            { ampsim, "--count", "0", "--flood", std::to_string(rate), "--flood-to",
+                TestNetwork::AppAddress() },
             floodLog);
         const auto from = Clock::now();
         const double cpuBefore = CpuSeconds();
@@ -226,9 +229,9 @@ int Measure(int seconds, long long rate)
                     "CPU %.0f%% of one core, datagrams taken %lld, dropped (buffer full) %lld, "
                     "real amplifier left the list: %s, rows 4 s after: %d | flood: %s%s%s\n",
             rate, seconds, times.size(), seconds * 2, gaps.size() > 0 ? gaps[0] : 0.0,
-            gaps.size() > 1 ? gaps[1] : 0.0, gaps.size() > 2 ? gaps[2] : 0.0, 100.0 * cpu / seconds, taken, dropped,
-            ampsStayed ? "no" : "YES", rowsAfter, Tail(floodLog).c_str(), status.empty() ? "" : " | status: ",
-            status.c_str());
+            gaps.size() > 1 ? gaps[1] : 0.0, gaps.size() > 2 ? gaps[2] : 0.0, 100.0 * cpu / seconds, taken,
+            dropped, ampsStayed ? "no" : "YES", rowsAfter, Tail(floodLog).c_str(),
+            status.empty() ? "" : " | status: ", status.c_str());
         std::fflush(stdout);
         if (!ampsStayed || gaps.empty() || gaps[0] > 1000.0)
             result = 1;

@@ -1,9 +1,9 @@
 #include "finder/Ftovrin.h"
 
+#include "comm/SocketHelpers.h"
 #include "gui/AmplifierIcon.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
-#include "comm/SocketHelpers.h"
 #include "ipsettings/Fselipaddr.h"
 #include "platform/HostInfo.h"
 #include "platform/LocalInterfaces.h"
@@ -40,7 +40,8 @@ std::optional<TDiscoveryInterface> InterfaceOf(const std::string& localAddress)
 {
     in_addr_t address = 0;
     LocalInterface found;
-    if (localAddress.empty() || !ParseDottedAddress(localAddress, address) || !FindInterfaceOwning(address, found))
+    if (localAddress.empty() || !ParseDottedAddress(localAddress, address)
+        || !FindInterfaceOwning(address, found))
         return std::nullopt;
     return TDiscoveryInterface { found.name, found.index };
 }
@@ -369,7 +370,8 @@ void TFormTovrin::AppendViewRows(int shown)
     items.reserve(FAmplifiers.Count() - shown);
     for (int row = shown; row < FAmplifiers.Count(); ++row) {
         const auto& record = FAmplifiers.Row(row);
-        auto* item = new QTreeWidgetItem(QStringList { ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name) });
+        auto* item
+            = new QTreeWidgetItem(QStringList { ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name) });
         item->setIcon(0, ImageList1);
         items.append(item);
     }

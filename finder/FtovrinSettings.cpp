@@ -67,9 +67,8 @@ void TFormTovrin::MenuItemIpSettingsClick()
     // What the amplifier reported last, as the list knows it now, tells a reboot from old replies.
     const int row = Amplifiers().Find(mac);
     const TTovrinData& before = row >= 0 ? Amplifiers().Row(row) : Selected;
-    ShowStatus(
-        FSettingsWatch.Start(mac, dhcp, { ip, netmask, gateway },
-            { before.IP, before.NetMask, before.Gateway }, FClock(), SettingsWatchLimitMs));
+    ShowStatus(FSettingsWatch.Start(mac, dhcp, { ip, netmask, gateway },
+        { before.IP, before.NetMask, before.Gateway }, FClock(), SettingsWatchLimitMs));
 }
 
 // The datagram carries the texts unchecked and a typo leaves the amplifier unreachable, so

@@ -24,5 +24,6 @@ bool ErrorReportingApplication::notify(QObject* receiver, QEvent* event)
 
 void ErrorReportingApplication::ShowException(const char* message)
 {
-    UserDialogs::Error(nullptr, QApplication::applicationDisplayName(), ToQt(message != nullptr ? message : ""));
+    UserDialogs::Error(
+        nullptr, QApplication::applicationDisplayName(), ToQt(message != nullptr ? message : ""));
 }

@@ -53,6 +53,14 @@ private:
     std::shared_ptr<Completion> FCompletion;
 };
 
+// Qt hands a posted call to the window thread through locks of its own that ThreadSanitizer
+// cannot see (Qt is not built with it); taken on both sides, this one shows it the hand-over.
+std::mutex& PostingMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 } // namespace
 
 GuiDelivery::GuiDelivery()
@@ -80,8 +88,18 @@ TRecvThread::Delivery GuiDelivery::Function() const
         }
         auto completion = std::make_shared<Completion>();
         auto finisher = std::make_shared<FinishWhenDropped>(completion);
-        QMetaObject::invokeMethod(
-            shared->context, [finisher, &call] { call(); }, Qt::QueuedConnection);
+        {
+            std::lock_guard posting(PostingMutex());
+            QMetaObject::invokeMethod(
+                shared->context,
+                [finisher, &call] {
+                    {
+                        std::lock_guard posted(PostingMutex());
+                    }
+                    call();
+                },
+                Qt::QueuedConnection);
+        }
         finisher.reset();
         lock.unlock();
         completion->Wait();

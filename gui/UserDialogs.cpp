@@ -11,36 +11,36 @@
 namespace UserDialogs {
 namespace {
 
-struct Queued {
-    std::deque<QMessageBox::StandardButton> answers;
-    std::deque<std::optional<std::string>> inputs;
-    std::deque<QString> fileNames;
-    QList<Asked> asked;
-};
+    struct Queued {
+        std::deque<QMessageBox::StandardButton> answers;
+        std::deque<std::optional<std::string>> inputs;
+        std::deque<QString> fileNames;
+        QList<Asked> asked;
+    };
 
-Queued& State()
-{
-    static Queued state;
-    return state;
-}
-
-QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const QString& kind,
-                                 const QString& caption, const QString& text,
-                                 QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
-{
-    State().asked.append({kind, caption, text});
-    if (!State().answers.empty()) {
-        const auto answer = State().answers.front();
-        State().answers.pop_front();
-        return answer;
+    Queued& State()
+    {
+        static Queued state;
+        return state;
     }
-    QMessageBox box(icon, caption, text, buttons, parent);
-    // Message texts carry amplifier replies and file names: never render them as markup.
-    box.setTextFormat(Qt::PlainText);
-    if (defaultButton != QMessageBox::NoButton)
-        box.setDefaultButton(defaultButton);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
-}
+
+    QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const QString& kind,
+        const QString& caption, const QString& text, QMessageBox::StandardButtons buttons,
+        QMessageBox::StandardButton defaultButton)
+    {
+        State().asked.append({ kind, caption, text });
+        if (!State().answers.empty()) {
+            const auto answer = State().answers.front();
+            State().answers.pop_front();
+            return answer;
+        }
+        QMessageBox box(icon, caption, text, buttons, parent);
+        // Message texts carry amplifier replies and file names: never render them as markup.
+        box.setTextFormat(Qt::PlainText);
+        if (defaultButton != QMessageBox::NoButton)
+            box.setDefaultButton(defaultButton);
+        return static_cast<QMessageBox::StandardButton>(box.exec());
+    }
 
 } // namespace
 
@@ -50,25 +50,27 @@ QMessageBox::StandardButton Error(QWidget* parent, const QString& caption, const
 }
 
 QMessageBox::StandardButton Warning(QWidget* parent, const QString& caption, const QString& text,
-                                    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
     return Show(parent, QMessageBox::Warning, "warning", caption, text, buttons, defaultButton);
 }
 
 QMessageBox::StandardButton Information(QWidget* parent, const QString& caption, const QString& text)
 {
-    return Show(parent, QMessageBox::Information, "information", caption, text, QMessageBox::Ok, QMessageBox::Ok);
+    return Show(
+        parent, QMessageBox::Information, "information", caption, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
-QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
-                                     QMessageBox::StandardButtons buttons)
+QMessageBox::StandardButton Question(
+    QWidget* parent, const QString& caption, const QString& text, QMessageBox::StandardButtons buttons)
 {
     return Show(parent, QMessageBox::Question, "question", caption, text, buttons, QMessageBox::NoButton);
 }
 
-bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, std::string& value, int maxLength)
+bool InputQuery(
+    QWidget* parent, const QString& caption, const QString& prompt, std::string& value, int maxLength)
 {
-    State().asked.append({"input", caption, prompt});
+    State().asked.append({ "input", caption, prompt });
     if (!State().inputs.empty()) {
         auto answer = State().inputs.front();
         State().inputs.pop_front();
@@ -91,7 +93,7 @@ bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, 
 
 static QString NextFileName(const QString& kind, const QString& caption, bool& answered)
 {
-    State().asked.append({kind, caption, {}});
+    State().asked.append({ kind, caption, {} });
     answered = !State().fileNames.empty();
     if (!answered)
         return {};
@@ -114,9 +116,18 @@ QString SaveFileName(QWidget* parent, const QString& caption, const QString& fol
     return answered ? name : QFileDialog::getSaveFileName(parent, caption, folder, filter);
 }
 
-void SetNextAnswer(QMessageBox::StandardButton answer) { State().answers.push_back(answer); }
-void SetNextInput(std::optional<std::string> value) { State().inputs.push_back(std::move(value)); }
-void SetNextFileName(const QString& fileName) { State().fileNames.push_back(fileName); }
+void SetNextAnswer(QMessageBox::StandardButton answer)
+{
+    State().answers.push_back(answer);
+}
+void SetNextInput(std::optional<std::string> value)
+{
+    State().inputs.push_back(std::move(value));
+}
+void SetNextFileName(const QString& fileName)
+{
+    State().fileNames.push_back(fileName);
+}
 
 QList<Asked> TakeAsked()
 {

@@ -43,7 +43,8 @@ std::optional<std::string> TPendingText::Answer() const
 std::optional<std::string> TPendingText::WaitFor(int ms) const
 {
     std::unique_lock lock(FState->mutex);
-    FState->answered.wait_for(lock, std::chrono::milliseconds(ms), [this] { return FState->answer.has_value(); });
+    FState->answered.wait_for(
+        lock, std::chrono::milliseconds(ms), [this] { return FState->answer.has_value(); });
     return FState->answer;
 }
 

@@ -180,7 +180,8 @@ TEST_F(FtovrinTest, LongListsReachTheViewInBatchesInOrder)
     constexpr int Count = 1500;
     for (int i = 0; i < Count; ++i)
         Reply(mac(i) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N" + std::to_string(i));
-    ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == Count; }, 3000)) << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == Count; }, 3000))
+        << List().topLevelItemCount();
     ASSERT_TRUE(WaitFor([] { return ViewSelectedRow() == Count - 1; }, 3000));
 
     Now += 1500;
@@ -293,7 +294,9 @@ TEST(ErrorReportingApplication, AnExceptionFromAHandlerIsShownAndTheProgramGoesO
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     bool after = false;
-    QTimer::singleShot(0, [] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "thread"); });
+    QTimer::singleShot(0, [] {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "thread");
+    });
     QTimer::singleShot(0, [] { throw 42; });
     QTimer::singleShot(5, [&] { after = true; });
     ASSERT_TRUE(WaitFor([&] { return after; }, 3000)) << "the events after the exception still run";

@@ -94,7 +94,8 @@ protected:
 TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent)
 {
     ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000)) << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000))
+        << List().topLevelItemCount();
     for (int i = 0; i < AmpCount; ++i)
         EXPECT_EQ(Row(i), Expected(Simulator->Amp(static_cast<size_t>(i))));
     EXPECT_EQ(FormTovrin->Amplifiers().SelectedRow(), AmpCount - 1) << "the newest amplifier is selected";
@@ -107,7 +108,8 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
     EXPECT_TRUE(helloSeen);
 
     Simulator->Modify(1, [](ampsim::Amplifier& amp) { amp.Name = "Renamed"; });
-    ASSERT_TRUE(WaitFor([&] { return Row(1).value(2) == QString("Renamed"); }, 3000)) << Row(1).value(2).toStdString();
+    ASSERT_TRUE(WaitFor([&] { return Row(1).value(2) == QString("Renamed"); }, 3000))
+        << Row(1).value(2).toStdString();
     EXPECT_EQ(List().topLevelItemCount(), AmpCount);
 
     // Amplifier 0 falls silent: its row goes between 2000 and 2500 ms after its last reply.
@@ -136,7 +138,8 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
 
     // It answers again: a new row at the end, selected.
     Simulator->Modify(0, [](ampsim::Amplifier& amp) { amp.Silent = false; });
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 3000)) << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 3000))
+        << List().topLevelItemCount();
     EXPECT_EQ(Row(AmpCount - 1).value(0), QString::fromStdString(mac));
     EXPECT_EQ(FormTovrin->Amplifiers().SelectedRow(), AmpCount - 1);
 }
@@ -144,7 +147,8 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
 TEST_F(FtovrinNetworkTest, HiddenWindowSendsNoHelloAndKeepsItsRows)
 {
     ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000)) << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000))
+        << List().topLevelItemCount();
     for (int i = 0; i < AmpCount; ++i)
         Simulator->Modify(static_cast<size_t>(i), [](ampsim::Amplifier& amp) { amp.Silent = true; });
 
@@ -242,7 +246,8 @@ TEST_F(FtovrinNetworkTest, WindowClosesCleanlyWhileRepliesArrive)
     ASSERT_TRUE(started) << error;
 
     ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == 400; }, 5000)) << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == 400; }, 5000))
+        << List().topLevelItemCount();
     const uint64_t replies = Simulator->RepliesSent();
     ASSERT_TRUE(WaitFor([&] { return Simulator->RepliesSent() > replies; }, 2000));
     // Closing the main window ends the loop, as in the program.

@@ -286,7 +286,8 @@ TEST_F(FtovrinSettingsTest, AppliedAddressReachesTheAmplifierWhichRebootsAndReap
 TEST_F(FtovrinSettingsTest, DhcpIsConfirmedWhenTheAmplifierAnswersAgainAfterItsReboot)
 {
     REQUIRE_PRIVATE_NETWORK();
-    ASSERT_NO_FATAL_FAILURE(StartAmplifierAndDiscovery([](ampsim::Amplifier& amp) { amp.LeaseIP = "198.18.1.77"; }));
+    ASSERT_NO_FATAL_FAILURE(
+        StartAmplifierAndDiscovery([](ampsim::Amplifier& amp) { amp.LeaseIP = "198.18.1.77"; }));
     DialogScript script(*FormIpSettings);
     script.Then([](TFormIpSettings& dialog) {
         UserDialogs::SetNextAnswer(QMessageBox::Ok); // the DHCP warning

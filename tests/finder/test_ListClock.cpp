@@ -1,5 +1,5 @@
-#include "finder/ListClock.h"
 #include "finder/Discovery.h"
+#include "finder/ListClock.h"
 
 #include <gtest/gtest.h>
 

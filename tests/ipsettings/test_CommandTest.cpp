@@ -119,7 +119,8 @@ TEST(CommandTest, SendsTheCommandWithASingleLineFeedAndNothingElse)
         const UniqueFd s(AcceptPeer(listener, peer, ignored));
         char buffer[256];
         ssize_t n = 0;
-        while (s && WaitReadable(s.get(), -1, 5000) == WaitResult::Readable && (n = ::recv(s.get(), buffer, sizeof buffer, 0)) > 0)
+        while (s && WaitReadable(s.get(), -1, 5000) == WaitResult::Readable
+            && (n = ::recv(s.get(), buffer, sizeof buffer, 0)) > 0)
             bytes.append(buffer, static_cast<size_t>(n));
         return n == 0 ? bytes : "never closed: " + bytes;
     });

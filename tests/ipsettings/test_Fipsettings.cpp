@@ -4,8 +4,8 @@
 #include "comm/SocketHelpers.h"
 #include "comm/UniqueFd.h"
 #include "gui/UserDialogs.h"
-#include "support/TestSockets.h"
 #include "support/CommandSimulator.h"
+#include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <QApplication>
@@ -104,7 +104,7 @@ TEST_F(FipsettingsTest, DhcpWarningOnEveryTickingOnly)
 {
     TFormIpSettings dialog(nullptr, InHouse);
     EXPECT_FALSE(dialog.CheckBoxDhcp->isChecked()) << "unticked at creation";
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     dialog.EditIP->setText("10.1.2.3");
 
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
@@ -133,7 +133,7 @@ TEST_F(FipsettingsTest, DhcpWarningOnEveryTickingOnly)
 TEST_F(FipsettingsTest, SetDefaultFillsTheDefaultAddressesAndLeavesTheFocus)
 {
     TFormIpSettings dialog(nullptr, "");
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     dialog.EditNM->setFocus();
     dialog.EditIP->setText("1.2.3.4");
     dialog.EditGW->setText("");
@@ -148,7 +148,7 @@ TEST_F(FipsettingsTest, SetDefaultFillsTheDefaultAddressesAndLeavesTheFocus)
 TEST_F(FipsettingsTest, InHousePresetReplacesAllAddressesInformsAndPutsTheCaretInTheIpField)
 {
     TFormIpSettings dialog(nullptr, InHouse);
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     dialog.CheckBoxDhcp->setChecked(true);
     UserDialogs::TakeAsked();
@@ -179,6 +179,8 @@ TEST_F(FipsettingsTest, OkAndEnterGiveOneCancelEscAndTheCloseBoxGiveTwo)
     const auto run = [&](const std::function<void()>& act) {
         finished.clear();
         ShowActive(dialog);
+        if (HasFatalFailure())
+            return -1;
         act();
         EXPECT_FALSE(dialog.isVisible());
         return finished.size() == 1 ? finished[0][0].toInt() : -1;
@@ -199,7 +201,7 @@ TEST_F(FipsettingsTest, WindowIsAFixedDialogCentredOnTheWindowThatOpensIt)
 {
     QWidget owner;
     owner.setGeometry(500, 300, 390, 225);
-    ShowActive(owner);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(owner));
     TFormIpSettings dialog(nullptr, "");
     EXPECT_EQ(dialog.windowTitle(), "Amplifier IP Settings");
     EXPECT_EQ(dialog.minimumSize(), QSize(235, 363));
@@ -217,7 +219,7 @@ TEST_F(FipsettingsTest, WindowIsAFixedDialogCentredOnTheWindowThatOpensIt)
 TEST_F(FipsettingsTest, AddressTextsAreFreeAndKeptBetweenShowings)
 {
     TFormIpSettings dialog(nullptr, "");
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     const QString longText = QString("not an address; ") + QString(300, QChar('9'));
     dialog.EditIP->setFocus();
     dialog.EditIP->clear();
@@ -226,7 +228,7 @@ TEST_F(FipsettingsTest, AddressTextsAreFreeAndKeptBetweenShowings)
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     dialog.CheckBoxDhcp->setChecked(true);
     dialog.accept();
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     EXPECT_EQ(dialog.EditIP->text(), longText);
     EXPECT_TRUE(dialog.CheckBoxDhcp->isChecked());
     dialog.reject();
@@ -235,7 +237,7 @@ TEST_F(FipsettingsTest, AddressTextsAreFreeAndKeptBetweenShowings)
 TEST_F(FipsettingsTest, TabOrderAndLabelAccelerators)
 {
     TFormIpSettings dialog(nullptr, InHouse);
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     dialog.CheckBoxDhcp->setFocus();
     QStringList order { QApplication::focusWidget()->objectName() };
     for (int i = 0; i < 10; ++i) {
@@ -257,7 +259,7 @@ TEST_F(FipsettingsTest, TabOrderAndLabelAccelerators)
 TEST_F(FipsettingsTest, TestQueryStartsWithTheVersionQueryAndTakes255Characters)
 {
     TFormIpSettings dialog(nullptr, InHouse);
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     QString initial;
     int maxLength = 0;
     // The one place where the real query is shown: its initial text and limit are what is checked.
@@ -343,7 +345,8 @@ TEST_F(FipsettingsTest, TheReportShowsAMarkupReplyLiterally)
     Qt::TextFormat format = Qt::AutoText;
     // The real message box this time: what its label does with the text is the point.
     QTimer::singleShot(0, [&] {
-        const bool found = WaitFor([&] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; }, 5000);
+        const bool found = WaitFor(
+            [&] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; }, 5000);
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!found || box == nullptr) {
             ADD_FAILURE() << "no message box shown";
@@ -358,7 +361,8 @@ TEST_F(FipsettingsTest, TheReportShowsAMarkupReplyLiterally)
     dialog.ButtonTest->click();
     ASSERT_EQ(peer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(format, Qt::PlainText);
-    EXPECT_TRUE(shown.endsWith(QString::fromLatin1("<h1>big</h1><img src=x>\xE9\r\n"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QString::fromLatin1("<h1>big</h1><img src=x>\xE9\r\n")))
+        << shown.toStdString();
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-#include "text/Strtools.h"
 #include "platform/HostInfo.h"
+#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
@@ -93,8 +93,9 @@ TEST(SplitAtFirst, PeelsFieldsInPlace)
 
 class TempDir : public ::testing::Test {
 protected:
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-        ("strtools-" + std::to_string(getpid()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::path dir = std::filesystem::temp_directory_path()
+        / ("strtools-" + std::to_string(getpid()) + "-"
+            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     void SetUp() override { std::filesystem::create_directories(dir); }
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::string Write(const std::string& name, const std::string& bytes)

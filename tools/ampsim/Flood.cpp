@@ -15,10 +15,20 @@ namespace ampsim {
 
 namespace {
 
-const char* const Hostile[] = {
-    "<h1>x</h1>", "<img\xFFsrc=x>", "$(reboot)", "`id`;rm\t-rf", "&amp;&lt;", "\x1B[2J\x07", "\xC3\x28\xE9\xFF",
-    "%s%n%x", "<b>", "'\";--", "\x7F\x01\x02", "..\\..\\",
-};
+    const char* const Hostile[] = {
+        "<h1>x</h1>",
+        "<img\xFFsrc=x>",
+        "$(reboot)",
+        "`id`;rm\t-rf",
+        "&amp;&lt;",
+        "\x1B[2J\x07",
+        "\xC3\x28\xE9\xFF",
+        "%s%n%x",
+        "<b>",
+        "'\";--",
+        "\x7F\x01\x02",
+        "..\\..\\",
+    };
 
 } // namespace
 
@@ -123,7 +133,8 @@ bool Flooder::Start(std::string& error)
         uint64_t sent = 0;
         while (!impl->stop) {
             // Paced by the clock: never ahead of the rate, catching up after a late wake-up.
-            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double elapsed
+                = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             const auto due = static_cast<uint64_t>(elapsed * static_cast<double>(impl->options.Rate));
             if (due < sent + Batch) {
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
