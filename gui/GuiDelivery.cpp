@@ -53,15 +53,29 @@ private:
     std::shared_ptr<Completion> FCompletion;
 };
 
-// Qt hands a posted call to the window thread through locks of its own that ThreadSanitizer
-// cannot see (Qt is not built with it); taken on both sides, this one shows it the hand-over.
-std::mutex& PostingMutex()
+} // namespace
+
+// Qt hands a posted call to the other thread through locks of its own that ThreadSanitizer cannot
+// see (Qt is not built with it); this lock, taken on both sides, shows it the hand-over.
+static std::mutex& PostingMutex()
 {
     static std::mutex mutex;
     return mutex;
 }
 
-} // namespace
+void PostToThreadOf(QObject* context, std::function<void()> call)
+{
+    std::lock_guard posting(PostingMutex());
+    QMetaObject::invokeMethod(
+        context,
+        [call = std::move(call)] {
+            {
+                std::lock_guard posted(PostingMutex());
+            }
+            call();
+        },
+        Qt::QueuedConnection);
+}
 
 GuiDelivery::GuiDelivery()
     : FShared(std::make_shared<Shared>())
@@ -88,18 +102,7 @@ TRecvThread::Delivery GuiDelivery::Function() const
         }
         auto completion = std::make_shared<Completion>();
         auto finisher = std::make_shared<FinishWhenDropped>(completion);
-        {
-            std::lock_guard posting(PostingMutex());
-            QMetaObject::invokeMethod(
-                shared->context,
-                [finisher, &call] {
-                    {
-                        std::lock_guard posted(PostingMutex());
-                    }
-                    call();
-                },
-                Qt::QueuedConnection);
-        }
+        PostToThreadOf(shared->context, [finisher, &call] { call(); });
         finisher.reset();
         lock.unlock();
         completion->Wait();
