@@ -1,23 +1,70 @@
 #include "finder/Ftovrin.h"
 
+#include "comm/SocketHelpers.h"
 #include "gui/AmplifierIcon.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fselipaddr.h"
 #include "platform/HostInfo.h"
+#include "platform/LocalInterfaces.h"
 #include "ui_Ftovrin.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <optional>
 
 #include <QAction>
 #include <QClipboard>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 
 TFormTovrin* FormTovrin = nullptr;
+
+namespace {
+
+// A tick that has waited this much longer than the timer's interval is run by the next delivery.
+constexpr uint32_t HelloLateMs = 20;
+// A list longer than this reaches the view in batches, at most every ViewBatchMs.
+constexpr int DirectViewRows = 1000;
+constexpr uint32_t ViewBatchMs = 100;
+
+// The interface that carries the local address now; none for any address or when none does.
+std::optional<TDiscoveryInterface> InterfaceOf(const std::string& localAddress)
+{
+    in_addr_t address = 0;
+    LocalInterface found;
+    if (localAddress.empty() || !ParseDottedAddress(localAddress, address)
+        || !FindInterfaceOwning(address, found))
+        return std::nullopt;
+    return TDiscoveryInterface { found.name, found.index };
+}
+
+// Where the program's own datagrams come from: the bound address, or every local one.
+std::vector<std::string> OwnPeers(const std::string& localAddress, int port)
+{
+    std::vector<std::string> peers;
+    const std::string suffix = ":" + std::to_string(port);
+    if (!localAddress.empty()) {
+        peers.push_back(localAddress + suffix);
+        return peers;
+    }
+    for (const auto& entry : platform::UpInterfaceAddresses()) {
+        char text[INET_ADDRSTRLEN] = {};
+        in_addr address { entry.address };
+        if (inet_ntop(AF_INET, &address, text, sizeof text) != nullptr)
+            peers.push_back(text + suffix);
+    }
+    return peers;
+}
+
+} // namespace
 
 TFormTovrin::TFormTovrin(QWidget* parent)
     : QWidget(parent)
@@ -33,6 +80,9 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     ListView1 = ui->ListView1;
     LabelStatus = ui->LabelStatus;
     ListView1->header()->setSectionsClickable(false);
+    // Every row is one line: the view then lays out tens of thousands of rows (a flood of junk
+    // replies) without measuring each.
+    ListView1->setUniformRowHeights(true);
     for (int column = 0; column < ListView1->columnCount(); ++column)
         ListView1->setColumnWidth(column, 120);
     // Keep the selected row highlighted when the list loses focus.
@@ -48,10 +98,20 @@ TFormTovrin::TFormTovrin(QWidget* parent)
 
     BuildPopupMenu();
 
+    FViewSyncTimer = new QTimer(this);
+    FViewSyncTimer->setSingleShot(true);
+    connect(FViewSyncTimer, &QTimer::timeout, this, &TFormTovrin::SyncView);
+
     TimerHello = new QTimer(this);
     TimerHello->setObjectName("TimerHello");
     TimerHello->setInterval(static_cast<int>(HelloIntervalMs));
-    connect(TimerHello, &QTimer::timeout, this, &TFormTovrin::TimerHelloTimer);
+    TimerHello->setTimerType(Qt::PreciseTimer);
+    // A delivery may have run the tick just before; the timer then leaves it to the next turn.
+    connect(TimerHello, &QTimer::timeout, this, [this] {
+        if (FHelloTicked && platform::TickCount() - FHelloTickAt < HelloIntervalMs / 2)
+            return;
+        TimerHelloTimer();
+    });
     TimerHello->start();
 
     FAmplifiers.SetObserver(this);
@@ -131,38 +191,60 @@ void TFormTovrin::FormActivate()
     std::string localAddress;
     if (FormSelIpAddr != nullptr && FormSelIpAddr->SelectLocalInterface(true) == TFormSelIpAddr::ModalOk)
         localAddress = FormSelIpAddr->SelectedAddress();
-    StartWorker("udp:" + localAddress + ":" + std::to_string(DiscoveryPort));
+    std::string error;
+    if (!StartWorker(localAddress, error)) {
+        // A worker whose channel did not open would end at once; without a word the list would
+        // just stay empty.
+        UserDialogs::Error(this, tr("Error"),
+            tr("Cannot open the discovery channel \"%1\".\n%2")
+                .arg(ToQt("udp:" + localAddress + ":" + std::to_string(DiscoveryPort)), ToQt(error)));
+    }
 }
 
-void TFormTovrin::StartWorker(const std::string& channelAddress)
+bool TFormTovrin::StartWorker(const std::string& localAddress, std::string& error)
 {
     auto worker = TRecvThread::Create();
     worker->OnReceive = [this](const std::string& peer, const char* data, int length) {
         DatagramReceived(peer, data, length);
     };
+    const unsigned generation = ++FWorkerGeneration;
+    worker->OnDisconnected = [this, generation](const std::string&) {
+        if (generation == FWorkerGeneration)
+            FDiscoveryWatch.WorkerEnded();
+    };
     worker->SetDelivery(FDelivery.Function());
-    std::string error;
-    if (!worker->Open(channelAddress, error)) {
-        // A worker whose channel did not open would end at once; without a word the list would
-        // just stay empty.
-        UserDialogs::Error(this, tr("Error"),
-            tr("Cannot open the discovery channel \"%1\".\n%2").arg(ToQt(channelAddress), ToQt(error)));
-        return;
-    }
+    if (!worker->Open("udp:" + localAddress + ":" + std::to_string(DiscoveryPort), error))
+        return false;
+    FOwnPeers = OwnPeers(localAddress, worker->LocalPort());
     worker->Start();
     Worker = std::move(worker);
+    FDiscoveryWatch.Started(localAddress, InterfaceOf(localAddress));
+    if (!FDiscoveryWatch.StatusText().empty())
+        ShowStatus(FDiscoveryWatch.StatusText());
+    // The list fills at once instead of at the next tick; the cadence counts from here.
+    SayHello();
+    TimerHello->start();
+    return true;
 }
 
 void TFormTovrin::StopWorker()
 {
     if (!Worker)
         return;
+    ++FWorkerGeneration; // Stop reports the end itself; that is no failure
     Worker->Stop();
     Worker.reset();
 }
 
-void TFormTovrin::DatagramReceived(const std::string&, const char* data, int length)
+void TFormTovrin::DatagramReceived(const std::string& peer, const char* data, int length)
 {
+    if (FHelloTicked && platform::TickCount() - FHelloTickAt >= HelloIntervalMs + HelloLateMs)
+        TimerHelloTimer();
+    SyncViewIfDue();
+    // The settings datagram this program broadcast comes back to it and reads like a reply.
+    for (const auto& own : FOwnPeers)
+        if (peer == own)
+            return;
     TTovrinData record;
     if (length <= 0 || !ParseTovrinReply(data, static_cast<size_t>(length), record))
         return;
@@ -172,21 +254,63 @@ void TFormTovrin::DatagramReceived(const std::string&, const char* data, int len
 
 void TFormTovrin::TimerHelloTimer()
 {
+    FHelloTickAt = platform::TickCount();
+    FHelloTicked = true;
+    const bool late = FListClock.Tick(FClock());
     WatchSettingsTick();
+    WatchDiscovery();
     if (!isVisible() || !Worker)
         return;
-    Worker->SendText(nullptr, DiscoveryHello);
-    RemoveStale(MaxSilenceMs);
+    SayHello();
+    if (!late)
+        RemoveStale(MaxSilenceMs);
+}
+
+void TFormTovrin::SayHello()
+{
+    FHelloTickAt = platform::TickCount();
+    FHelloTicked = true;
+    if (isVisible() && Worker)
+        Worker->SendText(nullptr, DiscoveryHello);
+}
+
+void TFormTovrin::WatchDiscovery()
+{
+    if (!FDiscoveryWatch.Watching())
+        return;
+    switch (FDiscoveryWatch.Tick(InterfaceOf(FDiscoveryWatch.LocalAddress()))) {
+    case TDiscoveryWatch::Action::None:
+        return;
+    case TDiscoveryWatch::Action::Stop:
+        StopWorker();
+        ShowStatus(FDiscoveryWatch.StatusText());
+        return;
+    case TDiscoveryWatch::Action::Restart: {
+        std::string error;
+        if (!StartWorker(FDiscoveryWatch.LocalAddress(), error)) {
+            FDiscoveryWatch.RestartFailed(error);
+            ShowStatus(FDiscoveryWatch.StatusText());
+        }
+        return;
+    }
+    }
+}
+
+void TFormTovrin::ShowStatus(const std::string& text)
+{
+    // The line has room for two lines of text; the tool tip keeps the whole notice readable.
+    LabelStatus->setText(ToQt(text));
+    LabelStatus->setToolTip(PlainToolTip(ToQt(text)));
 }
 
 void TFormTovrin::UpdateAmplifier(const TTovrinData& record)
 {
-    FAmplifiers.UpdateAmplifier(record, FClock());
+    FAmplifiers.UpdateAmplifier(record, FListClock.Now(FClock()));
 }
 
 void TFormTovrin::RemoveStale(uint32_t maxAge)
 {
-    FAmplifiers.RemoveStale(maxAge, FClock());
+    FAmplifiers.RemoveStale(maxAge, FListClock.Now(FClock()));
 }
 
 bool TFormTovrin::GetSelected(TTovrinData& record) const
@@ -205,18 +329,71 @@ void TFormTovrin::SetClock(std::function<uint32_t()> clock)
     FClock = std::move(clock);
 }
 
-void TFormTovrin::RowAppended(int row)
+// A long list reaches the view in batches, at most every ViewBatchMs: each new row and each
+// change of the selection lays the whole list out again, which under a flood of junk replies
+// (tens of thousands of rows) would keep the window thread from the hello and from the replies
+// waiting in the socket. A short list shows each new row at once.
+void TFormTovrin::RowAppended(int)
 {
-    const auto& record = FAmplifiers.Row(row);
-    auto* item = new QTreeWidgetItem(
-        ListView1, QStringList { ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name) });
-    item->setIcon(0, ImageList1);
+    if (!FViewSyncQueued && FAmplifiers.Count() <= DirectViewRows)
+        SyncView();
+    else
+        RequestViewSync();
 }
 
+void TFormTovrin::RequestViewSync()
+{
+    if (FViewSyncQueued)
+        return;
+    FViewSyncQueued = true;
+    const uint32_t since = platform::TickCount() - FViewSyncedAt;
+    if (since >= ViewBatchMs)
+        QMetaObject::invokeMethod(this, &TFormTovrin::SyncView, Qt::QueuedConnection);
+    else
+        FViewSyncTimer->start(static_cast<int>(ViewBatchMs - since));
+}
+
+void TFormTovrin::SyncViewIfDue()
+{
+    if (FViewSyncQueued && platform::TickCount() - FViewSyncedAt >= ViewBatchMs)
+        SyncView();
+}
+
+void TFormTovrin::SyncView()
+{
+    FViewSyncQueued = false;
+    FViewSyncTimer->stop();
+    FViewSyncedAt = platform::TickCount();
+    const int shown = ListView1->topLevelItemCount();
+    if (shown < FAmplifiers.Count())
+        AppendViewRows(shown);
+    if (FSelectionShowPending) {
+        FSelectionShowPending = false;
+        ShowModelSelection();
+    }
+}
+
+void TFormTovrin::AppendViewRows(int shown)
+{
+    QList<QTreeWidgetItem*> items;
+    items.reserve(FAmplifiers.Count() - shown);
+    for (int row = shown; row < FAmplifiers.Count(); ++row) {
+        const auto& record = FAmplifiers.Row(row);
+        auto* item
+            = new QTreeWidgetItem(QStringList { ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name) });
+        item->setIcon(0, ImageList1);
+        items.append(item);
+    }
+    ListView1->addTopLevelItems(items);
+}
+
+// A row not in the view yet gets its latest texts when it is added.
 void TFormTovrin::RowChanged(int row)
 {
-    const auto& record = FAmplifiers.Row(row);
     QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    if (item == nullptr)
+        return;
+    const auto& record = FAmplifiers.Row(row);
     const QString ip = ToQt(record.IP);
     const QString name = ToQt(record.Name);
     if (item->text(1) != ip)
@@ -225,11 +402,34 @@ void TFormTovrin::RowChanged(int row)
         item->setText(2, name);
 }
 
-void TFormTovrin::RowsRemoved(const std::vector<int>& rows)
+// The view holds the list's first rows (new ones wait for the next batch), so the indices agree;
+// rows not in the view yet just go.
+void TFormTovrin::RowsRemoved(const std::vector<int>& allRows)
 {
+    const int shown = ListView1->topLevelItemCount();
+    const std::vector<int> rows(allRows.begin(), std::lower_bound(allRows.begin(), allRows.end(), shown));
     FMirroringSelection = true;
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row)
-        std::unique_ptr<QTreeWidgetItem>(ListView1->takeTopLevelItem(*row));
+    // One by one each removal moves the rows behind it; for many at once the survivors are put
+    // back in one go.
+    constexpr size_t OneByOneLimit = 16;
+    if (rows.size() <= OneByOneLimit) {
+        for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+            std::unique_ptr<QTreeWidgetItem>(ListView1->takeTopLevelItem(*row));
+    } else {
+        QList<QTreeWidgetItem*> items = ListView1->invisibleRootItem()->takeChildren();
+        QList<QTreeWidgetItem*> kept;
+        kept.reserve(items.size() - static_cast<qsizetype>(rows.size()));
+        size_t next = 0;
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (next < rows.size() && rows[next] == i) {
+                delete items[i];
+                ++next;
+            } else {
+                kept.append(items[i]);
+            }
+        }
+        ListView1->addTopLevelItems(kept);
+    }
     FMirroringSelection = false;
     ShowModelSelection();
 }
@@ -238,6 +438,11 @@ void TFormTovrin::RowsRemoved(const std::vector<int>& rows)
 // list again, which for hundreds of amplifiers appearing in one batch would cost seconds.
 void TFormTovrin::SelectionChanged(int)
 {
+    if (FAmplifiers.Count() > DirectViewRows) {
+        FSelectionShowPending = true;
+        RequestViewSync();
+        return;
+    }
     if (FSelectionShowQueued)
         return;
     FSelectionShowQueued = true;
@@ -253,6 +458,8 @@ void TFormTovrin::SelectionChanged(int)
 // The list model decides the selection (a new amplifier is selected); the view follows it.
 void TFormTovrin::ShowModelSelection()
 {
+    if (FAmplifiers.SelectedRow() >= ListView1->topLevelItemCount())
+        AppendViewRows(ListView1->topLevelItemCount());
     FMirroringSelection = true;
     const int row = FAmplifiers.SelectedRow();
     QTreeWidgetItem* item = row >= 0 ? ListView1->topLevelItem(row) : nullptr;

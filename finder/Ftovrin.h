@@ -3,6 +3,8 @@
 
 #include "comm/Recvthread.h"
 #include "finder/Discovery.h"
+#include "finder/DiscoveryWatch.h"
+#include "finder/ListClock.h"
 #include "finder/SettingsWatch.h"
 #include "gui/GuiDelivery.h"
 #include "platform/DesktopLaunch.h"
@@ -43,7 +45,8 @@ public:
     QAction* MenuItemUpload;
     QAction* MenuItemCopyIP;
     QIcon ImageList1;
-    // One line under the list for notices that must not stop the window (settings changes).
+    // One line under the list for notices that must not stop the window (settings changes,
+    // discovery stopped and running again). Plain text: it can hold what amplifiers sent.
     QLabel* LabelStatus;
 
     // The running communication worker, or none.
@@ -94,8 +97,11 @@ protected:
 private:
     void UpdateAmplifier(const TTovrinData& record);
     void RemoveStale(uint32_t maxAge);
-    void StartWorker(const std::string& channelAddress);
+    bool StartWorker(const std::string& localAddress, std::string& error);
     void StopWorker();
+    void SayHello();
+    void WatchDiscovery();
+    void ShowStatus(const std::string& text);
     void BuildPopupMenu();
     QAction* AddMenuItem(const char* name, const QString& caption, const QKeySequence& shortcut,
         void (TFormTovrin::*handler)());
@@ -112,14 +118,32 @@ private:
     void RowsRemoved(const std::vector<int>& rows) override;
     void SelectionChanged(int row) override;
     void ShowModelSelection();
+    void SyncView();
+    void SyncViewIfDue();
+    void RequestViewSync();
+    void AppendViewRows(int shown);
 
     std::unique_ptr<Ui::TFormTovrin> ui;
     AmplifierList FAmplifiers;
     GuiDelivery FDelivery;
     std::function<uint32_t()> FClock;
+    TListClock FListClock;
+    TDiscoveryWatch FDiscoveryWatch;
+    // Counts the workers started; a worker's end is news only while it is the current one.
+    unsigned FWorkerGeneration = 0;
+    // "address:port" texts the program's own datagrams come from: they are not replies.
+    std::vector<std::string> FOwnPeers;
+    // When the last hello tick ran, on the real clock: deliveries run a tick that is due, so that a
+    // flood of datagrams cannot hold the hello and the expiry back.
+    uint32_t FHelloTickAt = 0;
+    bool FHelloTicked = false;
     bool FActivationQueued = false;
     bool FMirroringSelection = false;
     bool FSelectionShowQueued = false;
+    QTimer* FViewSyncTimer = nullptr;
+    bool FViewSyncQueued = false;
+    bool FSelectionShowPending = false;
+    uint32_t FViewSyncedAt = 0;
     TSettingsWatch FSettingsWatch;
 };
 

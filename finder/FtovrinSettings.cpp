@@ -9,16 +9,16 @@
 #include "ipsettings/Fipsettings.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 
 namespace {
 
 // The line has room for two lines of text; the tool tip keeps the whole notice readable.
-void ShowNotice(QLabel* label, const std::string& text)
+// The field's text as bytes: an address left as it was filled in goes back exactly as the
+// amplifier reported it, also where its bytes are not UTF-8.
+std::string FieldBytes(const QLineEdit* edit, const std::string& filledWith)
 {
-    label->setText(ToQt(text));
-    label->setToolTip(ToQt(text));
+    return edit->text() == ToQt(filledWith) ? filledWith : FromQt(edit->text());
 }
 
 } // namespace
@@ -46,12 +46,13 @@ void TFormTovrin::MenuItemIpSettingsClick()
         if (dialog.exec() != TFormIpSettings::ModalOk)
             return;
         dhcp = dialog.CheckBoxDhcp->isChecked();
-        ip = FromQt(dialog.EditIP->text());
-        netmask = FromQt(dialog.EditNM->text());
-        gateway = FromQt(dialog.EditGW->text());
+        ip = FieldBytes(dialog.EditIP, Selected.IP);
+        netmask = FieldBytes(dialog.EditNM, Selected.NetMask);
+        gateway = FieldBytes(dialog.EditGW, Selected.Gateway);
     } while (!dhcp && !ConfirmDoubtfulSettings(ip, netmask, gateway));
 
-    const std::string mac = FromQt(dialog.EditMac->text());
+    // The amplifier is named by the key its replies carry, byte for byte, not by the text shown.
+    const std::string mac = Selected.MacKey;
     const std::string datagram = BuildSettingsDatagram(mac, dhcp, ip, netmask, gateway);
     if (UserDialogs::Question(this, tr("Confirm"), "Apply settings? (Target will reboot, stand by)")
         != QMessageBox::Yes)
@@ -66,9 +67,8 @@ void TFormTovrin::MenuItemIpSettingsClick()
     // What the amplifier reported last, as the list knows it now, tells a reboot from old replies.
     const int row = Amplifiers().Find(mac);
     const TTovrinData& before = row >= 0 ? Amplifiers().Row(row) : Selected;
-    ShowNotice(LabelStatus,
-        FSettingsWatch.Start(mac, dhcp, { ip, netmask, gateway },
-            { before.IP, before.NetMask, before.Gateway }, FClock(), SettingsWatchLimitMs));
+    ShowStatus(FSettingsWatch.Start(mac, dhcp, { ip, netmask, gateway },
+        { before.IP, before.NetMask, before.Gateway }, FClock(), SettingsWatchLimitMs));
 }
 
 // The datagram carries the texts unchecked and a typo leaves the amplifier unreachable, so
@@ -93,11 +93,11 @@ void TFormTovrin::WatchSettingsReply(const TTovrinData& record)
         return;
     if (const auto notice
         = FSettingsWatch.Reply(record.MacKey, { record.IP, record.NetMask, record.Gateway }, FClock()))
-        ShowNotice(LabelStatus, *notice);
+        ShowStatus(*notice);
 }
 
 void TFormTovrin::WatchSettingsTick()
 {
     if (const auto notice = FSettingsWatch.Tick(FClock()))
-        ShowNotice(LabelStatus, *notice);
+        ShowStatus(*notice);
 }

@@ -1,14 +1,12 @@
 #include "comm/Recvthread.h"
 #include "finder/Ftovrin.h"
 #include "gotoproj/Fgotoprojdlg.h"
+#include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
 #include "memo/Fmemo.h"
 #include "upload/Fupload.h"
-
-#include <QApplication>
-#include <QMessageBox>
 
 #include <exception>
 
@@ -16,7 +14,7 @@ int main(int argc, char* argv[])
 {
     WinsockStartup();
     {
-        QApplication application(argc, argv);
+        ErrorReportingApplication application(argc, argv);
         try {
             // The program's windows, created once in this order; the first is the main window and
             // closing it ends the loop. They are destroyed in reverse order when the loop is over.
@@ -29,9 +27,9 @@ int main(int argc, char* argv[])
             FormTovrin->show();
             QApplication::exec();
         } catch (const std::exception& error) {
-            QMessageBox::critical(nullptr, QString(), QString::fromLocal8Bit(error.what()));
+            ErrorReportingApplication::ShowException(error.what());
         } catch (...) {
-            QMessageBox::critical(nullptr, QString(), QString());
+            ErrorReportingApplication::ShowException("");
         }
     }
     WinsockCleanup();

@@ -8,9 +8,15 @@
 
 #include "comm/Recvthread.h"
 
+#include <functional>
 #include <memory>
 
 class QObject;
+
+// Runs call later on context's thread (a queued call). Use it for every call that another thread
+// hands to the window thread: it also shows ThreadSanitizer the hand-over, which goes through Qt's
+// own locks that it cannot see.
+void PostToThreadOf(QObject* context, std::function<void()> call);
 
 class GuiDelivery {
 public:

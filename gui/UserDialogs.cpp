@@ -38,6 +38,8 @@ namespace {
             return answer;
         }
         QMessageBox box(icon, caption, text, buttons, parent);
+        // Message texts carry amplifier replies and file names: never render them as markup.
+        box.setTextFormat(Qt::PlainText);
         if (defaultButton != QMessageBox::NoButton)
             box.setDefaultButton(defaultButton);
         return static_cast<QMessageBox::StandardButton>(box.exec());

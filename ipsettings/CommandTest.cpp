@@ -2,12 +2,18 @@
 
 #include "comm/Recvthread.h"
 #include "comm/UniqueFd.h"
+#include "ipsettings/BoundedLookup.h"
 
 TCommandTestResult RunCommandTest(
     const std::string& host, int port, const std::string& command, int timeoutMs)
 {
     const std::string where = host + ":" + std::to_string(port);
-    const UniqueFd connection(OpenTcpConnection(host, port, timeoutMs));
+    // A host name is looked up within the same time limit as the connection, not as long as the
+    // resolver likes.
+    const std::string address = ResolveWithin(host, timeoutMs);
+    if (address.empty())
+        return { false, "Connecting to " + where + " failed." };
+    const UniqueFd connection(OpenTcpConnection(address, port, timeoutMs));
     if (connection.get() == -1)
         return { false, "Connecting to " + where + " failed." };
 

@@ -9,7 +9,8 @@ struct TCommandTestResult {
     std::string Text; // the report when connected, else the error message
 };
 
-// Connects to host:port (a dotted address or a host name, as typed) within timeoutMs, sends the
-// command and a line feed, and waits up to timeoutMs for the reply line.
+// Resolves host (a dotted address or a host name, as typed) within timeoutMs, connects to it on
+// port within timeoutMs, sends the command and a line feed, and waits up to timeoutMs for the reply
+// line.
 TCommandTestResult RunCommandTest(
     const std::string& host, int port, const std::string& command, int timeoutMs = 1000);

@@ -3,10 +3,12 @@
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
+#include "ipsettings/BoundedLookup.h"
 #include "ipsettings/CommandTest.h"
 #include "ui_Fipsettings.h"
 
 #include <QStyle>
+#include <QTimer>
 
 #include <algorithm>
 #include <cctype>
@@ -23,6 +25,25 @@ std::string ToLower(std::string text)
 }
 
 } // namespace
+
+namespace {
+
+// How long the first showing waits for a domain answer still outstanding.
+constexpr int DomainWaitAtShowMs = 1000;
+
+} // namespace
+
+TFormIpSettings::TFormIpSettings(QWidget* parent, DomainSource localDnsDomain)
+    : TFormIpSettings(parent, std::string())
+{
+    FDomainLookup = TPendingText::Ask(std::move(localDnsDomain));
+    if (!FDomainLookup)
+        return; // no thread: no domain, as when it cannot be read
+    FDomainPoll = new QTimer(this);
+    FDomainPoll->setInterval(50);
+    connect(FDomainPoll, &QTimer::timeout, this, [this] { TakeDomainAnswer(0); });
+    FDomainPoll->start();
+}
 
 TFormIpSettings::TFormIpSettings(QWidget* parent, const std::string& localDnsDomain)
     : QDialog(parent)
@@ -61,6 +82,19 @@ TFormIpSettings::TFormIpSettings(QWidget* parent, const std::string& localDnsDom
 
 TFormIpSettings::~TFormIpSettings() = default;
 
+void TFormIpSettings::TakeDomainAnswer(int waitMs)
+{
+    if (!FDomainLookup)
+        return;
+    const auto domain = FDomainLookup->WaitFor(waitMs);
+    if (!domain && waitMs == 0)
+        return;
+    // Not in after the wait at the first showing: counts as no domain.
+    FormCreate(domain.value_or(std::string()));
+    FDomainLookup.reset();
+    FDomainPoll->stop();
+}
+
 void TFormIpSettings::FormCreate(const std::string& localDnsDomain)
 {
     // Lower-cased on both sides: a domain configured with capitals must not silently never match.
@@ -81,6 +115,7 @@ void TFormIpSettings::reject()
 
 void TFormIpSettings::showEvent(QShowEvent* event)
 {
+    TakeDomainAnswer(DomainWaitAtShowMs);
     CentreOnOpener(*this);
     QDialog::showEvent(event);
 }

@@ -6,12 +6,15 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class QTimer;
+class TPendingText;
 
 namespace Ui {
 class TFormIpSettings;
@@ -26,9 +29,14 @@ public:
     static constexpr int ModalCancel = 2;
     static constexpr int CommandPort = 2500;
 
-    // localDnsDomain decides, once, whether the in-house preset and the test are offered.
-    explicit TFormIpSettings(
-        QWidget* parent = nullptr, const std::string& localDnsDomain = GetLocalDnsDomain());
+    using DomainSource = std::function<std::string()>;
+
+    // The local DNS domain decides, once, whether the in-house preset and the test are offered.
+    // Finding it may wait for a resolver time-out, so it is asked on a thread of its own: the
+    // window thread goes on at once, and the two buttons show when the answer is in (at the
+    // latest when the dialog is first shown, which waits for it a bounded time).
+    explicit TFormIpSettings(QWidget* parent = nullptr, DomainSource localDnsDomain = GetLocalDnsDomain);
+    TFormIpSettings(QWidget* parent, const std::string& localDnsDomain);
     ~TFormIpSettings() override;
 
     QLineEdit* EditMac;
@@ -58,9 +66,12 @@ private slots:
 
 private:
     void FormCreate(const std::string& localDnsDomain);
+    void TakeDomainAnswer(int waitMs);
     void ApplyPreset(const char* ip, const char* netmask, const char* gateway);
 
     std::unique_ptr<Ui::TFormIpSettings> ui;
+    std::shared_ptr<TPendingText> FDomainLookup;
+    QTimer* FDomainPoll = nullptr;
 };
 
 extern TFormIpSettings* FormIpSettings;

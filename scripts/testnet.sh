@@ -11,6 +11,9 @@
 #                                  now leave the app side through tvoth, not through tvapp
 #   testnet.sh exec NAME app|amp|oth CMD [ARG…]   runs a command inside one side
 #   testnet.sh down NAME           removes its sides (nothing to do when they are gone)
+#   testnet.sh unplug NAME         deletes the veth pair, as if the app side's adapter was pulled
+#   testnet.sh plug NAME AMP_COUNT makes the veth pair again (new interface indexes, same names
+#                                  and addresses), as if the adapter was plugged in again
 #   testnet.sh list                lists this project's networks and whether their owner lives
 #   testnet.sh clean               removes the networks whose owner process has ended
 #
@@ -58,6 +61,44 @@ remove_network() {
     done
 }
 
+# The veth pair with its addresses and routes (set -e is on in the callers).
+make_link() {
+    local app=$1-app amp=$1-amp count=$2
+    ip -n "$app" link add "$APP_LINK" type veth peer name "$AMP_LINK" netns "$amp"
+    ip -n "$app" addr add "$APP_ADDRESS/$PREFIX" brd + dev "$APP_LINK"
+    if [ "$count" -gt 0 ]; then
+        local i
+        for ((i = 0; i < count; i++)); do
+            echo "addr add 198.18.$((1 + i / 254)).$((1 + i % 254))/$PREFIX brd + dev $AMP_LINK"
+        done | ip -n "$amp" -batch -
+    fi
+    ip -n "$app" link set "$APP_LINK" up
+    ip -n "$amp" link set "$AMP_LINK" up
+    # 255.255.255.255 needs a route to leave by; inside the namespaces that is the veth.
+    ip -n "$app" route add default dev "$APP_LINK"
+    ip -n "$amp" route add default dev "$AMP_LINK"
+}
+
+cmd_unplug() {
+    [ $# -eq 1 ] || die "usage: testnet.sh unplug NAME"
+    check_name "$1"
+    require_namespaces
+    exists "$1-app" || die "network $1 is not up"
+    ip -n "$1-app" link del "$APP_LINK" || die "cannot delete $APP_LINK in $1-app"
+}
+
+cmd_plug() {
+    [ $# -eq 2 ] || die "usage: testnet.sh plug NAME AMP_COUNT"
+    local name=$1 count=$2
+    check_name "$name"
+    [[ $count =~ ^[0-9]+$ ]] && [ "$count" -le $MAX_AMPS ] || die "AMP_COUNT must be 0..$MAX_AMPS"
+    require_namespaces
+    exists "$name-app" && exists "$name-amp" || die "network $name is not up"
+    set -e
+    make_link "$name" "$count"
+    set +e
+}
+
 cmd_up() {
     [ $# -eq 2 ] || die "usage: testnet.sh up NAME AMP_COUNT"
     local name=$1 count=$2
@@ -77,21 +118,9 @@ cmd_up() {
     trap 'remove_network "$name"' ERR
     set -e
     ip netns add "$amp"
-    ip -n "$app" link add "$APP_LINK" type veth peer name "$AMP_LINK" netns "$amp"
     ip -n "$app" link set lo up
     ip -n "$amp" link set lo up
-    ip -n "$app" addr add "$APP_ADDRESS/$PREFIX" brd + dev "$APP_LINK"
-    if [ "$count" -gt 0 ]; then
-        local i
-        for ((i = 0; i < count; i++)); do
-            echo "addr add 198.18.$((1 + i / 254)).$((1 + i % 254))/$PREFIX brd + dev $AMP_LINK"
-        done | ip -n "$amp" -batch -
-    fi
-    ip -n "$app" link set "$APP_LINK" up
-    ip -n "$amp" link set "$AMP_LINK" up
-    # 255.255.255.255 needs a route to leave by; inside the namespaces that is the veth.
-    ip -n "$app" route add default dev "$APP_LINK"
-    ip -n "$amp" route add default dev "$AMP_LINK"
+    make_link "$name" "$count"
     set +e
     trap - ERR
     echo "testnet: $name up: app $APP_ADDRESS, $count amplifier address(es) from $(amp_address 0)"
@@ -174,8 +203,10 @@ case "${1:-}" in
     other) shift; cmd_other "$@" ;;
     exec) shift; cmd_exec "$@" ;;
     down) shift; cmd_down "$@" ;;
+    unplug) shift; cmd_unplug "$@" ;;
+    plug) shift; cmd_plug "$@" ;;
     list) cmd_list ;;
     clean) cmd_clean ;;
     address) shift; amp_address "$1" ;;
-    *) sed -n '2,20s/^# \{0,1\}//p' "$0"; [ "${1:-}" = help ] || [ "${1:-}" = --help ]; exit $? ;;
+    *) sed -n '2,23s/^# \{0,1\}//p' "$0"; [ "${1:-}" = help ] || [ "${1:-}" = --help ]; exit $? ;;
 esac

@@ -1,5 +1,6 @@
 #include "finder/Ftovrin.h"
 
+#include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
 #include "gui/GuiDelivery.h"
 #include "gui/UserDialogs.h"
@@ -22,6 +23,7 @@
 
 #include <atomic>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -163,7 +165,38 @@ TEST_F(FtovrinTest, SilentRowsExpireAtTheHelloTickAcrossTheTickWrap)
     EXPECT_FALSE(Window().GetSelected(selected));
 }
 
-TEST_F(FtovrinTest, NoExpiryWithoutWorkerOrWhileHidden)
+// A long list (a flood of junk replies) reaches the view in batches; the view still ends up with
+// the list's rows in order and the newest selected, and many rows expiring at once leave the right
+// ones.
+TEST_F(FtovrinTest, LongListsReachTheViewInBatchesInOrder)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    Window().SuppressActivation();
+    Window().show();
+    FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk);
+    Window().FormActivate();
+    ASSERT_TRUE(Window().Worker);
+    const auto mac = [](int i) { return "M" + std::to_string(10000 + i); };
+    constexpr int Count = 1500;
+    for (int i = 0; i < Count; ++i)
+        Reply(mac(i) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N" + std::to_string(i));
+    ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == Count; }, 3000))
+        << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([] { return ViewSelectedRow() == Count - 1; }, 3000));
+
+    Now += 1500;
+    for (int i = 0; i < Count; i += 2)
+        Reply(mac(i) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N" + std::to_string(i));
+    Now += 501;
+    Window().TimerHelloTimer();
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), static_cast<size_t>(Count / 2));
+    for (int i = 0; i < Count / 2; ++i)
+        ASSERT_EQ(rows[static_cast<size_t>(i)], mac(2 * i) + " 198.18.1.9 N" + std::to_string(2 * i));
+    EXPECT_EQ(ViewSelectedRow(), -1) << "the selected newest row was an odd one";
+}
+
+TEST_F(FtovrinTest, NoExpiryWithoutWorker)
 {
     Reply("B1 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
     Now += 10000;
@@ -171,16 +204,23 @@ TEST_F(FtovrinTest, NoExpiryWithoutWorkerOrWhileHidden)
     Window().show();
     Window().TimerHelloTimer();
     EXPECT_EQ(Rows().size(), 1u) << "no worker";
+}
 
-    if (!NoNetworkReason.empty())
-        return;
-    Window().hide();
+TEST_F(FtovrinTest, NoExpiryWhileHidden)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    Reply("B1 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
+    Window().SuppressActivation();
     FormSelIpAddr->SetNextAnswer(TFormSelIpAddr::ModalOk);
     Window().FormActivate();
     ASSERT_TRUE(Window().Worker);
-    Window().TimerHelloTimer();
+    for (int tick = 0; tick < 20; ++tick) { // ticks on time, 10 s in all
+        Now += 500;
+        Window().TimerHelloTimer();
+    }
     EXPECT_EQ(Rows().size(), 1u) << "hidden";
     Window().show();
+    Now += 500;
     Window().TimerHelloTimer();
     EXPECT_EQ(Rows().size(), 0u);
 }
@@ -248,6 +288,26 @@ TEST_F(FtovrinTest, ActivationAsksOnceAndCancelBindsToAnyAddress)
     EXPECT_EQ(Window().Worker.get(), worker);
 }
 
+TEST(ErrorReportingApplication, AnExceptionFromAHandlerIsShownAndTheProgramGoesOn)
+{
+    UserDialogs::TakeAsked();
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    bool after = false;
+    QTimer::singleShot(0, [] {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "thread");
+    });
+    QTimer::singleShot(0, [] { throw 42; });
+    QTimer::singleShot(5, [&] { after = true; });
+    ASSERT_TRUE(WaitFor([&] { return after; }, 3000)) << "the events after the exception still run";
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[0].kind, "error");
+    EXPECT_TRUE(asked[0].text.startsWith("thread: ")) << asked[0].text.toStdString();
+    EXPECT_EQ(asked[1].kind, "error");
+    EXPECT_EQ(asked[1].text, "") << "any other exception: an empty message";
+}
+
 class GuiDeliveryTest : public ::testing::Test { };
 
 TEST_F(GuiDeliveryTest, WorkerCallRunsOnTheGuiThreadAndWaitsForIt)
@@ -300,6 +360,6 @@ int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
     const auto network = TestNetwork::EnterAppSideOfNew(0, NoNetworkReason);
-    QApplication application(argc, argv);
+    ErrorReportingApplication application(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -8,6 +8,7 @@
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
+#include "platform/HostInfo.h"
 #include "support/TestNetwork.h"
 #include "tools/ampsim/Ampsim.h"
 
@@ -262,7 +263,7 @@ TEST_F(FtovrinSettingsTest, WithoutADiscoveryChannelTheUserIsToldThatNothingWasS
 TEST_F(FtovrinSettingsTest, AppliedAddressReachesTheAmplifierWhichRebootsAndReappearsAndTheChangeIsConfirmed)
 {
     REQUIRE_PRIVATE_NETWORK();
-    StartAmplifierAndDiscovery();
+    ASSERT_NO_FATAL_FAILURE(StartAmplifierAndDiscovery());
     DialogScript script(*FormIpSettings);
     script.Then(Enter("198.18.1.50", "255.255.0.0", "198.18.0.1"));
     UserDialogs::SetNextAnswer(QMessageBox::Yes);
@@ -285,7 +286,8 @@ TEST_F(FtovrinSettingsTest, AppliedAddressReachesTheAmplifierWhichRebootsAndReap
 TEST_F(FtovrinSettingsTest, DhcpIsConfirmedWhenTheAmplifierAnswersAgainAfterItsReboot)
 {
     REQUIRE_PRIVATE_NETWORK();
-    StartAmplifierAndDiscovery([](ampsim::Amplifier& amp) { amp.LeaseIP = "198.18.1.77"; });
+    ASSERT_NO_FATAL_FAILURE(
+        StartAmplifierAndDiscovery([](ampsim::Amplifier& amp) { amp.LeaseIP = "198.18.1.77"; }));
     DialogScript script(*FormIpSettings);
     script.Then([](TFormIpSettings& dialog) {
         UserDialogs::SetNextAnswer(QMessageBox::Ok); // the DHCP warning
@@ -304,7 +306,7 @@ TEST_F(FtovrinSettingsTest, DhcpIsConfirmedWhenTheAmplifierAnswersAgainAfterItsR
 TEST_F(FtovrinSettingsTest, AnsweringNoSendsNothing)
 {
     REQUIRE_PRIVATE_NETWORK();
-    StartAmplifierAndDiscovery();
+    ASSERT_NO_FATAL_FAILURE(StartAmplifierAndDiscovery());
     DialogScript script(*FormIpSettings);
     script.Then(Enter("198.18.1.50", "255.255.0.0", "0.0.0.0"));
     UserDialogs::SetNextAnswer(QMessageBox::No);
@@ -322,7 +324,7 @@ TEST_F(FtovrinSettingsTest, AnsweringNoSendsNothing)
 TEST_F(FtovrinSettingsTest, SettingsTheAmplifierRefusesEndInTheTimeOutNoticeWithWhatItReports)
 {
     REQUIRE_PRIVATE_NETWORK();
-    StartAmplifierAndDiscovery();
+    ASSERT_NO_FATAL_FAILURE(StartAmplifierAndDiscovery());
     Window().SettingsWatchLimitMs = 3000;
     DialogScript script(*FormIpSettings);
     script.Then(Enter("198.18.1.300", "255.255.0.0", "0.0.0.0"));
@@ -338,6 +340,73 @@ TEST_F(FtovrinSettingsTest, SettingsTheAmplifierRefusesEndInTheTimeOutNoticeWith
     EXPECT_TRUE(Status().contains("last reported " + QString::fromStdString(TestNetwork::AmpAddress(0))))
         << Status().toStdString();
     EXPECT_EQ(List().topLevelItemCount(), 1) << "the amplifier never went away";
+}
+
+// Any host can answer the hello with markup and bytes that are not UTF-8 in its fields. They are
+// shown literally, and the settings datagram names the amplifier by the bytes its replies carry.
+TEST_F(FtovrinSettingsTest, MarkupAndForeignBytesAreShownLiterallyAndSentBackUnchanged)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    ASSERT_NO_FATAL_FAILURE(StartAmplifierAndDiscovery());
+    const std::string mac = "<h1>x</h1>\xE9";
+    const std::string name = "<img\xFFsrc=x>";
+    const std::string netmask = "<b>m\xE9</b>";
+    Reply(mac + " 0 198.18.1.9 " + netmask + " 0.0.0.0 " + name);
+    ASSERT_EQ(List().topLevelItemCount(), 2);
+    EXPECT_EQ(List().topLevelItem(1)->text(0), QString::fromLatin1("<h1>x</h1>\xE9"));
+    EXPECT_EQ(List().topLevelItem(1)->text(2), QString::fromLatin1("<img\xFFsrc=x>"));
+    List().setCurrentItem(List().topLevelItem(1));
+
+    DialogScript script(*FormIpSettings);
+    QStringList shown;
+    script.Then([&](TFormIpSettings& dialog) {
+        shown << dialog.EditMac->text() << dialog.EditName->text() << dialog.EditNM->text();
+        dialog.accept(); // the texts as the amplifier reported them
+    });
+    UserDialogs::SetNextAnswer(QMessageBox::Yes); // the doubtful netmask: send anyway
+    UserDialogs::SetNextAnswer(QMessageBox::Yes); // apply
+    Window().MenuItemIpSettingsClick();
+    EXPECT_EQ(shown,
+        QStringList({ QString::fromLatin1("<h1>x</h1>\xE9"), QString::fromLatin1("<img\xFFsrc=x>"),
+            QString::fromLatin1("<b>m\xE9</b>") }));
+
+    const std::string expected = mac + " 5 0 198.18.1.9 " + netmask + " 0.0.0.0";
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (const auto& datagram : Simulator->Received())
+                if (datagram.Text == expected)
+                    return true;
+            return false;
+        },
+        3000))
+        << "the settings datagram does not carry the reply's bytes";
+
+    const QLabel* status = Window().LabelStatus;
+    EXPECT_EQ(status->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(status->text().startsWith(QString::fromLatin1("Settings sent to <h1>x</h1>\xE9;")))
+        << status->text().toStdString();
+    EXPECT_TRUE(status->toolTip().contains("&lt;h1&gt;x&lt;/h1&gt;")) << status->toolTip().toStdString();
+    EXPECT_EQ(script.Unexpected, 0);
+}
+
+// Right after Yes the program hears its own settings datagram, "<mac> 5 0 <ip> <netmask>
+// <gateway>", which has six fields; it must not refresh the row.
+TEST_F(FtovrinSettingsTest, TheOwnSettingsDatagramIsNoReply)
+{
+    REQUIRE_PRIVATE_NETWORK();
+    ASSERT_NO_FATAL_FAILURE(StartAmplifierAndDiscovery());
+    const QStringList before { List().topLevelItem(0)->text(1), List().topLevelItem(0)->text(2) };
+    DialogScript script(*FormIpSettings);
+    script.Then(Enter("198.18.1.50", "255.255.0.0", "198.18.0.1"));
+    UserDialogs::SetNextAnswer(QMessageBox::Yes);
+    Window().MenuItemIpSettingsClick();
+    ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
+    // The amplifier now reboots, silent; until its row expires it shows what it said last.
+    const uint32_t start = platform::TickCount();
+    while (platform::TickCount() - start < 1500 && List().topLevelItemCount() == 1) {
+        ASSERT_EQ(QStringList({ List().topLevelItem(0)->text(1), List().topLevelItem(0)->text(2) }), before);
+        QTest::qWait(5);
+    }
 }
 
 } // namespace

@@ -1,19 +1,30 @@
 #include "ipsettings/Fipsettings.h"
 
+#include "comm/Recvthread.h"
+#include "comm/SocketHelpers.h"
+#include "comm/UniqueFd.h"
 #include "gui/UserDialogs.h"
 #include "support/CommandSimulator.h"
+#include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
+#include "support/QtWait.h"
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
 
 namespace {
 
@@ -57,11 +68,43 @@ TEST_F(FipsettingsTest, InHousePresetAndTestAreOfferedOnlyInTheInHouseDomainInAn
     }
 }
 
+// Finding the domain may wait for a resolver time-out: the dialog is made at once and offers the
+// in-house buttons when the answer comes; a first showing waits for it only a bounded time.
+TEST_F(FipsettingsTest, TheDomainIsFoundOffTheWindowThread)
+{
+    auto release = std::make_shared<std::promise<void>>();
+    auto released = release->get_future().share();
+    const auto started = std::chrono::steady_clock::now();
+    TFormIpSettings dialog(nullptr, [released] {
+        released.wait();
+        return std::string(TOVRIN_INHOUSE_DOMAIN);
+    });
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));
+    EXPECT_TRUE(dialog.ButtonHausnetz->isHidden());
+    release->set_value();
+    EXPECT_TRUE(WaitFor([&] { return !dialog.ButtonTest->isHidden(); }, 3000));
+    EXPECT_FALSE(dialog.ButtonHausnetz->isHidden());
+
+    auto never = std::make_shared<std::promise<void>>();
+    auto hangs = never->get_future().share();
+    TFormIpSettings stuck(nullptr, [hangs] {
+        hangs.wait();
+        return std::string(TOVRIN_INHOUSE_DOMAIN);
+    });
+    const auto shown = std::chrono::steady_clock::now();
+    stuck.show();
+    EXPECT_LT(std::chrono::steady_clock::now() - shown, std::chrono::milliseconds(2500));
+    EXPECT_TRUE(stuck.ButtonTest->isHidden()) << "no answer in time counts as no domain";
+    never->set_value();
+    QTest::qWait(100);
+    EXPECT_TRUE(stuck.ButtonTest->isHidden()) << "fixed once decided";
+}
+
 TEST_F(FipsettingsTest, DhcpWarningOnEveryTickingOnly)
 {
     TFormIpSettings dialog(nullptr, InHouse);
     EXPECT_FALSE(dialog.CheckBoxDhcp->isChecked()) << "unticked at creation";
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     dialog.EditIP->setText("10.1.2.3");
 
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
@@ -90,7 +133,7 @@ TEST_F(FipsettingsTest, DhcpWarningOnEveryTickingOnly)
 TEST_F(FipsettingsTest, SetDefaultFillsTheDefaultAddressesAndLeavesTheFocus)
 {
     TFormIpSettings dialog(nullptr, "");
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     dialog.EditNM->setFocus();
     dialog.EditIP->setText("1.2.3.4");
     dialog.EditGW->setText("");
@@ -105,7 +148,7 @@ TEST_F(FipsettingsTest, SetDefaultFillsTheDefaultAddressesAndLeavesTheFocus)
 TEST_F(FipsettingsTest, InHousePresetReplacesAllAddressesInformsAndPutsTheCaretInTheIpField)
 {
     TFormIpSettings dialog(nullptr, InHouse);
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     dialog.CheckBoxDhcp->setChecked(true);
     UserDialogs::TakeAsked();
@@ -136,6 +179,8 @@ TEST_F(FipsettingsTest, OkAndEnterGiveOneCancelEscAndTheCloseBoxGiveTwo)
     const auto run = [&](const std::function<void()>& act) {
         finished.clear();
         ShowActive(dialog);
+        if (HasFatalFailure())
+            return -1;
         act();
         EXPECT_FALSE(dialog.isVisible());
         return finished.size() == 1 ? finished[0][0].toInt() : -1;
@@ -156,7 +201,7 @@ TEST_F(FipsettingsTest, WindowIsAFixedDialogCentredOnTheWindowThatOpensIt)
 {
     QWidget owner;
     owner.setGeometry(500, 300, 390, 225);
-    ShowActive(owner);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(owner));
     TFormIpSettings dialog(nullptr, "");
     EXPECT_EQ(dialog.windowTitle(), "Amplifier IP Settings");
     EXPECT_EQ(dialog.minimumSize(), QSize(235, 363));
@@ -174,7 +219,7 @@ TEST_F(FipsettingsTest, WindowIsAFixedDialogCentredOnTheWindowThatOpensIt)
 TEST_F(FipsettingsTest, AddressTextsAreFreeAndKeptBetweenShowings)
 {
     TFormIpSettings dialog(nullptr, "");
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     const QString longText = QString("not an address; ") + QString(300, QChar('9'));
     dialog.EditIP->setFocus();
     dialog.EditIP->clear();
@@ -183,7 +228,7 @@ TEST_F(FipsettingsTest, AddressTextsAreFreeAndKeptBetweenShowings)
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     dialog.CheckBoxDhcp->setChecked(true);
     dialog.accept();
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     EXPECT_EQ(dialog.EditIP->text(), longText);
     EXPECT_TRUE(dialog.CheckBoxDhcp->isChecked());
     dialog.reject();
@@ -192,7 +237,7 @@ TEST_F(FipsettingsTest, AddressTextsAreFreeAndKeptBetweenShowings)
 TEST_F(FipsettingsTest, TabOrderAndLabelAccelerators)
 {
     TFormIpSettings dialog(nullptr, InHouse);
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     dialog.CheckBoxDhcp->setFocus();
     QStringList order { QApplication::focusWidget()->objectName() };
     for (int i = 0; i < 10; ++i) {
@@ -214,14 +259,18 @@ TEST_F(FipsettingsTest, TabOrderAndLabelAccelerators)
 TEST_F(FipsettingsTest, TestQueryStartsWithTheVersionQueryAndTakes255Characters)
 {
     TFormIpSettings dialog(nullptr, InHouse);
-    ShowActive(dialog);
+    ASSERT_NO_FATAL_FAILURE(ShowActive(dialog));
     QString initial;
     int maxLength = 0;
     // The one place where the real query is shown: its initial text and limit are what is checked.
     QTimer::singleShot(0, [&] {
         auto* query = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-        if (query == nullptr)
+        if (query == nullptr) {
+            ADD_FAILURE() << "no query shown";
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
             return;
+        }
         initial = query->textValue();
         if (auto* edit = query->findChild<QLineEdit*>())
             maxLength = edit->maxLength();
@@ -271,6 +320,49 @@ TEST_F(FipsettingsTest, TestTalksToTheAddressInTheIpFieldAndReportsOrFails)
     EXPECT_EQ(asked[1].kind, "error");
     EXPECT_EQ(asked[1].text, "Connecting to " + where + " failed.");
     EXPECT_EQ(dialog.EditIP->text(), "127.0.0.1") << "the dialog stays as it was";
+}
+
+// An amplifier's reply is shown as it came: markup stays text, foreign bytes are not replaced.
+TEST_F(FipsettingsTest, TheReportShowsAMarkupReplyLiterally)
+{
+    std::string status;
+    const UniqueFd listener(OpenListenSocket("127.0.0.1", 0, status));
+    ASSERT_NE(listener.get(), -1) << status;
+    auto peer = std::async(std::launch::async, [listener = listener.get()] {
+        if (WaitReadable(listener, -1, 5000) != WaitResult::Readable)
+            return;
+        std::string from, ignored, line;
+        const UniqueFd s(AcceptPeer(listener, from, ignored));
+        ReadUntil(s.get(), line, 5000, '\n');
+        SocketSendString(s.get(), "<h1>big</h1><img src=x>\xE9\n");
+    });
+
+    TFormIpSettings dialog(nullptr, InHouse);
+    dialog.TestPort = LocalPortOf(listener.get());
+    dialog.EditIP->setText("127.0.0.1");
+    UserDialogs::SetNextInput("$$$VER?");
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    // The real message box this time: what its label does with the text is the point.
+    QTimer::singleShot(0, [&] {
+        const bool found = WaitFor(
+            [&] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; }, 5000);
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!found || box == nullptr) {
+            ADD_FAILURE() << "no message box shown";
+            return;
+        }
+        if (auto* label = box->findChild<QLabel*>("qt_msgbox_label")) {
+            shown = label->text();
+            format = label->textFormat();
+        }
+        box->accept();
+    });
+    dialog.ButtonTest->click();
+    ASSERT_EQ(peer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_TRUE(shown.endsWith(QString::fromLatin1("<h1>big</h1><img src=x>\xE9\r\n")))
+        << shown.toStdString();
 }
 
 } // namespace

@@ -197,6 +197,26 @@ TestNetwork::~TestNetwork()
     RunScript({ "down", FName }, output);
 }
 
+bool TestNetwork::Unplug()
+{
+    std::string output;
+    if (!FUp || RunScript({ "unplug", FName }, output) != 0) {
+        FError = "testnet.sh unplug " + FName + " failed: " + output;
+        return false;
+    }
+    return true;
+}
+
+bool TestNetwork::Plug()
+{
+    std::string output;
+    if (!FUp || RunScript({ "plug", FName, std::to_string(FAmpCount) }, output) != 0) {
+        FError = "testnet.sh plug " + FName + " failed: " + output;
+        return false;
+    }
+    return true;
+}
+
 std::string TestNetwork::Unavailable()
 {
     static std::once_flag once;

@@ -87,6 +87,10 @@ public:
     bool EnterApp() { return Enter(NetSide::App); }
     bool EnterAmp() { return Enter(NetSide::Amp); }
     bool Enter(NetSide side);
+    // Deletes the veth pair, as if the app side's network adapter was pulled out, and makes it
+    // again (same names and addresses, new interface indexes), as if it was plugged in again.
+    bool Unplug();
+    bool Plug();
     // Runs fn on a fresh thread inside a side and waits for it.
     void RunInApp(const std::function<void()>& fn) { RunIn(NetSide::App, fn); }
     void RunInAmp(const std::function<void()>& fn) { RunIn(NetSide::Amp, fn); }

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <fstream>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
@@ -95,6 +96,31 @@ TEST(TestNetwork, SpawnedProcessSeesOnlyItsSideAndIsReapedOnScopeEnd)
         EXPECT_TRUE(sleeper.Running());
     }
     EXPECT_NE(::kill(pid, 0), 0);
+}
+
+TEST(TestNetwork, ReplugGivesTheSameNameAndAddressesUnderANewIndex)
+{
+    if (auto reason = TestNetwork::Unavailable(); !reason.empty())
+        GTEST_SKIP() << reason;
+    TestNetwork net(2);
+    ASSERT_TRUE(net.Up()) << net.Error();
+    ScopedNamespace app(net.NamespacePath(NetSide::App));
+    ASSERT_TRUE(app.Entered());
+    const unsigned before = ::if_nametoindex("tvapp");
+    ASSERT_NE(before, 0u);
+
+    ASSERT_TRUE(net.Unplug()) << net.Error();
+    EXPECT_EQ(::if_nametoindex("tvapp"), 0u);
+    EXPECT_EQ(ReadFile("/proc/thread-self/net/fib_trie").find("198.18.0.1"), std::string::npos);
+
+    ASSERT_TRUE(net.Plug()) << net.Error();
+    const unsigned after = ::if_nametoindex("tvapp");
+    EXPECT_NE(after, 0u);
+    EXPECT_NE(after, before);
+    EXPECT_NE(ReadFile("/proc/thread-self/net/fib_trie").find("198.18.0.1"), std::string::npos);
+    std::string amp;
+    net.RunInAmp([&] { amp = ReadFile("/proc/thread-self/net/fib_trie"); });
+    EXPECT_NE(amp.find("198.18.1.2"), std::string::npos) << amp;
 }
 
 TEST(TestNetwork, ScopedNamespaceReturnsAndDestructorRemovesNetwork)

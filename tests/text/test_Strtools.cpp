@@ -248,7 +248,22 @@ TEST(GetLocalDnsDomain, IsTheDomainPartOfTheCanonicalName)
 {
     EXPECT_EQ(platform::DnsDomainOf("amp-host.lab.example.org"), "lab.example.org");
     EXPECT_EQ(platform::DnsDomainOf("plainhost"), "");
-    EXPECT_EQ(GetLocalDnsDomain(), platform::DnsDomainOf(platform::CanonicalHostName()));
+}
+
+// What the system's own tool says this computer's DNS domain is.
+TEST(GetLocalDnsDomain, AgreesWithHostnameDashD)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> tool(::popen("hostname -d 2>/dev/null", "r"), ::pclose);
+    ASSERT_TRUE(tool);
+    std::string printed;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, tool.get()) != nullptr)
+        printed += buffer;
+    if (::pclose(tool.release()) != 0)
+        GTEST_SKIP() << "hostname -d failed here";
+    while (!printed.empty() && (printed.back() == '\n' || printed.back() == ' '))
+        printed.pop_back();
+    EXPECT_EQ(GetLocalDnsDomain(), printed);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the private test network (scripts/testnet.sh exec NAME amp ampsim ...).
 
 #include "tools/ampsim/Ampsim.h"
+#include "tools/ampsim/Flood.h"
 
 #include <cerrno>
 #include <csignal>
@@ -51,6 +52,12 @@ Faults (for all amplifiers, or those of --fault-amps 1,3,... counted from 1):
   --cmd-crlf              end command replies with CR LF
   --close-after BYTES     close an upload connection after BYTES data bytes
   --read-rate BYTES       read upload data at BYTES per second
+Flood (a hostile host; only inside the private test network):
+  --flood RATE            send RATE junk datagrams per second to the discovery port: random
+                          bytes of every length, empty and over-long ones, and six-field replies
+                          with markup, shell text, control bytes and bytes >= 0x80
+  --flood-to IP           where the junk goes (default 255.255.255.255)
+  With --count 0 only the flood runs.
 Other:
   --seed N                random seed for the jitter
   --reply-times FILE      on exit, write one line per discovery reply sent: its MAC and the time
@@ -92,6 +99,7 @@ struct Settings {
     ampsim::Amplifier Faults;
     bool Quiet = false;
     std::string ReplyTimesPath;
+    ampsim::FloodOptions Flood { 0 };
 };
 
 int Fail(const std::string& message)
@@ -175,6 +183,9 @@ int ParseArguments(int argc, char** argv, Settings& s)
             s.Faults.ReadBytesPerSecond = n;
         } else if (option == "--reply-times" && next(s.ReplyTimesPath)) {
             s.Options.RecordReplyTimes = true;
+        } else if (option == "--flood" && number(n) && n > 0) {
+            s.Flood.Rate = n;
+        } else if (option == "--flood-to" && next(s.Flood.Target)) {
         } else if (option == "--quiet") {
             s.Quiet = true;
         } else if (option == "--seed" && number(n)) {
@@ -268,15 +279,32 @@ int main(int argc, char** argv)
         };
     ampsim::Simulator simulator(settings.Options, BuildAmplifiers(settings));
     std::string error;
-    if (!simulator.Start(error)) {
+    const bool serving = settings.Count > 0 || settings.Flood.Rate == 0;
+    if (serving && !simulator.Start(error)) {
         std::fprintf(stderr, "ampsim: %s\n", error.c_str());
         return 1;
     }
-    PrintServing(simulator, settings.Options);
+    if (serving)
+        PrintServing(simulator, settings.Options);
+    settings.Flood.Port = settings.Options.DiscoveryPort;
+    settings.Flood.Seed = settings.Options.Seed;
+    ampsim::Flooder flooder(settings.Flood);
+    if (settings.Flood.Rate > 0) {
+        if (!flooder.Start(error)) {
+            std::fprintf(stderr, "ampsim: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("ampsim: flooding %s:%d with %lld junk datagrams/s\n", settings.Flood.Target.c_str(),
+            settings.Flood.Port, settings.Flood.Rate);
+        std::fflush(stdout);
+    }
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     simulator.Stop();
+    flooder.Stop();
+    if (settings.Flood.Rate > 0)
+        std::printf("ampsim: %llu junk datagram(s) sent\n", static_cast<unsigned long long>(flooder.Sent()));
     const bool timesWritten
         = settings.ReplyTimesPath.empty() || WriteReplyTimes(simulator, settings.ReplyTimesPath);
     if (!timesWritten)
