@@ -373,6 +373,12 @@ bool ChooseTargets(TCtlContext& context, const TRolloutOptions& options, std::ve
     return !missing;
 }
 
+// An empty cell would make the columns of a table hard to read.
+std::string Cell(const std::string& text)
+{
+    return text.empty() ? "-" : TerminalSafe(text);
+}
+
 std::string ResultWord(const TAuditRecord& record)
 {
     if (record.Ok)
@@ -466,8 +472,8 @@ int RunRollout(TCtlContext& context, const TRolloutOptions& options)
     size_t ok = 0;
     for (const TAuditRecord& r : records) {
         ok += r.Ok ? 1 : 0;
-        table.push_back({ ResultWord(r), TerminalSafe(r.Mac), TerminalSafe(r.IP), TerminalSafe(r.Name),
-            TerminalSafe(r.Version), FormatText("%.1f", r.Seconds) });
+        table.push_back({ ResultWord(r), Cell(r.Mac), Cell(r.IP), Cell(r.Name), Cell(r.Version),
+            FormatText("%.1f", r.Seconds) });
     }
     context.out << "\n" << AlignedTable(table);
     context.out << FormatText("%zu of %zu amplifiers ok in %.1f s (%.1f MB/s in all).\n", ok, records.size(),

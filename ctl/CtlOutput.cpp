@@ -102,6 +102,7 @@ std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
             if (i + 1 < row.size())
                 line += std::string(widths[i] - row[i].size() + 2, ' ');
         }
+        line.erase(line.find_last_not_of(' ') + 1);
         table += line + "\n";
     }
     return table;

@@ -28,7 +28,7 @@ struct TAuditRecord {
     std::string Version; // the reply to "$$$VER?"
     bool Ok = false;
     double Seconds = 0;
-    std::string LastLine; // the log's last line
+    std::string LastLine; // how the exchange ended: its last log line before "Disconnected from"
 };
 
 nlohmann::json AuditJson(const TAuditRecord& record);

@@ -251,7 +251,8 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
     const auto finish = [&](TUploadResult result) {
         attached.reset();
         connection.reset();
-        say("Disconnected from " + endpoint + ".");
+        // Not kept as the last line: the line before it tells how the exchange ended.
+        log("Disconnected from " + endpoint + ".");
         return out.Result = result;
     };
     // A reply wait that ended: false when it ended because of a stop, which is logged.

@@ -49,7 +49,7 @@ struct TUploadOutcome {
     uint64_t Sent = 0; // data bytes known to have arrived
     double DataSeconds = 0; // from the first data byte to the last one acknowledged
     std::string Version; // the reply to "$$$VER?", when one came
-    std::string LastLine; // the log's last line
+    std::string LastLine; // the log's last line before the closing "Disconnected from" line
 };
 
 // "<size> bytes in <s> s (<rate> MB/s)", MB being 10^6 bytes.
