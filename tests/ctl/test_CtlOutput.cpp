@@ -3,9 +3,13 @@
 
 #include "ctl/CtlInterfaces.h"
 #include "ctl/CtlOutput.h"
+#include "ctl/FileDigest.h"
 #include "ctl/Rollout.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
 
 TEST(ChooseInterfaceAddress, ByNameOrAddressAndOnlyWhenUnambiguous)
 {
@@ -91,4 +95,18 @@ TEST(CtlOutput, AuditRecordsCarryEveryField)
         "\"time\":\"1970-01-02T00:00:01.500Z\",\"version\":\"AMPSIM V1.0\"}");
     record.Ok = false;
     EXPECT_EQ(AuditJson(record)["result"], "failed");
+}
+
+TEST(FileDigest, Sha256OfAKnownText)
+{
+    char path[] = "/tmp/tovrin-digest-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "abc", 3), 3);
+    close(fd);
+    std::string error;
+    EXPECT_EQ(Sha256OfFile(path, error), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    unlink(path);
+    EXPECT_EQ(Sha256OfFile(path, error), "");
+    EXPECT_FALSE(error.empty());
 }
