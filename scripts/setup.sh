@@ -11,7 +11,7 @@ packages=(
   iproute2 util-linux procps
   xvfb xauth imagemagick x11-utils xdotool
   socat netcat-openbsd ccache
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libssl-dev time
   fonts-dejavu-core
 )
 
