@@ -440,9 +440,10 @@ int RunRollout(TCtlContext& context, const TRolloutOptions& options)
                 audit << JsonLine(AuditJson(record)) << "\n" << std::flush;
             if (context.terminal)
                 EndProgress(context);
-            context.out << AlignedTable({ { ResultWord(record), TerminalSafe(record.Mac),
-                TerminalSafe(record.IP), TerminalSafe(record.Name), FormatText("%.1f s", record.Seconds),
-                TerminalSafe(record.LastLine) } })
+            // Fixed widths: the lines come one by one and cannot be aligned afterwards.
+            context.out << FormatText("%-7s %-12s  %-15s  %-16s %6.1f s  ", ResultWord(record).c_str(),
+                Cell(record.Mac).c_str(), Cell(record.IP).c_str(), Cell(record.Name).c_str(), record.Seconds)
+                        << Cell(record.LastLine) << "\n"
                         << std::flush;
         },
         [&](uint64_t sent, size_t ended) {

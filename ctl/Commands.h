@@ -33,7 +33,8 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options);
 struct TSetIpOptions {
     std::string Mac;
     bool Dhcp = false;
-    std::string IP, NetMask, Gateway;
+    std::string IP, NetMask;
+    std::string Gateway = "0.0.0.0"; // none
     std::string Interface;
     bool NoWait = false;
     bool Force = false;

@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     auto* dhcp = setIpCommand->add_flag("--dhcp", setIp.Dhcp, "Let the amplifier take its address by DHCP");
     auto* ip = setIpCommand->add_option("--ip", setIp.IP, "Fixed address")->excludes(dhcp);
     auto* netmask = setIpCommand->add_option("--netmask", setIp.NetMask, "Network mask")->excludes(dhcp);
-    setIpCommand->add_option("--gateway", setIp.Gateway, "Gateway (optional)")->excludes(dhcp);
+    setIpCommand->add_option("--gateway", setIp.Gateway, "Gateway (0.0.0.0: none)")->excludes(dhcp);
     setIpCommand->add_option(
         "--interface", setIp.Interface, "Interface name (eth0) or one of its IPv4 addresses");
     setIpCommand->add_flag("--no-wait", setIp.NoWait, "Send and end, without waiting for the amplifier");
