@@ -152,6 +152,18 @@ TEST_F(TovrinctlNetworkTest, SetIpSendsTheDatagramAndReportsWhetherTheChangeShow
     EXPECT_NE(r.Err.find("no amplifier 0050C2A1EEEE answered"), std::string::npos) << r.Err;
 }
 
+TEST_F(TovrinctlNetworkTest, SetIpToDhcpWaitsUntilTheAmplifierAnswersWithItsLease)
+{
+    ASSERT_NO_FATAL_FAILURE(
+        StartAmplifiers([](std::vector<ampsim::Amplifier>& amps) { amps[5].LeaseIP = "198.18.5.5"; }));
+    const std::string mac = sim->Amp(5).Mac;
+    const ProgramResult r = Run({ "set-ip", mac, "--dhcp" });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(sim->SettingsReceived(5), std::vector<std::string> { mac + " 5 1" });
+    EXPECT_EQ(r.Out,
+        "Change took effect: " + mac + " answers again, on DHCP at 198.18.5.5 / 255.255.0.0 / 0.0.0.0.\n");
+}
+
 TEST_F(TovrinctlNetworkTest, RolloutToTwentyAmplifiersRecordsEachExactly)
 {
     // Amplifier 3 never answers on its command port, amplifier 7 closes in the middle of the data.
