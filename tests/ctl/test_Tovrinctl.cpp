@@ -89,8 +89,9 @@ TEST_F(TovrinctlTest, UploadSendsTheFileAndSaysSoOnlyWhenItArrived)
             + ampsim::Options().Version + " " + sim->Amp(0).Mac + "\n$$$FILE_UPLOAD:000186a0:/tmp/my fw.bin\n"
             + "FILE_UPLOAD_START\nSending done.\nFILE_UPLOAD_DONE\nDisconnected from " + endpoint + ".\n");
 
+    // Larger than the connection's buffers, so the sender still has data when the amplifier closes.
     sim->Modify(0, [](ampsim::Amplifier& amp) { amp.CloseAfterBytes = 1000; });
-    r = Run({ "upload", "127.0.0.1", file });
+    r = Run({ "upload", "127.0.0.1", File("big.bin", 16u << 20) });
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(r.Out, "");
     EXPECT_TRUE(r.Err.rfind("Sending failed after ", 0) == 0) << r.Err;
