@@ -11,6 +11,7 @@ packages=(
   iproute2 util-linux procps
   xvfb xauth imagemagick x11-utils xdotool
   socat netcat-openbsd ccache
+  libcli11-dev nlohmann-json3-dev libssl-dev time
   fonts-dejavu-core
   file desktop-file-utils appstream lintian librsvg2-bin help2man xclip tcpdump
 )

@@ -4,6 +4,7 @@
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
 #include "ui_Fupload.h"
+#include "upload/UploadStop.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -132,6 +133,8 @@ void TFormUpload::PostProgress(uint64_t sent, uint64_t total)
 void TFormUpload::ShowProgress()
 {
     progressPosted.store(false);
+    if (!uploading)
+        return;
     const uint64_t sent = progressSent.load();
     const uint64_t total = progressTotal.load();
     ProgressBarUpload->setValue(total == 0 ? ProgressBarUpload->maximum()
@@ -141,10 +144,15 @@ void TFormUpload::ShowProgress()
 
 void TFormUpload::Button1Click()
 {
-    if (uploading)
+    if (uploading) {
+        // The button reads "Stop" meanwhile.
+        stop->Request();
+        Button1->setEnabled(false);
         return;
+    }
     uploading = true;
-    Button1->setEnabled(false);
+    stop = std::make_shared<TUploadStop>();
+    Button1->setText(tr("Stop"));
     ButtonSelectFilename->setEnabled(false);
     ProgressBarUpload->setValue(0);
     ProgressBarUpload->setFormat({});
@@ -153,17 +161,19 @@ void TFormUpload::Button1Click()
     params.Address = FromQt(EditIP->text());
     params.SourcePath = QFile::encodeName(EditFilename->text()).toStdString();
 
-    // The exchange blocks in connects, waits and sends; on its own thread the window keeps painting
-    // and discovery goes on while this handler waits in a local loop.
+    // The exchange opens and reads the file, connects, waits and sends; on its own thread the
+    // window keeps painting and discovery goes on while this handler waits in a local loop.
     QEventLoop waiting;
-    std::thread exchange([this, params, &waiting] {
+    TUploadOutcome outcome;
+    std::thread exchange([this, params, &waiting, &outcome, stop = stop] {
         UploadFile(
             params,
             [this](const std::string& line) {
                 QMetaObject::invokeMethod(
                     this, [this, line] { AddLogLine(line); }, Qt::QueuedConnection);
             },
-            [this](uint64_t sent, uint64_t total) { PostProgress(sent, total); });
+            [this](uint64_t sent, uint64_t total, double) { PostProgress(sent, total); }, stop.get(),
+            &outcome);
         // Posted after every log line, so the loop ends once all of them are shown.
         QMetaObject::invokeMethod(
             &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
@@ -172,6 +182,23 @@ void TFormUpload::Button1Click()
     exchange.join();
 
     uploading = false;
+    stop.reset();
+    ShowTransfer(outcome);
+    Button1->setText(tr("Upload"));
     Button1->setEnabled(true);
     ButtonSelectFilename->setEnabled(true);
+}
+
+void TFormUpload::ShowTransfer(const TUploadOutcome& outcome)
+{
+    // The log keeps its fixed lines; size, time and rate of the data go beside it, on the bar.
+    const bool allSent = outcome.Sent == outcome.Size && outcome.DataSeconds > 0;
+    if (!allSent) {
+        ProgressBarUpload->setFormat(ProgressBarUpload->value() > 0
+                ? QStringLiteral("%1 of %2 bytes").arg(outcome.Sent).arg(outcome.Size)
+                : QString());
+        return;
+    }
+    ProgressBarUpload->setValue(ProgressBarUpload->maximum());
+    ProgressBarUpload->setFormat(ToQt(DescribeTransfer(outcome.Size, outcome.DataSeconds)));
 }

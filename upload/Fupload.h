@@ -19,6 +19,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class TUploadStop;
 
 class TFormUpload : public QDialog {
     Q_OBJECT
@@ -44,6 +45,7 @@ public:
 
 public slots:
     void ButtonSelectFilenameClick();
+    // Starts an upload; while one runs, the button reads "Stop" and breaks it off.
     void Button1Click();
     // Ignored while an upload runs: its thread reports to this dialog until the connection closes.
     void reject() override;
@@ -63,11 +65,13 @@ private:
 
     void ShowProgress();
     void PostProgress(uint64_t sent, uint64_t total);
+    void ShowTransfer(const TUploadOutcome& outcome);
 
     std::unique_ptr<Ui::FormUpload> ui;
     QSize designedSize;
     std::vector<Anchored> anchors;
     bool uploading = false;
+    std::shared_ptr<TUploadStop> stop; // of the running upload
     // Written by the upload's thread, shown by the window thread: latest values and whether an
     // update is already on its way.
     std::atomic<uint64_t> progressSent { 0 };

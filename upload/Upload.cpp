@@ -1,5 +1,8 @@
 #include "upload/Upload.h"
 
+#include "upload/UploadSource.h"
+#include "upload/UploadStop.h"
+
 #include "comm/Recvthread.h"
 #include "comm/UniqueFd.h"
 #include "text/Strtools.h"
@@ -8,7 +11,6 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -53,6 +56,15 @@ bool HoldsControlCharacter(const std::string& text)
         text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
+// The system's text for an errno value without its line break, or its number.
+std::string ErrorReason(int error)
+{
+    std::string why = SystemErrorText(error);
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
+        why.pop_back();
+    return why.empty() ? FormatText("error %d", error) : why;
+}
+
 std::string DescribeSendFailure(TSendResult result, int error, uint64_t sent, uint64_t total, int stallMs)
 {
     std::string why;
@@ -64,21 +76,10 @@ std::string DescribeSendFailure(TSendResult result, int error, uint64_t sent, ui
         why = "the amplifier closed the connection";
         break;
     default:
-        why = SystemErrorText(error);
-        while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
-            why.pop_back();
-        if (why.empty())
-            why = FormatText("error %d", error);
+        why = ErrorReason(error);
         break;
     }
     return FormatText("Sending failed after %" PRIu64 " of %" PRIu64 " bytes: %s.", sent, total, why.c_str());
-}
-
-std::string DescribeSendingDone(uint64_t total, Clock::duration elapsed)
-{
-    const double seconds = std::chrono::duration<double>(elapsed).count();
-    const double rate = seconds > 0 ? static_cast<double>(total) / seconds / 1e6 : 0.0;
-    return FormatText("Sending done. %" PRIu64 " bytes in %.3f s (%.1f MB/s).", total, seconds, rate);
 }
 
 } // namespace
@@ -175,41 +176,71 @@ TSendResult WaitUntilAcknowledged(int socket, int stallMs, int& error, uint64_t&
     }
 }
 
-TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, const TUploadProgress& progress)
+std::string DescribeTransfer(uint64_t bytes, double seconds)
 {
+    const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0.0;
+    return FormatText("%" PRIu64 " bytes in %.3f s (%.1f MB/s)", bytes, seconds, rate);
+}
+
+TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, const TUploadProgress& progress,
+    TUploadStop* stop, TUploadOutcome* outcome)
+{
+    TUploadOutcome local;
+    TUploadOutcome& out = outcome != nullptr ? *outcome : local;
+    out = TUploadOutcome {};
+    const auto say = [&](const std::string& line) {
+        out.LastLine = line;
+        log(line);
+    };
+    const auto stopped = [&] { return stop != nullptr && stop->Requested(); };
+
     const std::string& source = params.SourcePath;
     const std::string& address = params.Address;
     const std::string endpoint = address + ":" + std::to_string(params.Port);
     const std::string target = UploadTargetPath(source);
 
-    // Refuse what cannot be announced before reading a byte of it.
-    struct stat info { };
-    if (stat(source.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-        && static_cast<uint64_t>(info.st_size) > MaxUploadSize) {
-        log(FormatText("File %s is too large to upload (%" PRIu64 " bytes, at most %" PRIu64 ").", source.c_str(),
-            static_cast<uint64_t>(info.st_size), MaxUploadSize));
-        return TUploadResult::Refused;
+    // Refuse what cannot be announced or read to its end before opening it.
+    TUploadSource file;
+    const TSourceOpen opened = file.Open(source, MaxUploadSize);
+    out.Size = file.Size();
+    if (opened == TSourceOpen::TooLarge) {
+        say(FormatText("File %s is too large to upload (%" PRIu64 " bytes, at most %" PRIu64 ").",
+            source.c_str(), file.Size(), MaxUploadSize));
+        return out.Result = TUploadResult::Refused;
     }
-    if (HoldsControlCharacter(target)) {
-        log("The file name holds a line break or another control character and cannot be announced.");
-        return TUploadResult::Refused;
+    if (opened == TSourceOpen::NotRegular) {
+        say(FormatText("File %s is not a regular file (a folder, a device or a pipe) and cannot be uploaded.",
+            source.c_str()));
+        return out.Result = TUploadResult::Refused;
     }
+    if (opened == TSourceOpen::Opened && HoldsControlCharacter(target)) {
+        say("The file name holds a line break or another control character and cannot be announced.");
+        return out.Result = TUploadResult::Refused;
+    }
+    if (opened != TSourceOpen::Opened) {
+        say(FormatText("Loading file %s failed.", source.c_str()));
+        return out.Result = TUploadResult::LoadFailed;
+    }
+    const auto size = static_cast<uint32_t>(file.Size());
+    say(FormatText("Loaded file %s (%u bytes).", source.c_str(), static_cast<unsigned>(size)));
 
-    uint32_t size = 0;
-    TFileBytes bytes(LoadFileBytes(source.c_str(), size));
-    if (!bytes) {
-        log(FormatText("Loading file %s failed.", source.c_str()));
-        return TUploadResult::LoadFailed;
+    if (stopped()) {
+        say("Stopped before connecting.");
+        return out.Result = TUploadResult::Stopped;
     }
-    log(FormatText("Loaded file %s (%u bytes).", source.c_str(), static_cast<unsigned>(size)));
-
     UniqueFd connection(OpenTcpConnection(address, params.Port, params.ConnectTimeoutMs));
-    if (!connection) {
-        log("Connecting to " + endpoint + " failed.");
-        return TUploadResult::ConnectFailed;
+    if (stopped()) {
+        connection.reset();
+        say("Stopped while connecting to " + endpoint + ".");
+        return out.Result = TUploadResult::Stopped;
     }
-    log("Connected to " + endpoint + " ...");
+    if (!connection) {
+        say("Connecting to " + endpoint + " failed.");
+        return out.Result = TUploadResult::ConnectFailed;
+    }
+    say("Connected to " + endpoint + " ...");
 
+    std::optional<TUploadStop::Attachment> attached(std::in_place, stop, connection.get());
     const auto sendLine = [&](const std::string& line) {
         const std::string withEnd = line + "\n";
         size_t sent = 0;
@@ -218,64 +249,106 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
         SendAllBytes(connection.get(), withEnd.data(), withEnd.size(), params.StallTimeoutMs, sent, error);
     };
     const auto finish = [&](TUploadResult result) {
+        attached.reset();
         connection.reset();
+        // Not kept as the last line: the line before it tells how the exchange ended.
         log("Disconnected from " + endpoint + ".");
-        return result;
+        return out.Result = result;
+    };
+    // A reply wait that ended: false when it ended because of a stop, which is logged.
+    const auto readReply = [&](std::string& reply, const char* waitingFor) {
+        const bool got = ReadUntil(connection.get(), reply, params.ReplyTimeoutMs, '\n');
+        if (stopped()) {
+            say(FormatText("Stopped while waiting for %s.", waitingFor));
+            return std::optional<bool>();
+        }
+        if (!got)
+            say("Reply timeout!");
+        return std::optional<bool>(got);
     };
 
     std::string reply;
-    log("$$$VER?");
+    say("$$$VER?");
     sendLine("$$$VER?");
-    if (!ReadUntil(connection.get(), reply, params.ReplyTimeoutMs, '\n')) {
-        log("Reply timeout!");
+    auto got = readReply(reply, "the version reply");
+    if (!got)
+        return finish(TUploadResult::Stopped);
+    if (!*got)
         return finish(TUploadResult::NoReply);
-    }
-    log(reply);
+    out.Version = reply;
+    say(reply);
 
     const std::string announcement = UploadAnnouncement(size, target);
-    log(announcement);
+    say(announcement);
     sendLine(announcement);
-    if (!ReadUntil(connection.get(), reply, params.ReplyTimeoutMs, '\n')) {
-        log("Reply timeout!");
+    got = readReply(reply, "the reply to the announcement");
+    if (!got)
+        return finish(TUploadResult::Stopped);
+    if (!*got)
         return finish(TUploadResult::NoReply);
-    }
-    log(reply);
+    say(reply);
     if (reply != "FILE_UPLOAD_START") {
-        log("Unexpected Reply!");
+        say("Unexpected Reply!");
         return finish(TUploadResult::Unexpected);
     }
 
     const auto started = Clock::now();
+    const auto seconds = [&] { return std::chrono::duration<double>(Clock::now() - started).count(); };
     uint64_t sentTotal = 0;
     if (progress)
-        progress(0, size);
+        progress(0, size, 0.0);
     TSendResult sendResult = TSendResult::Done;
     int error = 0;
-    while (sentTotal < size && sendResult == TSendResult::Done) {
-        const size_t chunk = std::min<uint64_t>(UploadChunkSize, size - sentTotal);
+    const auto buffer = std::make_unique<char[]>(UploadChunkSize);
+    for (;;) {
+        if (stopped())
+            break;
+        size_t length = 0;
+        const TUploadSource::TRead read = file.Next(buffer.get(), UploadChunkSize, length);
+        if (read == TUploadSource::TRead::End)
+            break;
+        if (read != TUploadSource::TRead::Piece) {
+            if (read == TUploadSource::TRead::Failed)
+                say(FormatText("Reading file %s failed after %" PRIu64 " of %u bytes: %s.", source.c_str(),
+                    file.Offset(), static_cast<unsigned>(size), ErrorReason(file.Error()).c_str()));
+            else
+                say(FormatText(
+                    "File %s changed size while it was sent (%s %u bytes); the upload is incomplete.",
+                    source.c_str(), read == TUploadSource::TRead::Grew ? "now more than" : "now fewer than",
+                    static_cast<unsigned>(size)));
+            return finish(TUploadResult::ReadFailed);
+        }
         size_t sent = 0;
-        sendResult = SendAllBytes(
-            connection.get(), bytes.get() + sentTotal, chunk, params.StallTimeoutMs, sent, error);
+        sendResult = SendAllBytes(connection.get(), buffer.get(), length, params.StallTimeoutMs, sent, error);
         sentTotal += sent;
         if (progress && sent > 0)
-            progress(sentTotal, size);
+            progress(sentTotal, size, seconds());
+        if (sendResult != TSendResult::Done)
+            break;
     }
-    if (sendResult == TSendResult::Done) {
+    if (sendResult == TSendResult::Done && !stopped()) {
         uint64_t unacknowledged = 0;
         sendResult = WaitUntilAcknowledged(connection.get(), params.StallTimeoutMs, error, unacknowledged);
         // Count only the data known to have arrived (the queue may still hold command bytes too).
         sentTotal -= std::min(sentTotal, unacknowledged);
     }
+    out.Sent = sentTotal;
+    out.DataSeconds = seconds();
+    if (stopped()) {
+        say(FormatText("Stopped after %" PRIu64 " of %u bytes.", sentTotal, static_cast<unsigned>(size)));
+        return finish(TUploadResult::Stopped);
+    }
     if (sendResult != TSendResult::Done) {
-        log(DescribeSendFailure(sendResult, error, sentTotal, size, params.StallTimeoutMs));
+        say(DescribeSendFailure(sendResult, error, sentTotal, size, params.StallTimeoutMs));
         return finish(TUploadResult::SendFailed);
     }
-    log(DescribeSendingDone(size, Clock::now() - started));
+    say("Sending done.");
 
-    if (!ReadUntil(connection.get(), reply, params.ReplyTimeoutMs, '\n')) {
-        log("Reply timeout!");
+    got = readReply(reply, "the final reply");
+    if (!got)
+        return finish(TUploadResult::Stopped);
+    if (!*got)
         return finish(TUploadResult::NoReply);
-    }
-    log(reply);
+    say(reply);
     return finish(TUploadResult::Done);
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The amplifier's command connection as the upload uses it: load the file, connect, ask for the
+// The amplifier's command connection as the upload uses it: open the file, connect, ask for the
 // version, announce the file, send its bytes, read the final reply, close. Window-free: every log
-// line goes to a callback, so the whole exchange runs and is tested without a window.
+// line goes to a callback, so the whole exchange runs and is tested without a window, and the
+// window and the command-line program share it. The file is read piece by piece as it is sent.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,8 +10,10 @@
 #include <string>
 
 using TUploadLog = std::function<void(const std::string& line)>;
-// Bytes handed to the connection so far, of the file's size.
-using TUploadProgress = std::function<void(uint64_t sent, uint64_t total)>;
+// Bytes handed to the connection so far, of the file's size, and the seconds since the data began.
+using TUploadProgress = std::function<void(uint64_t sent, uint64_t total, double seconds)>;
+
+class TUploadStop;
 
 struct TUploadParams {
     std::string Address; // as the user typed it; the log lines show it unchanged
@@ -28,14 +31,29 @@ inline constexpr uint64_t MaxUploadSize = 0x7fffffff;
 inline constexpr size_t UploadChunkSize = 65536;
 
 enum class TUploadResult {
-    Refused, // the file cannot be announced (too large, control characters in its name)
+    Refused, // the file cannot be announced (too large, control characters in its name, no regular file)
     LoadFailed,
     ConnectFailed,
     NoReply, // no version reply, no reply to the announcement, or no final reply
     Unexpected, // the announcement was answered with something other than FILE_UPLOAD_START
     SendFailed, // the amplifier closed or stalled while the data was sent
+    ReadFailed, // the file could not be read in full, or changed size while it was sent
+    Stopped, // broken off through TUploadStop
     Done,
 };
+
+// What one exchange came to, beside its log.
+struct TUploadOutcome {
+    TUploadResult Result = TUploadResult::LoadFailed;
+    uint64_t Size = 0; // the file's size, once known
+    uint64_t Sent = 0; // data bytes known to have arrived
+    double DataSeconds = 0; // from the first data byte to the last one acknowledged
+    std::string Version; // the reply to "$$$VER?", when one came
+    std::string LastLine; // the log's last line before the closing "Disconnected from" line
+};
+
+// "<size> bytes in <s> s (<rate> MB/s)", MB being 10^6 bytes.
+std::string DescribeTransfer(uint64_t bytes, double seconds);
 
 // What follows the last "/" or "\\" of a path, or a drive colon ("C:name").
 std::string FileNamePart(const std::string& path);
@@ -44,9 +62,10 @@ std::string UploadTargetPath(const std::string& sourcePath);
 // "$$$FILE_UPLOAD:%08x:%s" without the line feed.
 std::string UploadAnnouncement(uint32_t size, const std::string& targetPath);
 
-// Runs one complete exchange, from loading the file to closing the connection.
-TUploadResult UploadFile(
-    const TUploadParams& params, const TUploadLog& log, const TUploadProgress& progress = {});
+// Runs one complete exchange, from opening the file to closing the connection. stop, when given,
+// may break it off from another thread; outcome, when given, receives the details.
+TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log,
+    const TUploadProgress& progress = {}, TUploadStop* stop = nullptr, TUploadOutcome* outcome = nullptr);
 
 enum class TSendResult { Done, Stalled, Closed, Failed };
 

@@ -3,6 +3,7 @@
 
 #include "upload/Fupload.h"
 
+#include "comm/UniqueFd.h"
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
 #include "gui/UserDialogs.h"
@@ -11,21 +12,25 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -157,7 +162,7 @@ TEST_F(FuploadTest, UploadsToTheAmplifierWhileTheWindowStaysAlive)
 
     int ticks = 0;
     bool sawLogWhileRunning = false;
-    bool buttonDisabledWhileRunning = false;
+    bool buttonStopsWhileRunning = false;
     bool stayedOpen = true;
     QTimer watcher;
     watcher.setInterval(20);
@@ -166,9 +171,8 @@ TEST_F(FuploadTest, UploadsToTheAmplifierWhileTheWindowStaysAlive)
             return;
         ++ticks;
         sawLogWhileRunning |= dialog.MemoLog->toPlainText().contains("Connected to");
-        buttonDisabledWhileRunning |= !dialog.Button1->isEnabled();
-        // Neither a second upload nor closing the dialog may start while this one runs.
-        dialog.Button1Click();
+        buttonStopsWhileRunning |= dialog.Button1->text() == "Stop" && dialog.Button1->isEnabled();
+        // Closing the dialog may not happen while the upload runs.
         dialog.reject();
         stayedOpen &= dialog.isVisible();
     });
@@ -178,7 +182,8 @@ TEST_F(FuploadTest, UploadsToTheAmplifierWhileTheWindowStaysAlive)
 
     EXPECT_GT(ticks, 5);
     EXPECT_TRUE(sawLogWhileRunning);
-    EXPECT_TRUE(buttonDisabledWhileRunning);
+    EXPECT_TRUE(buttonStopsWhileRunning);
+    EXPECT_EQ(dialog.Button1->text(), "Upload");
     EXPECT_TRUE(stayedOpen);
     EXPECT_TRUE(dialog.Button1->isEnabled());
     EXPECT_EQ(sim->Connections(), 1u);
@@ -191,10 +196,14 @@ TEST_F(FuploadTest, UploadsToTheAmplifierWhileTheWindowStaysAlive)
     EXPECT_EQ(lines[3], "$$$VER?");
     EXPECT_EQ(lines[5], "$$$FILE_UPLOAD:000493e0:/tmp/app.bin");
     EXPECT_EQ(lines[6], "FILE_UPLOAD_START");
-    EXPECT_TRUE(lines[7].startsWith("Sending done. 300000 bytes in ")) << lines[7].toStdString();
-    EXPECT_TRUE(lines[7].endsWith(" MB/s).")) << lines[7].toStdString();
+    EXPECT_EQ(lines[7], "Sending done.");
     EXPECT_EQ(lines[9], QString::fromStdString("Disconnected from " + endpoint + "."));
     EXPECT_EQ(dialog.ProgressBarUpload->value(), dialog.ProgressBarUpload->maximum());
+    // Size, time and rate of the data go on the bar, not into the log.
+    EXPECT_TRUE(QRegularExpression("^300000 bytes in [0-9]+\\.[0-9]{3} s \\([0-9]+\\.[0-9] MB/s\\)$")
+                    .match(dialog.ProgressBarUpload->text())
+                    .hasMatch())
+        << dialog.ProgressBarUpload->text().toStdString();
 
     const auto uploads = sim->Uploads();
     ASSERT_EQ(uploads.size(), 1u);
@@ -212,6 +221,54 @@ TEST_F(FuploadTest, UploadsToTheAmplifierWhileTheWindowStaysAlive)
         QCoreApplication::processEvents();
         dialog.grab().save(QString::fromLocal8Bit(shots) + "/upload-dialog.png");
     }
+}
+
+TEST_F(FuploadTest, StopBreaksOffARunningUpload)
+{
+    // The amplifier never answers the version question; only Stop ends the wait early.
+    auto sim = Simulator([](ampsim::Amplifier& amp) { amp.CommandSilent = true; });
+    const std::string endpoint = "127.0.0.1:" + std::to_string(sim->CommandPort());
+    TFormUpload dialog;
+    dialog.ConnectionSettings.Port = sim->CommandPort();
+    dialog.ConnectionSettings.ReplyTimeoutMs = 30000;
+    dialog.EditIP->setText("127.0.0.1");
+    dialog.EditFilename->setText(QString::fromStdString(File("fw.bin", 1000)));
+    dialog.show();
+
+    QTimer::singleShot(300, &dialog, [&] {
+        ASSERT_TRUE(dialog.IsUploading());
+        ASSERT_EQ(dialog.Button1->text(), "Stop");
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    });
+    QElapsedTimer took;
+    took.start();
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    EXPECT_LT(took.elapsed(), 2500);
+    EXPECT_FALSE(dialog.IsUploading());
+    const QStringList lines = LogLines(dialog);
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[lines.size() - 2], "Stopped while waiting for the version reply.");
+    EXPECT_EQ(lines.back(), QString::fromStdString("Disconnected from " + endpoint + "."));
+    EXPECT_EQ(dialog.Button1->text(), "Upload");
+    EXPECT_TRUE(dialog.Button1->isEnabled());
+}
+
+TEST_F(FuploadTest, FifoIsRefusedWithoutBlockingTheWindow)
+{
+    const std::string fifo = folder + "/fifo.bin";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    TFormUpload dialog;
+    dialog.EditIP->setText("127.0.0.1");
+    dialog.EditFilename->setText(QString::fromStdString(fifo));
+    // Should the FIFO be opened after all, a writer releases it so that the failure shows.
+    QTimer release;
+    QObject::connect(
+        &release, &QTimer::timeout, [&] { UniqueFd(open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); });
+    release.start(3000);
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    EXPECT_EQ(LogLines(dialog),
+        QStringList { QString::fromStdString("File " + fifo
+            + " is not a regular file (a folder, a device or a pipe) and cannot be uploaded.") });
 }
 
 TEST_F(FuploadTest, MissingFileIsLoggedWithoutConnecting)

@@ -1,5 +1,7 @@
 #include "upload/Upload.h"
 
+#include "upload/UploadStop.h"
+
 #include "comm/UniqueFd.h"
 #include "support/CommandSimulator.h"
 #include "support/TestSockets.h"
@@ -11,6 +13,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,14 +70,22 @@ struct UploadRun {
     TUploadResult result {};
     std::vector<std::string> lines;
     std::vector<std::pair<uint64_t, uint64_t>> progress;
+    TUploadOutcome outcome;
 };
 
-UploadRun Upload(TUploadParams params)
+// onProgress runs on the uploading thread after each report (e.g. to stop it there).
+UploadRun Upload(
+    TUploadParams params, TUploadStop* stop = nullptr, const std::function<void()>& onProgress = {})
 {
     UploadRun run;
     run.result = UploadFile(
         params, [&](const std::string& line) { run.lines.push_back(line); },
-        [&](uint64_t sent, uint64_t total) { run.progress.emplace_back(sent, total); });
+        [&](uint64_t sent, uint64_t total, double) {
+            run.progress.emplace_back(sent, total);
+            if (onProgress)
+                onProgress();
+        },
+        stop, &run.outcome);
     return run;
 }
 
@@ -180,6 +191,18 @@ private:
     std::thread thread;
 };
 
+// What an amplifier script reported, or a failure (and the largest value) when it reported nothing
+// within 5 s, e.g. because the upload never connected: a test never waits on it for ever.
+uint64_t ReportedWithin(std::promise<uint64_t>& reported)
+{
+    auto future = reported.get_future();
+    if (future.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "the amplifier script reported nothing";
+        return UINT64_MAX;
+    }
+    return future.get();
+}
+
 bool Contains(const std::vector<std::string>& lines, const std::string& wanted)
 {
     return std::find(lines.begin(), lines.end(), wanted) != lines.end();
@@ -221,8 +244,7 @@ TEST_P(UploadSizes, ArriveByteExactWithTheLogInOrder)
     std::snprintf(sizeField, sizeof sizeField, "%08zx", size);
     EXPECT_EQ(run.lines[4], std::string("$$$FILE_UPLOAD:") + sizeField + ":/tmp/fw.bin");
     EXPECT_EQ(run.lines[5], "FILE_UPLOAD_START");
-    EXPECT_EQ(run.lines[6].rfind("Sending done. " + std::to_string(size) + " bytes in ", 0), 0u)
-        << run.lines[6];
+    EXPECT_EQ(run.lines[6], "Sending done.");
     EXPECT_NE(run.lines[7], "Reply timeout!");
     EXPECT_EQ(run.lines[8], "Disconnected from " + amp.Endpoint() + ".");
 
@@ -233,6 +255,10 @@ TEST_P(UploadSizes, ArriveByteExactWithTheLogInOrder)
     EXPECT_EQ(uploads[0].Received, size);
     EXPECT_EQ(uploads[0].Checksum, ChecksumOf(file));
     EXPECT_TRUE(uploads[0].Complete);
+    // Not a byte more than announced reaches the amplifier.
+    EXPECT_EQ(uploads[0].Trailing, 0u);
+    EXPECT_EQ(run.outcome.Sent, size);
+    EXPECT_EQ(run.outcome.Version, run.lines[3]);
 
     ASSERT_FALSE(run.progress.empty());
     EXPECT_EQ(run.progress.back(), (std::pair<uint64_t, uint64_t>(size, size)));
@@ -251,6 +277,15 @@ TEST(Upload, SendsTheDataInChunksOf65536Bytes)
     run = Upload(amp.Params(dir.File("b.bin", 65537)));
     EXPECT_EQ(run.progress,
         (std::vector<std::pair<uint64_t, uint64_t>> { { 0, 65537 }, { 65536, 65537 }, { 65537, 65537 } }));
+    // On the wire: exactly the announced bytes, nothing behind them.
+    const auto uploads = amp.sim->Uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[0].Received, 65536u);
+    EXPECT_EQ(uploads[1].Received, 65537u);
+    for (const auto& upload : uploads) {
+        EXPECT_TRUE(upload.Complete);
+        EXPECT_EQ(upload.Trailing, 0u);
+    }
 }
 
 TEST(Upload, MissingOrEmptySourceFailsAtLoadingWithoutConnecting)
@@ -259,7 +294,7 @@ TEST(Upload, MissingOrEmptySourceFailsAtLoadingWithoutConnecting)
     ASSERT_TRUE(amp.started) << amp.error;
     TempDir dir;
 
-    for (const std::string& source : { std::string(), dir.path + "/missing.bin", dir.path }) {
+    for (const std::string& source : { std::string(), dir.path + "/missing.bin" }) {
         const UploadRun run = Upload(amp.Params(source));
         EXPECT_EQ(run.result, TUploadResult::LoadFailed);
         EXPECT_EQ(run.lines, std::vector<std::string> { "Loading file " + source + " failed." });
@@ -361,9 +396,9 @@ TEST(Upload, SilentAmplifierAfterTheData)
     const UploadRun run = Upload(amp.Params(dir.File("fw.bin", 70000)));
     EXPECT_EQ(run.result, TUploadResult::NoReply);
     ASSERT_EQ(run.lines.size(), 9u);
-    EXPECT_EQ(run.lines[6].rfind("Sending done. 70000 bytes", 0), 0u) << run.lines[6];
+    EXPECT_EQ(run.lines[6], "Sending done.");
     EXPECT_EQ(run.lines[7], "Reply timeout!");
-    EXPECT_EQ(received.get_future().get(), 70000u);
+    EXPECT_EQ(ReportedWithin(received), 70000u);
 }
 
 TEST(Upload, StartReplyWithCarriageReturnIsUnexpectedAndNoDataIsSent)
@@ -469,4 +504,178 @@ TEST(Upload, DataLeftInTheConnectionIsNotReportedAsSent)
                    "the amplifier took no data for 0\\.3 s\\.")))
         << run.lines[6];
     EXPECT_LT(std::stoull(match[1]), 1u << 20);
+}
+
+TEST(Upload, SourcesThatAreNoRegularFileAreRefusedBeforeOpening)
+{
+    SimulatedAmp amp;
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+    const std::string fifo = dir.path + "/fifo.bin";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& source : { fifo, std::string("/dev/zero"), dir.path }) {
+        // Opening the FIFO for reading would wait for a writer: run it where a hang fails the test.
+        auto running = std::async(std::launch::async, [&] { return Upload(amp.Params(source)); });
+        if (running.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            UniqueFd writer(open(fifo.c_str(), O_WRONLY | O_NONBLOCK)); // releases a blocked reader
+            FAIL() << source << " blocked the upload";
+        }
+        const UploadRun run = running.get();
+        EXPECT_EQ(run.result, TUploadResult::Refused) << source;
+        EXPECT_EQ(run.lines,
+            std::vector<std::string> { "File " + source
+                + " is not a regular file (a folder, a device or a pipe) and cannot be uploaded." });
+    }
+    EXPECT_EQ(amp.sim->Connections(), 0u);
+}
+
+TEST(Upload, NameWithABlankUploads)
+{
+    SimulatedAmp amp;
+    ASSERT_TRUE(amp.started) << amp.error;
+    TempDir dir;
+    const UploadRun run = Upload(amp.Params(dir.File("my fw.bin", 300)));
+    EXPECT_EQ(run.result, TUploadResult::Done);
+    EXPECT_TRUE(Contains(run.lines, "$$$FILE_UPLOAD:0000012c:/tmp/my fw.bin"));
+    const auto uploads = amp.sim->Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].TargetPath, "/tmp/my fw.bin");
+    EXPECT_TRUE(uploads[0].Complete);
+}
+
+TEST(Upload, AmplifierClosingBeforeTheVersionReplyIsNoReply)
+{
+    ScriptedAmp amp([](int connection, std::shared_future<void>) { ScriptedAmp::ReadLine(connection); });
+    TempDir dir;
+    auto params = amp.Params(dir.File("fw.bin", 10));
+    params.ReplyTimeoutMs = 5000;
+    const auto started = std::chrono::steady_clock::now();
+    const UploadRun run = Upload(params);
+    // The close ends the wait; the time-out does not have to pass.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+    EXPECT_EQ(run.result, TUploadResult::NoReply);
+    ASSERT_EQ(run.lines.size(), 5u);
+    EXPECT_EQ(run.lines[2], "$$$VER?");
+    EXPECT_EQ(run.lines[3], "Reply timeout!");
+    EXPECT_EQ(run.lines[4], "Disconnected from 127.0.0.1:" + std::to_string(amp.port) + ".");
+}
+
+// The file is changed by the amplifier's side once the announcement arrived, i.e. after its size
+// was taken and before its data is read.
+class ChangedFile : public ::testing::TestWithParam<std::pair<size_t, size_t>> { };
+
+TEST_P(ChangedFile, IsAFailureNeverAShortOrPaddedUpload)
+{
+    const auto [announced, changedTo] = GetParam();
+    TempDir dir;
+    const std::string file = dir.File("fw.bin", announced);
+    std::promise<uint64_t> received;
+    ScriptedAmp amp([&](int connection, std::shared_future<void> finished) {
+        ScriptedAmp::ReadLine(connection);
+        ScriptedAmp::Write(connection, "V2\n");
+        ScriptedAmp::ReadLine(connection);
+        fs::resize_file(file, changedTo);
+        ScriptedAmp::Write(connection, "FILE_UPLOAD_START\n");
+        received.set_value(ScriptedAmp::Drain(connection, announced));
+        finished.wait();
+    });
+    const UploadRun run = Upload(amp.Params(file));
+    EXPECT_EQ(run.result, TUploadResult::ReadFailed);
+    ASSERT_EQ(run.lines.size(), 8u);
+    EXPECT_EQ(run.lines[6],
+        "File " + file + " changed size while it was sent (now " + (changedTo > announced ? "more" : "fewer")
+            + " than " + std::to_string(announced) + " bytes); the upload is incomplete.");
+    EXPECT_FALSE(Contains(run.lines, "Sending done."));
+    EXPECT_LT(ReportedWithin(received), announced);
+}
+
+INSTANTIATE_TEST_SUITE_P(GrowsOrShrinks, ChangedFile,
+    ::testing::Values(std::pair<size_t, size_t> { 1000, 2000 }, std::pair<size_t, size_t> { 200000, 300000 },
+        std::pair<size_t, size_t> { 200000, 100000 }, std::pair<size_t, size_t> { 1000, 0 }));
+
+// A stop at each step ends the exchange at once, closes the connection and logs where it stopped.
+struct StopCase {
+    const char* name;
+    const char* line; // logged where it stopped
+};
+
+class StopAtEachStep : public ::testing::TestWithParam<StopCase> { };
+
+TEST_P(StopAtEachStep, EndsPromptlyAndSaysWhere)
+{
+    const StopCase c = GetParam();
+    const std::string step = c.name;
+    // The data case sends more than the connection's buffers hold, so the upload waits for room.
+    const size_t size = step == "Data" ? 32u << 20 : 1u << 20;
+    std::promise<uint64_t> received;
+    ScriptedAmp amp([&](int connection, std::shared_future<void> finished) {
+        ScriptedAmp::ReadLine(connection);
+        if (step != "Version")
+            ScriptedAmp::Write(connection, "V2\n");
+        ScriptedAmp::ReadLine(connection);
+        if (step != "Version" && step != "Announcement")
+            ScriptedAmp::Write(connection, "FILE_UPLOAD_START\n");
+        // Data: never read, so the sender waits for room; final reply: read all, never answer.
+        received.set_value(step == "Final" ? ScriptedAmp::Drain(connection, size) : 0);
+        finished.wait();
+    });
+    TempDir dir;
+    auto params = amp.Params(dir.File("fw.bin", size));
+    params.ReplyTimeoutMs = 20000;
+    params.StallTimeoutMs = 20000;
+    TUploadStop stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(step == "Final" ? 1000 : 300));
+        stop.Request();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const UploadRun run = Upload(params, &stop);
+    const auto took = std::chrono::steady_clock::now() - started;
+    stopper.join();
+    amp.Finish();
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(run.result, TUploadResult::Stopped);
+    ASSERT_GE(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines[run.lines.size() - 2].rfind(c.line, 0), 0u) << run.lines[run.lines.size() - 2];
+    EXPECT_EQ(run.lines.back(), "Disconnected from 127.0.0.1:" + std::to_string(amp.port) + ".");
+    EXPECT_EQ(Contains(run.lines, "Sending done."), step == "Final");
+    if (step == "Data") {
+        EXPECT_LT(run.outcome.Sent, size);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, StopAtEachStep,
+    ::testing::Values(StopCase { "Version", "Stopped while waiting for the version reply." },
+        StopCase { "Announcement", "Stopped while waiting for the reply to the announcement." },
+        StopCase { "Data", "Stopped after " },
+        StopCase { "Final", "Stopped while waiting for the final reply." }),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Upload, StopWhileConnectingEndsWithinTheConnectTimeOut)
+{
+    // A listener whose backlog is full leaves further connects unanswered.
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM, 0));
+    const sockaddr_in address = LoopbackAddress(0);
+    ASSERT_EQ(bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener.get(), 0), 0);
+    const sockaddr_in target = LoopbackAddress(LocalPortOf(listener.get()));
+    std::vector<UniqueFd> fillers;
+    for (int i = 0; i < 2; ++i) {
+        fillers.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(fillers.back().get(), reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    }
+    TempDir dir;
+    TUploadParams params;
+    params.Address = "127.0.0.1";
+    params.Port = LocalPortOf(listener.get());
+    params.SourcePath = dir.File("fw.bin", 10);
+    TUploadStop stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop.Request();
+    });
+    const UploadRun run = Upload(params, &stop);
+    stopper.join();
+    EXPECT_EQ(run.result, TUploadResult::Stopped);
+    EXPECT_EQ(run.lines.back(), "Stopped while connecting to 127.0.0.1:" + std::to_string(params.Port) + ".");
 }

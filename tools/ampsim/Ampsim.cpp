@@ -205,6 +205,7 @@ struct Simulator::Impl {
         bool Uploading = false;
         uint32_t Remaining = 0;
         size_t UploadIndex = 0;
+        bool Uploaded = false; // an upload ended on this connection: what follows is trailing
         UniqueFd Stored;
         uint64_t UploadBytes = 0;
         double Tokens = 0;
@@ -709,6 +710,10 @@ struct Simulator::Impl {
                 bytes.erase(0, take);
                 continue;
             }
+            if (c.Uploaded) {
+                std::lock_guard lock(Mutex);
+                UploadLog[c.UploadIndex].Trailing += bytes.size();
+            }
             c.Input += bytes;
             bytes.clear();
             size_t end;
@@ -792,7 +797,8 @@ struct Simulator::Impl {
             std::lock_guard lock(Mutex);
             auto& record = UploadLog[c.UploadIndex];
             record.Received += length;
-            record.Checksum = Fnv1a64(data, length, record.Checksum);
+            if (Opts.ChecksumUploads)
+                record.Checksum = Fnv1a64(data, length, record.Checksum);
         }
         if (amp.CloseAfterBytes >= 0 && static_cast<long long>(c.UploadBytes) >= amp.CloseAfterBytes
             && c.Remaining > 0) {
@@ -807,6 +813,7 @@ struct Simulator::Impl {
     void FinishUpload(int fd, Connection& c, const Amplifier& amp)
     {
         c.Uploading = false;
+        c.Uploaded = true;
         c.Stored.reset();
         {
             std::lock_guard lock(Mutex);

@@ -55,6 +55,7 @@ struct Options {
     int CommandPort = 2500; // 0 picks a free port: see Simulator::CommandPort()
     std::string UploadFolder; // uploads are stored below it as <mac>/<file name>; empty: not stored
     std::string Version = "AMPSIM V1.0";
+    bool ChecksumUploads = true; // false: upload bytes are only counted (a sink for benchmarks)
     unsigned Seed = 1; // for the jitter
     // Keeps the time each discovery reply leaves (see Simulator::ReplyTimes); off, nothing is kept.
     bool RecordReplyTimes = false;
@@ -75,6 +76,7 @@ struct Upload {
     uint64_t Received = 0;
     uint64_t Checksum = 0; // Fnv1a64 of the bytes received
     bool Complete = false; // all announced bytes arrived and the final line was sent
+    uint64_t Trailing = 0; // bytes the connection carried after the announced ones
     std::string StoredPath; // where the bytes were written, when an upload folder is set
 };
 

@@ -42,6 +42,7 @@ Command port:
   --command-port N        (default 2500; 0 picks a free one)
   --upload-folder DIR     store uploads as DIR/<mac>/<file name>
   --version-text TEXT     start of the "$$$VER?" reply (default "AMPSIM V1.0")
+  --count-only            count upload bytes without checksumming them (a sink for benchmarks)
   --no-command            no TCP service
 Faults (for all amplifiers, or those of --fault-amps 1,3,... counted from 1):
   --silent                never answer the hello
@@ -160,6 +161,8 @@ int ParseArguments(int argc, char** argv, Settings& s)
             s.Options.CommandPort = static_cast<int>(n);
         } else if (option == "--upload-folder" && next(s.Options.UploadFolder)) {
         } else if (option == "--version-text" && next(s.Options.Version)) {
+        } else if (option == "--count-only") {
+            s.Options.ChecksumUploads = false;
         } else if (option == "--no-command") {
             s.Options.Command = false;
         } else if (option == "--fault-amps" && next(text)) {

@@ -1,0 +1,158 @@
+#include "ctl/CtlOutput.h"
+
+#include "text/Strtools.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <ctime>
+
+namespace {
+
+bool IsValidUtf8(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        size_t more = 0;
+        uint32_t code = 0;
+        if (byte < 0x80) {
+            ++i;
+            continue;
+        } else if ((byte & 0xe0) == 0xc0) {
+            more = 1;
+            code = byte & 0x1f;
+        } else if ((byte & 0xf0) == 0xe0) {
+            more = 2;
+            code = byte & 0x0f;
+        } else if ((byte & 0xf8) == 0xf0) {
+            more = 3;
+            code = byte & 0x07;
+        } else {
+            return false;
+        }
+        if (i + more >= text.size())
+            return false;
+        for (size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3f);
+        }
+        static const uint32_t smallest[] = { 0, 0x80, 0x800, 0x10000 };
+        if (code < smallest[more] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+std::string Clock(double seconds)
+{
+    const auto whole = static_cast<long long>(seconds + 0.5);
+    if (whole >= 3600)
+        return FormatText("%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+    return FormatText("%lld:%02lld", whole / 60, whole % 60);
+}
+
+} // namespace
+
+std::string TerminalSafe(const std::string& text)
+{
+    std::string safe;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            safe += FormatText("\\x%02x", byte);
+        else
+            safe += c;
+    }
+    return safe;
+}
+
+std::string JsonText(const std::string& text)
+{
+    if (IsValidUtf8(text))
+        return text;
+    std::string latin1;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            latin1 += c;
+        } else {
+            latin1 += static_cast<char>(0xc0 | (byte >> 6));
+            latin1 += static_cast<char>(0x80 | (byte & 0x3f));
+        }
+    }
+    return latin1;
+}
+
+std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
+{
+    std::vector<size_t> widths;
+    for (const auto& row : rows)
+        for (size_t i = 0; i < row.size(); ++i) {
+            widths.resize(std::max(widths.size(), row.size()));
+            widths[i] = std::max(widths[i], row[i].size());
+        }
+    std::string table;
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size())
+                line += std::string(widths[i] - row[i].size() + 2, ' ');
+        }
+        line.erase(line.find_last_not_of(' ') + 1);
+        table += line + "\n";
+    }
+    return table;
+}
+
+std::string AmplifierTable(const std::vector<TTovrinData>& amplifiers)
+{
+    std::vector<std::vector<std::string>> rows { { "MAC", "IP", "NETMASK", "GATEWAY", "FLAG", "NAME" } };
+    for (const TTovrinData& a : amplifiers)
+        rows.push_back({ TerminalSafe(a.Mac), TerminalSafe(a.IP), TerminalSafe(a.NetMask),
+            TerminalSafe(a.Gateway), a.Flag ? "1" : "0", TerminalSafe(a.Name) });
+    return AlignedTable(rows);
+}
+
+nlohmann::json AmplifierJson(const TTovrinData& a)
+{
+    return { { "mac", JsonText(a.Mac) }, { "ip", JsonText(a.IP) }, { "netmask", JsonText(a.NetMask) },
+        { "gateway", JsonText(a.Gateway) }, { "flag", a.Flag ? "1" : "0" }, { "name", JsonText(a.Name) } };
+}
+
+std::string JsonLine(const nlohmann::json& value)
+{
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string ProgressLine(uint64_t done, uint64_t total, double seconds, int barWidth)
+{
+    const double part
+        = total == 0 ? 1.0 : std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
+    const int filled = static_cast<int>(part * barWidth);
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
+    std::string line = "[" + std::string(static_cast<size_t>(filled), '#')
+        + std::string(static_cast<size_t>(barWidth - filled), '.') + "]";
+    line += FormatText(" %3d%%  %.1f/%.1f MB  %.1f MB/s", static_cast<int>(part * 100),
+        static_cast<double>(done) / 1e6, static_cast<double>(total) / 1e6, rate / 1e6);
+    if (done < total && rate > 0)
+        line += "  " + Clock(static_cast<double>(total - done) / rate) + " left";
+    else
+        line += "  " + Clock(seconds);
+    return line;
+}
+
+std::string IsoTimeUtc(std::chrono::system_clock::time_point when)
+{
+    const auto since = when.time_since_epoch();
+    const std::time_t whole = std::chrono::duration_cast<std::chrono::seconds>(since).count();
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000;
+    std::tm utc {};
+    gmtime_r(&whole, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    return FormatText("%s.%03dZ", text, static_cast<int>(millis));
+}

@@ -1,0 +1,31 @@
+#pragma once
+// What the command-line program prints: amplifier tables and JSON, progress lines, times. Texts
+// from the network are shown so that they cannot steer a terminal, and are kept exact in JSON.
+
+#include "finder/Discovery.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Control bytes (which could steer a terminal) written as \xNN; everything else as it came.
+std::string TerminalSafe(const std::string& text);
+// UTF-8 as it is; a text that is not valid UTF-8 is read byte by byte as Latin-1, so no byte is lost.
+std::string JsonText(const std::string& text);
+
+// Columns padded to their widest cell, separated by two blanks, one line each (no trailing blanks).
+std::string AlignedTable(const std::vector<std::vector<std::string>>& rows);
+// The discovery table: a heading and one row per amplifier.
+std::string AmplifierTable(const std::vector<TTovrinData>& amplifiers);
+// {"mac","ip","netmask","gateway","flag","name"}, all strings.
+nlohmann::json AmplifierJson(const TTovrinData& amplifier);
+// One line of JSON, never failing on the text it holds.
+std::string JsonLine(const nlohmann::json& value);
+
+// "[#####.....]  45%  12.3/50.0 MB  80.1 MB/s  0:02 left" for width columns of bar.
+std::string ProgressLine(uint64_t done, uint64_t total, double seconds, int barWidth = 30);
+// "2026-12-07T10:43:03.123Z"
+std::string IsoTimeUtc(std::chrono::system_clock::time_point when);

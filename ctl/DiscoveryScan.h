@@ -1,0 +1,43 @@
+#pragma once
+// Discovery for the command-line program: the communication worker on the chosen interface, the
+// hello every 500 ms and the replies read into the amplifier list, all on the calling thread but
+// the worker's receive loop.
+
+#include "comm/Recvthread.h"
+#include "finder/Discovery.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class TDiscoveryScan {
+public:
+    TDiscoveryScan() = default;
+    ~TDiscoveryScan();
+    TDiscoveryScan(const TDiscoveryScan&) = delete;
+    TDiscoveryScan& operator=(const TDiscoveryScan&) = delete;
+
+    // Opens "udp:<localAddress>:<port>" and starts receiving.
+    bool Open(const std::string& localAddress, std::string& error, int port = DiscoveryPort);
+    // Broadcasts a datagram (the hello, a settings datagram) on the chosen interface.
+    bool Broadcast(const std::string& datagram);
+
+    // Runs for ms: says hello every 500 ms (at once first) when hello is set, reads each reply into
+    // List() and tells onReply of it. Ends early once stop holds (checked at least every 100 ms).
+    using ReplyHandler = std::function<void(const TTovrinData& record)>;
+    void Run(int ms, bool hello, const ReplyHandler& onReply, const std::function<bool()>& stop = {});
+
+    AmplifierList& List() { return FList; }
+
+private:
+    std::shared_ptr<TRecvThread> FWorker;
+    std::string FOwnPeer; // our own datagrams come back from here: they are no replies
+    std::mutex FMutex;
+    std::condition_variable FArrived;
+    std::deque<TTovrinData> FReplies;
+    AmplifierList FList;
+};

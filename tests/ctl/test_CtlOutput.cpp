@@ -1,0 +1,112 @@
+// The command-line program's pieces that need no network: the interface choice, texts for the
+// terminal and for JSON, tables, progress lines, times and audit records.
+
+#include "ctl/CtlInterfaces.h"
+#include "ctl/CtlOutput.h"
+#include "ctl/FileDigest.h"
+#include "ctl/Rollout.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <unistd.h>
+
+TEST(ChooseInterfaceAddress, ByNameOrAddressAndOnlyWhenUnambiguous)
+{
+    const std::vector<TCtlInterface> interfaces { { "eth0", "10.0.0.1" }, { "eth1", "10.0.1.1" },
+        { "eth1", "10.0.1.2" } };
+    struct Case {
+        std::string choice;
+        std::vector<TCtlInterface> list;
+        std::string address; // empty: refused
+    };
+    const Case cases[] = {
+        { "eth0", interfaces, "10.0.0.1" },
+        { "10.0.1.2", interfaces, "10.0.1.2" },
+        { "eth1", interfaces, "" }, // two addresses: which one?
+        { "", interfaces, "" }, // several interfaces
+        { "wlan0", interfaces, "" },
+        { "10.0.0", interfaces, "" },
+        { "", { { "eth0", "10.0.0.1" } }, "10.0.0.1" },
+        { "", {}, "" },
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_EQ(ChooseInterfaceAddress(c.choice, c.list, error), c.address) << c.choice;
+        EXPECT_EQ(error.empty(), !c.address.empty()) << c.choice << ": " << error;
+    }
+}
+
+TEST(CtlOutput, NetworkTextCannotSteerTheTerminalAndJsonKeepsEveryByte)
+{
+    EXPECT_EQ(TerminalSafe("Amp\x1b[2J\x07-1\x7f"), "Amp\\x1b[2J\\x07-1\\x7f");
+    EXPECT_EQ(TerminalSafe("B\xc3\xbchne 1"), "B\xc3\xbchne 1");
+    EXPECT_EQ(JsonText("B\xc3\xbchne"), "B\xc3\xbchne");
+    // Not UTF-8: each byte read as Latin-1.
+    EXPECT_EQ(JsonText("B\xfchne"), "B\xc3\xbchne");
+    EXPECT_EQ(JsonText("x\xe2\x82"), "x\xc3\xa2\xc2\x82");
+    EXPECT_EQ(JsonText("\xed\xa0\x80"), "\xc3\xad\xc2\xa0\xc2\x80"); // a surrogate is no UTF-8
+    TTovrinData amp;
+    amp.Mac = "0050C2A10001";
+    amp.IP = "198.18.1.1";
+    amp.NetMask = "255.255.0.0";
+    amp.Gateway = "0.0.0.0";
+    amp.Flag = true;
+    amp.Name = "<b>\xff";
+    EXPECT_EQ(JsonLine(AmplifierJson(amp)),
+        "{\"flag\":\"1\",\"gateway\":\"0.0.0.0\",\"ip\":\"198.18.1.1\",\"mac\":\"0050C2A10001\","
+        "\"name\":\"<b>\xc3\xbf\",\"netmask\":\"255.255.0.0\"}");
+}
+
+TEST(CtlOutput, TablesAlignTheirColumns)
+{
+    EXPECT_EQ(AlignedTable({ { "MAC", "IP" }, { "0050C2A10001", "1.2.3.4" }, { "x", "" } }),
+        "MAC           IP\n0050C2A10001  1.2.3.4\nx\n");
+}
+
+TEST(CtlOutput, ProgressLineShowsShareBytesRateAndTimeLeft)
+{
+    EXPECT_EQ(
+        ProgressLine(50000000, 100000000, 2.0, 10), "[#####.....]  50%  50.0/100.0 MB  25.0 MB/s  0:02 left");
+    EXPECT_EQ(
+        ProgressLine(100000000, 100000000, 65.0, 10), "[##########] 100%  100.0/100.0 MB  1.5 MB/s  1:05");
+    EXPECT_EQ(ProgressLine(0, 0, 0.0, 4), "[####] 100%  0.0/0.0 MB  0.0 MB/s  0:00");
+}
+
+TEST(CtlOutput, AuditRecordsCarryEveryField)
+{
+    TAuditRecord record;
+    record.Time = IsoTimeUtc(std::chrono::system_clock::time_point(std::chrono::milliseconds(86401500)));
+    EXPECT_EQ(record.Time, "1970-01-02T00:00:01.500Z");
+    record.Mac = "0050C2A10001";
+    record.IP = "198.18.1.1";
+    record.Name = "Amp-0001";
+    record.File = "fw.bin";
+    record.Size = 1000;
+    record.Sha256 = "ab";
+    record.Version = "AMPSIM V1.0";
+    record.Ok = true;
+    record.Seconds = 0.5;
+    record.LastLine = "FILE_UPLOAD_DONE";
+    EXPECT_EQ(JsonLine(AuditJson(record)),
+        "{\"file\":\"fw.bin\",\"ip\":\"198.18.1.1\",\"last_line\":\"FILE_UPLOAD_DONE\",\"mac\":"
+        "\"0050C2A10001\","
+        "\"name\":\"Amp-0001\",\"result\":\"ok\",\"seconds\":0.5,\"sha256\":\"ab\",\"size\":1000,"
+        "\"time\":\"1970-01-02T00:00:01.500Z\",\"version\":\"AMPSIM V1.0\"}");
+    record.Ok = false;
+    EXPECT_EQ(AuditJson(record)["result"], "failed");
+}
+
+TEST(FileDigest, Sha256OfAKnownText)
+{
+    char path[] = "/tmp/tovrin-digest-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "abc", 3), 3);
+    close(fd);
+    std::string error;
+    EXPECT_EQ(Sha256OfFile(path, error), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    unlink(path);
+    EXPECT_EQ(Sha256OfFile(path, error), "");
+    EXPECT_FALSE(error.empty());
+}

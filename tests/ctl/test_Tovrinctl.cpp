@@ -1,0 +1,158 @@
+// tovrinctl as a program, against a simulated amplifier on loopback: exit statuses, what goes to
+// standard output and error, and usage errors.
+
+#include "support/CommandSimulator.h"
+#include "support/ProgramRun.h"
+#include "support/TestSockets.h"
+#include "tools/ampsim/Ampsim.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <regex>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Program = TOVRIN_BINARY_DIR "/tovrinctl";
+
+class TovrinctlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "tovrin-ctl-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+        sim = LoopbackCommandSimulator();
+        std::string error;
+        ASSERT_TRUE(sim->Start(error)) << error;
+        port = std::to_string(sim->CommandPort());
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    std::string File(const std::string& name, size_t size)
+    {
+        const std::string path = folder + "/" + name;
+        std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+        return path;
+    }
+    ProgramResult Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), { Program, "--port", port });
+        return RunProgram(args);
+    }
+
+    std::string folder;
+    std::unique_ptr<ampsim::Simulator> sim;
+    std::string port;
+};
+
+TEST_F(TovrinctlTest, VersionPrintsTheReplyOrFails)
+{
+    ProgramResult r = Run({ "version", "127.0.0.1" });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, ampsim::Options().Version + " " + sim->Amp(0).Mac + "\n");
+
+    const std::string unused = std::to_string(UnusedLoopbackPort());
+    r = RunProgram({ Program, "--port", unused, "version", "127.0.0.1" });
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "Connecting to 127.0.0.1:" + unused + " failed.\n");
+}
+
+TEST_F(TovrinctlTest, UploadSendsTheFileAndSaysSoOnlyWhenItArrived)
+{
+    const std::string file = File("my fw.bin", 100000);
+    ProgramResult r = Run({ "upload", "127.0.0.1", file });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(std::regex_match(r.Out,
+        std::regex(
+            "Uploaded my fw\\.bin to 127\\.0\\.0\\.1: 100000 bytes in [0-9.]+ s \\([0-9.]+ MB/s\\)\\.\n")))
+        << r.Out;
+    ASSERT_EQ(sim->Uploads().size(), 1u);
+    EXPECT_TRUE(sim->Uploads()[0].Complete);
+
+    // --verbose: the exchange's own lines, as the window logs them.
+    r = Run({ "upload", "--verbose", "127.0.0.1", file });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    const std::string endpoint = "127.0.0.1:" + port;
+    EXPECT_EQ(r.Out.substr(0, r.Out.find("Uploaded")),
+        "Loaded file " + file + " (100000 bytes).\nConnected to " + endpoint + " ...\n$$$VER?\n"
+            + ampsim::Options().Version + " " + sim->Amp(0).Mac + "\n$$$FILE_UPLOAD:000186a0:/tmp/my fw.bin\n"
+            + "FILE_UPLOAD_START\nSending done.\nFILE_UPLOAD_DONE\nDisconnected from " + endpoint + ".\n");
+
+    // Larger than the connection's buffers, so the sender still has data when the amplifier closes.
+    sim->Modify(0, [](ampsim::Amplifier& amp) { amp.CloseAfterBytes = 1000; });
+    r = Run({ "upload", "127.0.0.1", File("big.bin", 16u << 20) });
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_TRUE(r.Err.rfind("Sending failed after ", 0) == 0) << r.Err;
+
+    r = Run({ "upload", "127.0.0.1", "/dev/zero" });
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Err.substr(0, r.Err.find('\n')),
+        "File /dev/zero is not a regular file (a folder, a device or a pipe) and cannot be uploaded.");
+    EXPECT_EQ(sim->Connections(), 3u);
+}
+
+TEST_F(TovrinctlTest, RolloutByAddressWritesOneAuditLinePerAmplifier)
+{
+    const std::string file = File("fw.bin", 70000);
+    const std::string audit = folder + "/audit.jsonl";
+    // Nothing listens on 127.0.0.2 at that port: the simulator took 127.0.0.1 only.
+    const ProgramResult r
+        = Run({ "rollout", file, "--host", "127.0.0.1", "--host", "127.0.0.2", "--audit", audit });
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    std::ifstream in(audit);
+    std::vector<nlohmann::json> records;
+    for (std::string line; std::getline(in, line);)
+        records.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(records.size(), 2u);
+    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a["ip"] < b["ip"]; });
+    EXPECT_EQ(records[0]["result"], "ok");
+    EXPECT_EQ(records[0]["last_line"], "FILE_UPLOAD_DONE");
+    EXPECT_EQ(records[0]["size"], 70000);
+    EXPECT_EQ(records[1]["result"], "failed");
+    EXPECT_EQ(records[1]["last_line"], "Connecting to 127.0.0.2:" + port + " failed.");
+    EXPECT_EQ(records[1]["version"], "");
+    EXPECT_NE(r.Out.find("1 of 2 amplifiers ok"), std::string::npos) << r.Out;
+}
+
+TEST(Tovrinctl, UsageErrorsExitWithTwoAndHelpWithZero)
+{
+    const std::vector<std::vector<std::string>> usage {
+        {},
+        { "frobnicate" },
+        { "version" },
+        { "upload", "127.0.0.1" },
+        { "set-ip", "0050C2A10001" },
+        { "set-ip", "0050C2A10001", "--dhcp", "--ip", "10.0.0.2" },
+        { "set-ip", "0050C2A10001", "--ip", "10.0.0.2" },
+        { "rollout", "/etc/hostname" },
+        { "rollout", "/etc/hostname", "--all", "--mac", "0050C2A10001" },
+        { "rollout", "/etc/hostname", "--host", "127.0.0.1", "--parallel", "0" },
+        { "discover", "--json", "--watch" },
+        { "--port", "0", "version", "127.0.0.1" },
+    };
+    for (auto args : usage) {
+        args.insert(args.begin(), Program);
+        const ProgramResult r = RunProgram(args);
+        EXPECT_EQ(r.Status, 2) << args.size() << " " << args.back() << "\n" << r.Err;
+        EXPECT_FALSE(r.Err.empty());
+    }
+    for (const char* command : { "interfaces", "discover", "set-ip", "version", "upload", "rollout" }) {
+        const ProgramResult r = RunProgram({ Program, command, "--help" });
+        EXPECT_EQ(r.Status, 0) << command;
+        EXPECT_NE(r.Out.find("Usage: tovrinctl " + std::string(command)), std::string::npos) << r.Out;
+    }
+}
+
+} // namespace

@@ -1,0 +1,284 @@
+// tovrinctl in the private test network: discover, set-ip and rollout against 20 simulated
+// amplifiers on the other side (the program runs on the app side; nothing leaves the namespaces).
+
+#include "ctl/FileDigest.h"
+#include "support/PrivateNetworkTest.h"
+#include "support/ProgramRun.h"
+#include "tools/ampsim/Ampsim.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Program = TOVRIN_BINARY_DIR "/tovrinctl";
+constexpr int AmpCount = 20;
+
+std::vector<nlohmann::json> JsonLines(const std::string& text)
+{
+    std::vector<nlohmann::json> values;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        values.push_back(nlohmann::json::parse(line));
+    return values;
+}
+
+class TovrinctlNetworkTest : public PrivateNetworkTest<AmpCount> {
+protected:
+    void SetUp() override
+    {
+        PrivateNetworkTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        std::string pattern = (fs::temp_directory_path() / "tovrin-ctlnet-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+    }
+    void TearDown() override
+    {
+        if (sim)
+            sim->Stop();
+        std::error_code ignored;
+        if (!folder.empty())
+            fs::remove_all(folder, ignored);
+    }
+    // The amplifiers only count upload bytes: checksumming 20 uploads at once on the simulator's one
+    // thread can hold a final reply beyond its 1000 ms on a loaded machine.
+    void StartAmplifiers(const std::function<void(std::vector<ampsim::Amplifier>&)>& change = {})
+    {
+        auto amps = ampsim::MakeAmplifiers(AmpCount);
+        if (change)
+            change(amps);
+        ampsim::Options options;
+        options.RebootMs = 800;
+        options.ChecksumUploads = false;
+        sim = std::make_unique<ampsim::Simulator>(options, amps);
+        bool started = false;
+        std::string error;
+        net->RunInAmp([&] { started = sim->Start(error); });
+        ASSERT_TRUE(started) << error;
+    }
+    std::vector<std::string> Args(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), Program);
+        return args;
+    }
+    ProgramResult Run(const std::vector<std::string>& args, int ms = 30000)
+    {
+        return RunProgram(Args(args), ms, net->NamespacePath(NetSide::App));
+    }
+    std::string File(size_t size)
+    {
+        const std::string path = folder + "/fw.bin";
+        std::ofstream(path, std::ios::binary) << std::string(size, 'f');
+        return path;
+    }
+
+    std::string folder;
+    std::unique_ptr<ampsim::Simulator> sim;
+};
+
+TEST_F(TovrinctlNetworkTest, DiscoverListsEveryAmplifierOnceAsJsonOrTable)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAmplifiers());
+    ProgramResult r
+        = Run({ "discover", "--json", "--seconds", "1.5", "--interface", TestNetwork::AppAddress() });
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const auto lines = JsonLines(r.Out);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(AmpCount)) << r.Out;
+    std::set<std::string> macs;
+    for (const auto& line : lines) {
+        const std::string mac = line.at("mac");
+        macs.insert(mac);
+        size_t i = 0;
+        while (i < sim->Count() && sim->Amp(i).Mac != mac)
+            ++i;
+        ASSERT_LT(i, sim->Count()) << mac;
+        const ampsim::Amplifier amp = sim->Amp(i);
+        EXPECT_EQ(line,
+            (nlohmann::json { { "mac", amp.Mac }, { "ip", amp.IP }, { "netmask", amp.NetMask },
+                { "gateway", amp.Gateway }, { "flag", "0" }, { "name", amp.Name } }));
+    }
+    EXPECT_EQ(macs.size(), static_cast<size_t>(AmpCount));
+
+    // The table, on the only interface of the app side (no --interface needed).
+    r = Run({ "discover", "--seconds", "1" });
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    std::istringstream table(r.Out);
+    std::string heading;
+    std::getline(table, heading);
+    EXPECT_EQ(heading, "MAC           IP           NETMASK      GATEWAY  FLAG  NAME");
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), AmpCount + 1);
+    const ampsim::Amplifier first = sim->Amp(0);
+    EXPECT_NE(r.Out.find("\n" + first.Mac + "  " + first.IP + "   " + first.NetMask + "  " + first.Gateway
+                  + "  0     " + first.Name + "\n"),
+        std::string::npos)
+        << r.Out;
+}
+
+TEST_F(TovrinctlNetworkTest, SetIpSendsTheDatagramAndReportsWhetherTheChangeShowed)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAmplifiers());
+    const std::string mac = sim->Amp(2).Mac;
+
+    // A malformed address is refused before anything is sent, unless forced.
+    ProgramResult r = Run({ "set-ip", mac, "--ip", "198.18.7.300", "--netmask", "255.255.0.0" });
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Err.find("--force"), std::string::npos) << r.Err;
+    EXPECT_TRUE(sim->SettingsReceived(2).empty());
+
+    r = Run({ "set-ip", mac, "--ip", "198.18.7.7", "--netmask", "255.255.0.0", "--gateway", "198.18.0.1" });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(sim->SettingsReceived(2),
+        std::vector<std::string> { mac + " 5 0 198.18.7.7 255.255.0.0 198.18.0.1" });
+    EXPECT_EQ(r.Out, "Change took effect: " + mac + " answers as 198.18.7.7 / 255.255.0.0 / 198.18.0.1.\n");
+    EXPECT_EQ(sim->Amp(2).IP, "198.18.7.7");
+
+    // The MAC is matched without regard to case; --no-wait ends once the datagram is out.
+    sim->Modify(4, [](ampsim::Amplifier& amp) { amp.Mac = "0050C2A1FFFF"; });
+    r = Run({ "set-ip", "0050c2a1ffff", "--dhcp", "--no-wait" });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "Settings sent to 0050C2A1FFFF.\n");
+
+    r = Run({ "set-ip", "0050C2A1EEEE", "--dhcp" });
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("no amplifier 0050C2A1EEEE answered"), std::string::npos) << r.Err;
+}
+
+TEST_F(TovrinctlNetworkTest, SetIpToDhcpWaitsUntilTheAmplifierAnswersWithItsLease)
+{
+    ASSERT_NO_FATAL_FAILURE(
+        StartAmplifiers([](std::vector<ampsim::Amplifier>& amps) { amps[5].LeaseIP = "198.18.5.5"; }));
+    const std::string mac = sim->Amp(5).Mac;
+    const ProgramResult r = Run({ "set-ip", mac, "--dhcp" });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(sim->SettingsReceived(5), std::vector<std::string> { mac + " 5 1" });
+    EXPECT_EQ(r.Out,
+        "Change took effect: " + mac + " answers again, on DHCP at 198.18.5.5 / 255.255.0.0 / 0.0.0.0.\n");
+}
+
+TEST_F(TovrinctlNetworkTest, RolloutToTwentyAmplifiersRecordsEachExactly)
+{
+    // Amplifier 3 never answers on its command port, amplifier 7 closes in the middle of the data.
+    ASSERT_NO_FATAL_FAILURE(StartAmplifiers([](std::vector<ampsim::Amplifier>& amps) {
+        amps[3].CommandSilent = true;
+        amps[7].CloseAfterBytes = 65536; // before the receive window could take the whole file
+    }));
+    const size_t size = 1u << 20;
+    const std::string file = File(size);
+    const std::string audit = folder + "/audit.jsonl";
+    const ProgramResult r = Run({ "rollout", file, "--all", "--parallel", "8", "--audit", audit });
+    EXPECT_EQ(r.Status, 1) << r.Err;
+
+    std::ifstream in(audit);
+    std::stringstream text;
+    text << in.rdbuf();
+    const auto records = JsonLines(text.str());
+    ASSERT_EQ(records.size(), static_cast<size_t>(AmpCount));
+    std::string error;
+    const std::string sha256 = Sha256OfFile(file, error);
+    ASSERT_EQ(sha256.size(), 64u) << error;
+    std::set<std::string> macs;
+    for (const auto& record : records) {
+        const std::string mac = record.at("mac");
+        macs.insert(mac);
+        size_t i = 0;
+        while (i < sim->Count() && sim->Amp(i).Mac != mac)
+            ++i;
+        ASSERT_LT(i, sim->Count()) << mac;
+        EXPECT_EQ(record.at("ip"), sim->Amp(i).IP);
+        EXPECT_EQ(record.at("name"), sim->Amp(i).Name);
+        EXPECT_EQ(record.at("file"), "fw.bin");
+        EXPECT_EQ(record.at("size"), size);
+        EXPECT_EQ(record.at("sha256"), sha256);
+        EXPECT_TRUE(record.at("seconds").is_number());
+        EXPECT_EQ(record.at("time").get<std::string>().back(), 'Z');
+        if (i == 3) {
+            EXPECT_EQ(record.at("result"), "failed");
+            EXPECT_EQ(record.at("version"), "");
+            EXPECT_EQ(record.at("last_line"), "Reply timeout!");
+        } else if (i == 7) {
+            EXPECT_EQ(record.at("result"), "failed");
+            EXPECT_EQ(record.at("version"), "AMPSIM V1.0 " + mac);
+            EXPECT_EQ(record.at("last_line").get<std::string>().rfind("Sending failed after ", 0), 0u);
+        } else {
+            EXPECT_EQ(record.at("result"), "ok") << record;
+            EXPECT_EQ(record.at("version"), "AMPSIM V1.0 " + mac);
+            EXPECT_EQ(record.at("last_line"), "FILE_UPLOAD_DONE");
+        }
+    }
+    EXPECT_EQ(macs.size(), static_cast<size_t>(AmpCount));
+    EXPECT_NE(r.Out.find("18 of 20 amplifiers ok"), std::string::npos) << r.Out;
+    size_t complete = 0;
+    for (const auto& upload : sim->Uploads())
+        complete += upload.Complete && upload.Received == size ? 1 : 0;
+    EXPECT_EQ(complete, 18u);
+}
+
+// Ctrl+C once: no further upload starts, the running ones end. Twice: they are broken off. Every
+// amplifier has its record either way.
+class RolloutInterrupted : public TovrinctlNetworkTest, public ::testing::WithParamInterface<int> { };
+
+TEST_P(RolloutInterrupted, StopsCleanlyAndRecordsEveryAmplifier)
+{
+    const int presses = GetParam();
+    // Late replies make each upload last about 2.4 s.
+    ASSERT_NO_FATAL_FAILURE(StartAmplifiers([](std::vector<ampsim::Amplifier>& amps) {
+        for (auto& amp : amps)
+            amp.CommandDelayMs = 800;
+    }));
+    const std::string file = File(100000);
+    const std::string audit = folder + "/audit.jsonl";
+    RunningProgram program(
+        Args({ "rollout", file, "--all", "--parallel", "4", "--seconds", "1", "--audit", audit }),
+        net->NamespacePath(NetSide::App));
+    ASSERT_TRUE(program.Started());
+    // Discovery takes 1 s; the first four uploads then wait for their first reply.
+    ASSERT_TRUE(ampsim::Simulator::WaitUntil([&] { return sim->Connections() >= 4; }, 10000));
+    for (int i = 0; i < presses; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(program.Pid(), SIGINT);
+    }
+    const ProgramResult r = program.Finish(20000);
+    EXPECT_EQ(r.Status, 130) << r.Err;
+    EXPECT_EQ(sim->Connections(), 4u);
+
+    std::ifstream in(audit);
+    std::stringstream text;
+    text << in.rdbuf();
+    const auto records = JsonLines(text.str());
+    ASSERT_EQ(records.size(), static_cast<size_t>(AmpCount));
+    int ok = 0, stopped = 0, notStarted = 0;
+    for (const auto& record : records) {
+        const std::string last = record.at("last_line");
+        if (record.at("result") == "ok" && last == "FILE_UPLOAD_DONE")
+            ++ok;
+        else if (record.at("result") == "failed" && last.rfind("Stopped while waiting for ", 0) == 0)
+            ++stopped;
+        else if (record.at("result") == "failed" && last == "Not started: the rollout was interrupted.")
+            ++notStarted;
+        else
+            ADD_FAILURE() << record;
+    }
+    EXPECT_EQ(ok, presses == 1 ? 4 : 0);
+    EXPECT_EQ(stopped, presses == 1 ? 0 : 4);
+    EXPECT_EQ(notStarted, AmpCount - 4);
+    size_t complete = 0;
+    for (const auto& upload : sim->Uploads())
+        complete += upload.Complete ? 1 : 0;
+    EXPECT_EQ(complete, static_cast<size_t>(ok));
+}
+
+INSTANTIATE_TEST_SUITE_P(Presses, RolloutInterrupted, ::testing::Values(1, 2));
+
+} // namespace
