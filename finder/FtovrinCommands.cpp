@@ -4,6 +4,7 @@
 #include "finder/Ftovrin.h"
 
 #include "finder/UserCommands.h"
+#include "gui/DesktopActions.h"
 #include "gui/KeyboardState.h"
 #include "gui/PlaceholderQuery.h"
 #include "gui/QtText.h"
@@ -118,10 +119,6 @@ void TFormTovrin::RunUserCommand(size_t index)
     SplitProgramAndParameters(commandLine, program, parameters);
     const platform::TLaunchResult result
         = platform::StartCommand(program, SplitParameters(parameters), DesktopPrograms);
-    if (result.Error != 0) {
-        QString text = ErrorText(result.Error);
-        if (!result.Note.empty())
-            text += "\n" + ToQt(result.Note);
-        UserDialogs::Error(this, tr("Error"), text);
-    }
+    if (result.Error != 0)
+        UserDialogs::Error(this, tr("Error"), DesktopActions::LaunchErrorText(result));
 }

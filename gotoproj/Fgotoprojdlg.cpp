@@ -342,7 +342,7 @@ void TFormGotoProj::MenuItemOpenExplorerClick()
 {
     const std::string path = GetSelectedPath();
     if (!path.empty())
-        DesktopActions::OpenFolder(PathText(FolderPart(path)));
+        DesktopActions::OpenFolder(this, PathText(FolderPart(path)));
 }
 
 void TFormGotoProj::MenuItemOpenCmdLineClick()

@@ -8,16 +8,11 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFile>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QPointer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -54,73 +49,41 @@ namespace {
 
 } // namespace
 
-void OpenFolder(const QString& folder)
+QString LaunchErrorText(const platform::TLaunchResult& result)
+{
+    QString text = ToQt(SystemErrorText(result.Error));
+    if (!result.Note.empty())
+        text += "\n" + ToQt(result.Note);
+    return text;
+}
+
+void OpenFolder(QWidget* parent, const QString& folder)
 {
     if (Recorded({ "open", {}, {}, folder }))
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-}
-
-QString FindTerminal()
-{
-    QStringList candidates;
-    const QString chosen = qEnvironmentVariable("TERMINAL");
-    if (!chosen.isEmpty())
-        candidates << chosen;
-    candidates << "x-terminal-emulator"
-               << "gnome-terminal"
-               << "konsole"
-               << "xfce4-terminal"
-               << "mate-terminal"
-               << "lxterminal"
-               << "terminator"
-               << "tilix"
-               << "kitty"
-               << "alacritty"
-               << "foot"
-               << "urxvt"
-               << "xterm";
-    for (const QString& candidate : candidates) {
-        const QFileInfo given(candidate);
-        if (given.isAbsolute() && given.isExecutable() && given.isFile())
-            return candidate;
-        const QString found = QStandardPaths::findExecutable(candidate);
-        if (!found.isEmpty())
-            return found;
-    }
-    return {};
-}
-
-QStringList TerminalArguments(const QString& terminal, const QString& folder)
-{
-    // Every terminal starts in its own working folder; the ones that hand the window to a running
-    // server need to be told the folder as well. x-terminal-emulator is a link to one of them.
-    const QString name = QFileInfo(QFileInfo(terminal).canonicalFilePath().isEmpty()
-            ? terminal
-            : QFileInfo(terminal).canonicalFilePath())
-                             .fileName();
-    for (const char* withOption :
-        { "gnome-terminal", "xfce4-terminal", "mate-terminal", "terminator", "tilix" })
-        if (name.startsWith(withOption))
-            return { "--working-directory=" + folder };
-    if (name.startsWith("konsole"))
-        return { "--workdir", folder };
-    return {};
+    const platform::TLaunchResult result = platform::OpenWithDesktop(FromQt(folder));
+    if (result.Error != 0)
+        UserDialogs::Error(parent, "Open Explorer here", LaunchErrorText(result));
 }
 
 void OpenTerminal(QWidget* parent, const QString& folder)
 {
-    const QString terminal = FindTerminal();
-    if (terminal.isEmpty()) {
+    int error = 0;
+    const std::string terminal = platform::FindTerminal({}, error);
+    if (terminal.empty()) {
         UserDialogs::Error(parent, "Open Command Line here",
             "No terminal program was found on this computer. Install one (for example xterm), or name "
             "it in the environment variable TERMINAL.");
         return;
     }
-    const QStringList arguments = TerminalArguments(terminal, folder);
-    if (Recorded({ "terminal", terminal, arguments, folder }))
+    QStringList arguments;
+    for (const std::string& argument : platform::TerminalFolderArguments(terminal, FromQt(folder)))
+        arguments << ToQt(argument);
+    if (Recorded({ "terminal", ToQt(terminal), arguments, folder }))
         return;
-    QProcess::startDetached(terminal, arguments, folder);
+    const platform::TLaunchResult result = platform::OpenTerminalIn(FromQt(folder));
+    if (result.Error != 0)
+        UserDialogs::Error(parent, "Open Command Line here", LaunchErrorText(result));
 }
 
 void ShowProperties(QWidget* parent, const QString& path)

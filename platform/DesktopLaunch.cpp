@@ -29,23 +29,32 @@ namespace {
                                        "printf 'Press Enter to close this window.'\n"
                                        "read -r line\n";
 
-    // Terminals and the option after which they take a program and its arguments one by one.
+    // Terminals, in the order they are looked for, and how each is told what to do.
     struct TerminalKind {
         const char* name;
-        const char* runFlag; // "" when the program simply follows
+        // The option after which a program and its arguments follow one by one; "" when they
+        // simply follow; nullptr when it takes only a command line, which is then never used to
+        // run a program (its words would be split again).
+        const char* runFlag;
+        // How it is told its working folder: an option joined to the folder ("...="), one that
+        // takes it as the next argument, or nullptr where the working folder it starts in is
+        // enough. The ones that hand the window to a running server need to be told.
+        const char* folderOption;
     };
     constexpr TerminalKind KnownTerminals[] = {
-        { "x-terminal-emulator", "-e" },
-        { "gnome-terminal", "--" },
-        { "konsole", "-e" },
-        { "xfce4-terminal", "-x" },
-        { "mate-terminal", "-x" },
-        { "terminator", "-x" },
-        { "alacritty", "-e" },
-        { "kitty", "" },
-        { "foot", "" },
-        { "urxvt", "-e" },
-        { "xterm", "-e" },
+        { "x-terminal-emulator", "-e", nullptr },
+        { "gnome-terminal", "--", "--working-directory=" },
+        { "konsole", "-e", "--workdir" },
+        { "xfce4-terminal", "-x", "--working-directory=" },
+        { "mate-terminal", "-x", "--working-directory=" },
+        { "lxterminal", nullptr, nullptr },
+        { "terminator", "-x", "--working-directory=" },
+        { "tilix", nullptr, "--working-directory=" },
+        { "kitty", "", nullptr },
+        { "alacritty", "-e", nullptr },
+        { "foot", "", nullptr },
+        { "urxvt", "-e", nullptr },
+        { "xterm", "-e", nullptr },
     };
 
     bool StartsWith(const std::string& text, const char* prefix)
@@ -119,16 +128,24 @@ namespace {
         return false;
     }
 
-    // The terminal to use and its run flag; empty with the error when none is there.
-    std::string FindTerminal(const TDesktopPrograms& programs, std::string& runFlag, TLaunchResult& result)
+    std::string BaseName(const std::string& path)
     {
-        const auto flagOf = [](const std::string& terminal) {
-            const std::string base = terminal.substr(terminal.rfind('/') + 1);
-            for (const TerminalKind& kind : KnownTerminals)
-                if (base == kind.name)
-                    return std::string(kind.runFlag);
-            return std::string("-e");
-        };
+        return path.substr(path.rfind('/') + 1);
+    }
+
+    const TerminalKind* KindNamed(const std::string& name)
+    {
+        for (const TerminalKind& kind : KnownTerminals)
+            if (name == kind.name)
+                return &kind;
+        return nullptr;
+    }
+
+    // The terminal to use, the first of the candidates that is there (and, to run a program, can
+    // take one); empty with the error when none is. Unknown terminals take "-e".
+    std::string ChooseTerminal(
+        const TDesktopPrograms& programs, bool toRun, std::string& runFlag, TLaunchResult& result)
+    {
         std::vector<std::string> candidates;
         if (!programs.Terminal.empty()) {
             candidates.push_back(programs.Terminal);
@@ -139,10 +156,13 @@ namespace {
                 candidates.emplace_back(kind.name);
         }
         for (const std::string& candidate : candidates) {
+            const TerminalKind* kind = KindNamed(BaseName(candidate));
+            if (toRun && kind != nullptr && kind->runFlag == nullptr)
+                continue;
             int error = 0;
             std::string path = FindExecutable(candidate, error);
             if (!path.empty()) {
-                runFlag = flagOf(candidate);
+                runFlag = kind != nullptr && kind->runFlag != nullptr ? kind->runFlag : "-e";
                 return path;
             }
         }
@@ -292,12 +312,41 @@ int SpawnDetached(const std::string& path, const std::vector<std::string>& argv,
     return n == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
 
+std::string FindTerminal(const TDesktopPrograms& programs, int& error)
+{
+    TLaunchResult result;
+    std::string runFlag;
+    std::string terminal = ChooseTerminal(programs, false, runFlag, result);
+    error = result.Error;
+    return terminal;
+}
+
+std::vector<std::string> TerminalFolderArguments(const std::string& terminal, const std::string& folder)
+{
+    // x-terminal-emulator and other links name the terminal they lead to; its name may carry an
+    // ending ("gnome-terminal.wrapper").
+    std::string name = BaseName(terminal);
+    if (char* real = ::realpath(terminal.c_str(), nullptr); real != nullptr) {
+        name = BaseName(real);
+        std::free(real);
+    }
+    for (const TerminalKind& kind : KnownTerminals) {
+        if (kind.folderOption == nullptr || !StartsWith(name, kind.name))
+            continue;
+        const std::string option = kind.folderOption;
+        if (option.back() == '=')
+            return { option + folder };
+        return { option, folder };
+    }
+    return {};
+}
+
 TLaunchResult RunInTerminal(
     const std::string& path, const std::vector<std::string>& arguments, const TDesktopPrograms& programs)
 {
     TLaunchResult result;
     std::string runFlag;
-    const std::string terminal = FindTerminal(programs, runFlag, result);
+    const std::string terminal = ChooseTerminal(programs, true, runFlag, result);
     if (terminal.empty())
         return result;
     std::vector<std::string> argv { terminal };
@@ -313,10 +362,13 @@ TLaunchResult OpenTerminalIn(const std::string& folder, const TDesktopPrograms& 
 {
     TLaunchResult result;
     std::string runFlag;
-    const std::string terminal = FindTerminal(programs, runFlag, result);
+    const std::string terminal = ChooseTerminal(programs, false, runFlag, result);
     if (terminal.empty())
         return result;
-    result.Error = SpawnDetached(terminal, { terminal }, folder);
+    std::vector<std::string> argv { terminal };
+    const std::vector<std::string> told = TerminalFolderArguments(terminal, folder);
+    argv.insert(argv.end(), told.begin(), told.end());
+    result.Error = SpawnDetached(terminal, argv, folder);
     return result;
 }
 

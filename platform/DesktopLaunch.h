@@ -13,7 +13,8 @@ namespace platform {
 struct TDesktopPrograms {
     // Opens a folder, document or URL with the program the desktop chose for it.
     std::string Opener = "xdg-open";
-    // The terminal; empty: $TERMINAL, else x-terminal-emulator, else a common one found on PATH.
+    // The terminal; empty: $TERMINAL, else x-terminal-emulator, else a common one found on PATH
+    // (to run a program, only one that takes it with its arguments one by one).
     std::string Terminal;
 };
 
@@ -36,6 +37,11 @@ bool IsUrl(const std::string& text);
 // Starts the program at path with argv (argv[0] included) in folder ("" for this one), detached.
 int SpawnDetached(
     const std::string& path, const std::vector<std::string>& argv, const std::string& folder = {});
+
+// The terminal OpenTerminalIn starts (its path), empty with ENOENT when there is none.
+std::string FindTerminal(const TDesktopPrograms& programs, int& error);
+// What the terminal is given after its name to work in folder, besides starting there.
+std::vector<std::string> TerminalFolderArguments(const std::string& terminal, const std::string& folder);
 
 // Runs the program in a terminal window that stays open after it ends and shows its exit status.
 TLaunchResult RunInTerminal(const std::string& path, const std::vector<std::string>& arguments,

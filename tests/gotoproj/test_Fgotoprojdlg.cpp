@@ -9,6 +9,7 @@
 #include "gui/UserDialogs.h"
 #include "support/QtFocus.h"
 #include "support/QtWait.h"
+#include "support/StandInDesktop.h"
 #include "support/TempTree.h"
 
 #include <QAction>
@@ -27,6 +28,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -326,6 +330,45 @@ TEST_F(FgotoprojdlgTest, NoTerminalProgramIsReportedInAMessageBox)
     EXPECT_EQ(asked[0].kind, "error");
     EXPECT_TRUE(asked[0].text.contains("No terminal program"));
     EXPECT_TRUE(DesktopActions::TakeStarted().isEmpty());
+}
+
+TEST_F(FgotoprojdlgTest, FolderAndTerminalReallyStartWithThePathAsOneArgument)
+{
+    StandInDesktop desktop;
+    setenv("PATH", desktop.Bin.c_str(), 1); // only the stand-ins can start
+    const std::string opener = desktop.CopyProgram("xdg-open");
+    const std::string terminal = desktop.CopyProgram("konsole");
+    qputenv("TERMINAL", "konsole");
+    drive.Folder("Produktion/2015/1501 $(touch X) a;b");
+    DesktopActions::SetRecording(false);
+    TFormGotoProj dialog(nullptr, drive.Root());
+    dialog.EditAmpSN->setText("1501");
+    ASSERT_TRUE(Settled(dialog));
+    const std::string folder = P("Produktion/2015/1501 $(touch X) a;b/");
+    ASSERT_EQ(dialog.GetSelectedPath(), folder);
+    dialog.MenuItemOpenExplorer->trigger();
+    dialog.MenuItemOpenCmdLine->trigger();
+    std::vector<std::vector<std::string>> given;
+    for (const RecordedRun& run : desktop.Runs(2))
+        given.push_back(run.Args);
+    std::sort(given.begin(), given.end());
+    EXPECT_EQ(given,
+        (std::vector<std::vector<std::string>> {
+            { terminal, "--workdir", folder }, { "xdg-open", folder } }));
+    EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty());
+
+    // Without the opener an error box says why.
+    std::filesystem::remove(opener);
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    dialog.MenuItemOpenExplorer->trigger();
+    qunsetenv("TERMINAL");
+    DesktopActions::SetRecording(true);
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 1);
+    EXPECT_EQ(asked[0].kind, "error");
+    EXPECT_EQ(asked[0].caption, "Open Explorer here");
+    EXPECT_TRUE(asked[0].text.contains("xdg-open")) << asked[0].text.toStdString();
+    EXPECT_FALSE(std::filesystem::exists(desktop.Folder + "/X"));
 }
 
 TEST_F(FgotoprojdlgTest, DoubleClickClosesWithOkAlsoBelowTheLastItem)

@@ -189,4 +189,66 @@ TEST(DesktopLaunch, TerminalOpensInAFolder)
     EXPECT_EQ(runs[0].Args, std::vector<std::string> { desktop.Programs.Terminal });
 }
 
+TEST(DesktopLaunch, TerminalsAreToldTheirFolderTheirOwnWay)
+{
+    StandInDesktop desktop;
+    const std::string folder = desktop.Folder + "/Project 1395";
+    fs::create_directory(folder);
+    desktop.CopyProgram("konsole");
+    desktop.CopyProgram("xterm");
+    // The link is named for the desktop's choice; the terminal it leads to decides.
+    fs::create_symlink(desktop.CopyProgram("gnome-terminal.wrapper"), desktop.Bin + "/x-terminal-emulator");
+    const struct {
+        const char* terminal;
+        std::vector<std::string> told;
+    } cases[] = {
+        { "konsole", { "--workdir", folder } },
+        { "x-terminal-emulator", { "--working-directory=" + folder } },
+        { "xterm", {} },
+    };
+    size_t started = 0;
+    for (const auto& c : cases) {
+        desktop.Programs.Terminal = c.terminal;
+        const std::string path = desktop.Bin + "/" + c.terminal;
+        EXPECT_EQ(platform::TerminalFolderArguments(path, folder), c.told) << c.terminal;
+        ASSERT_EQ(platform::OpenTerminalIn(folder, desktop.Programs).Error, 0) << c.terminal;
+        const auto runs = desktop.Runs(++started);
+        ASSERT_EQ(runs.size(), started);
+        std::vector<std::string> expected { path };
+        expected.insert(expected.end(), c.told.begin(), c.told.end());
+        EXPECT_EQ(runs.back().Args, expected);
+        EXPECT_EQ(runs.back().Folder, folder);
+    }
+}
+
+TEST(DesktopLaunch, ATerminalThatTakesOnlyACommandLineOpensButRunsNothing)
+{
+    StandInDesktop desktop;
+    const std::string probe = desktop.AddProgram("probe");
+    const std::string lxterminal = desktop.CopyProgram("lxterminal");
+    const std::string xterm = desktop.CopyProgram("xterm");
+    // Only the stand-ins: no terminal of this computer may start.
+    setenv("PATH", desktop.Bin.c_str(), 1);
+    const char* before = std::getenv("TERMINAL");
+    const std::string chosen = before != nullptr ? before : "";
+    setenv("TERMINAL", "lxterminal", 1);
+    int error = 0;
+    EXPECT_EQ(platform::FindTerminal({}, error), lxterminal);
+    EXPECT_EQ(platform::OpenTerminalIn(desktop.Folder).Error, 0);
+    EXPECT_EQ(platform::RunInTerminal(probe, { "a b" }).Error, 0);
+    if (before != nullptr)
+        setenv("TERMINAL", chosen.c_str(), 1);
+    else
+        unsetenv("TERMINAL");
+    std::vector<std::vector<std::string>> given;
+    for (const auto& run : desktop.Runs(2))
+        given.push_back(run.Args);
+    std::sort(given.begin(), given.end());
+    ASSERT_EQ(given.size(), 2u);
+    EXPECT_EQ(given[0], std::vector<std::string> { lxterminal });
+    EXPECT_EQ(given[1].at(0), xterm);
+    EXPECT_EQ(given[1].at(1), "-e");
+    EXPECT_EQ(given[1].back(), "a b");
+}
+
 } // namespace

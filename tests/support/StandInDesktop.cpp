@@ -47,6 +47,13 @@ std::string StandInDesktop::AddProgram(const std::string& name, const std::strin
     return path;
 }
 
+std::string StandInDesktop::CopyProgram(const std::string& name)
+{
+    const std::string path = Bin + "/" + name;
+    fs::copy_file(RecordArgsProgram(), path);
+    return path;
+}
+
 std::string StandInDesktop::TerminalOutput() const
 {
     std::ifstream in(Records + ".out", std::ios::binary);

@@ -18,6 +18,9 @@ public:
 
     // Puts a program of that name on the stand-in PATH (the recording program by default).
     std::string AddProgram(const std::string& name, const std::string& target = RecordArgsProgram());
+    // Puts a copy of the recording program of that name on the stand-in PATH: a program whose own
+    // name is that, not a link that leads to another.
+    std::string CopyProgram(const std::string& name);
     // Waits for count recorded runs and returns all of them.
     std::vector<RecordedRun> Runs(size_t count) const { return WaitForRecordedRuns(Records, count); }
     std::vector<RecordedRun> RunsSoFar() const { return ReadRecordedRuns(Records); }
