@@ -146,6 +146,21 @@ stop_pids() {
 # Waits up to 10 s for a window whose title matches the pattern; prints its id.
 find_window() { timeout 10 xdotool search --sync --name "$1" 2>/dev/null | head -1; }
 
+# Opens the list's context menu from the keyboard; false when it did not show within 5 s. The menu
+# is one more visible window of the program.
+visible_windows() { xdotool search --onlyvisible --class '^tovrin$' 2>/dev/null | wc -l; }
+open_menu() {
+    local window=$1 before i
+    before=$(visible_windows)
+    xdotool windowfocus --sync "$window" 2>/dev/null
+    xdotool key --clearmodifiers Menu
+    for ((i = 0; i < 50; i++)); do
+        [ "$(visible_windows)" -gt "$before" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # Sets the clipboard and waits until it holds the text.
 set_clipboard() {
     local i
@@ -172,8 +187,7 @@ check_menu() {
         ip=$(xclip -o -selection clipboard 2>/dev/null)
     done
     # The user items come last: Up from the menu's top wraps to the seeded one.
-    xdotool key --clearmodifiers Menu
-    sleep 0.5
+    open_menu "$window" || fail "menu: the context menu did not open"
     xdotool key --clearmodifiers Up Return
     for ((i = 0; i < 50; i++)); do
         [ -s "$home/terminal.log" ] && break
@@ -187,9 +201,7 @@ check_menu() {
     fi
 
     # "Configure this Menu..." is the third item, after "IP-Settings..." and "Upload File...".
-    xdotool windowfocus --sync "$window" 2>/dev/null
-    xdotool key --clearmodifiers Menu
-    sleep 0.5
+    open_menu "$window" || fail "menu: the context menu did not open again"
     xdotool key --clearmodifiers Down Down Down Return
     editor=$(find_window "^${file//./\\.}\$")
     if [ -z "$editor" ]; then
