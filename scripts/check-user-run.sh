@@ -195,7 +195,7 @@ check_menu() {
     done
     record=$(tail -n 2 "$home/terminal.log" 2>/dev/null | tr '\n' ' ')
     if [ -n "$ip" ] && [ "$record" = "/bin/echo $ip " ]; then
-        say "menu: the item read from ${file#"$home"/} ran '/bin/echo $ip' for the row $ip (through \$TERMINAL)"
+        say "menu: the item read from \$XDG_CONFIG_HOME/tovrin/Tovrin_Cmds.txt ran '/bin/echo $ip' for the row $ip (through \$TERMINAL)"
     else
         fail "menu: the seeded item should have run '/bin/echo $ip' through \$TERMINAL; it ran '${record:-nothing}'"
     fi
@@ -216,7 +216,7 @@ check_menu() {
     [ -n "$info" ] && xdotool windowfocus --sync "$info" 2>/dev/null && xdotool key --clearmodifiers Return
     if grep -q '^Written by the window|/bin/true <IP>' "$file" 2>/dev/null &&
         [ "$(stat -c %U "$file")" = "$user" ]; then
-        say "menu: the editor opened and saved ${file#"$home"/} (owned by $user)"
+        say "menu: \"Configure this Menu...\" opened and saved \$XDG_CONFIG_HOME/tovrin/Tovrin_Cmds.txt (owned by $user)"
     else
         fail "menu: the edited menu was not saved to $file"
     fi
@@ -257,7 +257,7 @@ check_finder() {
     expected="1412345QTRX"$'\n'"$work/drive/Produktion/2014/1412345QTRX/"
     output=$("${as_user[@]}" "$build/tests/call_finder" "$library" 1412345 2>&1)
     if [ "$output" = "$expected" ]; then
-        say "finder: ShowGotoProjFormModal of ${library##*/} found $(tail -n 1 <<<"$output")"
+        say "finder: ShowGotoProjFormModal of $library found ${output//$'\n'/ in }"
     else
         fail "finder: ShowGotoProjFormModal of '${library:-no library}' gave '$output', not '$expected'"
     fi
