@@ -7,10 +7,11 @@
 # unpacked into a temporary root: the desktop entry and its icon point at files of the package,
 # the program finds its window library inside the package (RUNPATH), the library exports the
 # finder functions once their public header is packaged, and the program starts under Xvfb as an
-# ordinary user in the private network and does its work there (scripts/check-user-run.sh, with
-# the simulator and helper of the build tree DIR, default build/). With --install the package is
-# also installed with apt-get, run from /usr/bin the same way, and removed again; every file it
-# brought must be gone afterwards. Needs root.
+# ordinary user in the private network and does its work there (scripts/check-user-run.sh:
+# discovery, the command menu, settings and upload, the finder; with the simulator and helpers of
+# the build tree DIR, default build/). With --install the package is also installed with apt-get,
+# run from /usr/bin the same way, and removed again; every file it brought must be gone afterwards.
+# Needs root.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +22,7 @@ while [ $# -gt 0 ]; do
     case $1 in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --install) install=1; shift ;;
-        -h|--help) sed -n '2,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,14s/^# \{0,1\}//p' "$0"; exit 0 ;;
         -*) echo "check-package: unknown option $1" >&2; exit 2 ;;
         *) deb=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); shift ;;
     esac
