@@ -1,6 +1,8 @@
 /* Tovrin's project finder for other programs: the functions that the shared library tovrin_gui
- * (libtovrin_gui.so) exports with C linkage. Call them on the thread that runs the caller's Qt
- * application (a QApplication must exist); they show modal dialogs and return when they close.
+ * exports with C linkage. The package installs the library in a folder of its own,
+ * /usr/lib/<multiarch>/tovrin/libtovrin_gui.so.0: load it by that path with dlopen. Call them on
+ * the thread that runs the caller's Qt application (a QApplication must exist); they show modal
+ * dialogs and return when they close.
  * The drive searched is $TOVRIN_PROJECT_DRIVE, else /mnt/p. */
 #ifndef TOVRIN_GOTOPROJ_H
 #define TOVRIN_GOTOPROJ_H
