@@ -1,6 +1,7 @@
 #include "upload/Fupload.h"
 
 #include "gui/FixedPitchFont.h"
+#include "gui/GuiDelivery.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
@@ -110,8 +111,7 @@ void TFormUpload::PostProgress(uint64_t sent, uint64_t total)
     progressTotal.store(total);
     // One update on its way is enough: it shows the latest values when it runs.
     if (!progressPosted.exchange(true))
-        QMetaObject::invokeMethod(
-            this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+        PostToThreadOf(this, [this] { ShowProgress(); });
 }
 
 void TFormUpload::ShowProgress()
@@ -152,15 +152,11 @@ void TFormUpload::Button1Click()
     std::thread exchange([this, params, &waiting, &outcome, stop = stop] {
         UploadFile(
             params,
-            [this](const std::string& line) {
-                QMetaObject::invokeMethod(
-                    this, [this, line] { AddLogLine(line); }, Qt::QueuedConnection);
-            },
+            [this](const std::string& line) { PostToThreadOf(this, [this, line] { AddLogLine(line); }); },
             [this](uint64_t sent, uint64_t total, double) { PostProgress(sent, total); }, stop.get(),
             &outcome);
         // Posted after every log line, so the loop ends once all of them are shown.
-        QMetaObject::invokeMethod(
-            &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
+        PostToThreadOf(&waiting, [&waiting] { waiting.quit(); });
     });
     waiting.exec();
     exchange.join();
