@@ -51,9 +51,9 @@ step "window-free tests under ThreadSanitizer"
 run_ctest build/tsan
 
 # Only the window tests with cross-thread code: the whole window suite under TSan would cost more
-# build and run time than it finds. The upload dialog's test joins once its thread hands its calls
-# over through PostToThreadOf (gui/GuiDelivery.h), which ThreadSanitizer can follow.
-tsan_window_tests="finder_test_Ftovrin finder_test_FtovrinNetwork finder_test_FtovrinSettings"
+# build and run time than it finds. Their threads hand calls to the window thread through
+# PostToThreadOf (gui/GuiDelivery.h), which ThreadSanitizer can follow.
+tsan_window_tests="finder_test_Ftovrin finder_test_FtovrinNetwork finder_test_FtovrinSettings upload_test_Fupload"
 step "build the cross-thread window tests with ThreadSanitizer"
 BUILD_TARGETS="$tsan_window_tests" bash scripts/build.sh build/tsan-gui -DCMAKE_BUILD_TYPE=Debug \
   -DTOVRIN_WERROR=ON -DTOVRIN_SANITIZE=thread -DTOVRIN_GUI=ON -DTOVRIN_BENCH=OFF

@@ -1,5 +1,7 @@
 #include "upload/Fupload.h"
 
+#include "gui/FixedPitchFont.h"
+#include "gui/GuiDelivery.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
@@ -13,11 +15,9 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScrollBar>
 #include <QStringDecoder>
 
-#include <algorithm>
 #include <thread>
 
 TFormUpload* FormUpload = nullptr;
@@ -42,6 +42,7 @@ TFormUpload::TFormUpload(QWidget* parent)
         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
             | Qt::WindowContextHelpButtonHint | Qt::WindowCloseButtonHint)
     , ui(std::make_unique<Ui::FormUpload>())
+    , anchors(QSize())
 {
     ui->setupUi(this);
     EditIP = ui->EditIP;
@@ -52,22 +53,17 @@ TFormUpload::TFormUpload(QWidget* parent)
     MemoLog = ui->MemoLog;
     ProgressBarUpload = ui->ProgressBarUpload;
 
-    // The log's face is rarely installed here; fall back to another fixed-pitch one.
-    QFont logFont = MemoLog->font();
-    logFont.setFamilies({ "Lucida Console", "DejaVu Sans Mono", "Liberation Mono" });
-    logFont.setStyleHint(QFont::TypeWriter);
-    MemoLog->setFont(logFont);
+    UseFixedPitchFont(*MemoLog);
     ProgressBarUpload->setFormat({});
 
-    designedSize = size();
-    anchors = {
-        { EditIP, EditIP->geometry(), true, false, false },
-        { EditFilename, EditFilename->geometry(), true, false, false },
-        { EditTargetname, EditTargetname->geometry(), true, false, false },
-        { ButtonSelectFilename, ButtonSelectFilename->geometry(), false, false, true },
-        { ProgressBarUpload, ProgressBarUpload->geometry(), true, false, false },
-        { MemoLog, MemoLog->geometry(), true, true, false },
-    };
+    anchors = AnchoredControls(size()); // the client size of the form
+    using A = AnchoredControls;
+    anchors.Add(EditIP, A::Left | A::Top | A::Right);
+    anchors.Add(EditFilename, A::Left | A::Top | A::Right);
+    anchors.Add(EditTargetname, A::Left | A::Top | A::Right);
+    anchors.Add(ButtonSelectFilename, A::Top | A::Right);
+    anchors.Add(ProgressBarUpload, A::Left | A::Top | A::Right);
+    anchors.Add(MemoLog, A::Left | A::Top | A::Right | A::Bottom);
 
     connect(ButtonSelectFilename, &QPushButton::clicked, this, &TFormUpload::ButtonSelectFilenameClick);
     connect(Button1, &QPushButton::clicked, this, &TFormUpload::Button1Click);
@@ -78,18 +74,7 @@ TFormUpload::~TFormUpload() = default;
 void TFormUpload::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
-    const int dx = width() - designedSize.width();
-    const int dy = height() - designedSize.height();
-    for (const Anchored& anchor : anchors) {
-        QRect placed = anchor.designed;
-        if (anchor.stretchRight)
-            placed.setWidth(std::max(0, placed.width() + dx));
-        if (anchor.stretchBottom)
-            placed.setHeight(std::max(0, placed.height() + dy));
-        if (anchor.moveRight)
-            placed.moveLeft(placed.left() + dx);
-        anchor.widget->setGeometry(placed);
-    }
+    anchors.Place(size());
 }
 
 void TFormUpload::showEvent(QShowEvent* event)
@@ -126,8 +111,7 @@ void TFormUpload::PostProgress(uint64_t sent, uint64_t total)
     progressTotal.store(total);
     // One update on its way is enough: it shows the latest values when it runs.
     if (!progressPosted.exchange(true))
-        QMetaObject::invokeMethod(
-            this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+        PostToThreadOf(this, [this] { ShowProgress(); });
 }
 
 void TFormUpload::ShowProgress()
@@ -168,15 +152,11 @@ void TFormUpload::Button1Click()
     std::thread exchange([this, params, &waiting, &outcome, stop = stop] {
         UploadFile(
             params,
-            [this](const std::string& line) {
-                QMetaObject::invokeMethod(
-                    this, [this, line] { AddLogLine(line); }, Qt::QueuedConnection);
-            },
+            [this](const std::string& line) { PostToThreadOf(this, [this, line] { AddLogLine(line); }); },
             [this](uint64_t sent, uint64_t total, double) { PostProgress(sent, total); }, stop.get(),
             &outcome);
         // Posted after every log line, so the loop ends once all of them are shown.
-        QMetaObject::invokeMethod(
-            &waiting, [&waiting] { waiting.quit(); }, Qt::QueuedConnection);
+        PostToThreadOf(&waiting, [&waiting] { waiting.quit(); });
     });
     waiting.exec();
     exchange.join();

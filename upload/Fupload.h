@@ -2,15 +2,14 @@
 // The upload dialog: copies one local file to an amplifier under /tmp/ over its command
 // connection and logs every step.
 
+#include "gui/AnchoredControls.h"
 #include "upload/Upload.h"
 
 #include <QDialog>
-#include <QRect>
 
 #include <atomic>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace Ui {
 class FormUpload;
@@ -55,21 +54,12 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    struct Anchored {
-        QWidget* widget;
-        QRect designed;
-        bool stretchRight; // right edge follows the dialog's right edge
-        bool stretchBottom; // bottom edge follows the dialog's bottom edge
-        bool moveRight; // keeps its distance to the right edge, same width
-    };
-
     void ShowProgress();
     void PostProgress(uint64_t sent, uint64_t total);
     void ShowTransfer(const TUploadOutcome& outcome);
 
     std::unique_ptr<Ui::FormUpload> ui;
-    QSize designedSize;
-    std::vector<Anchored> anchors;
+    AnchoredControls anchors;
     bool uploading = false;
     std::shared_ptr<TUploadStop> stop; // of the running upload
     // Written by the upload's thread, shown by the window thread: latest values and whether an
