@@ -13,6 +13,7 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/virtual-display.sh"
 build=$(cd "${1:-$root/build}" && pwd)
 seconds=${2:-30}
 shift 2 2>/dev/null || shift $#
@@ -47,33 +48,30 @@ measure_program() {
     bash "$root/scripts/testnet.sh" up "$network" "$count" >/dev/null || return 1
     bash "$root/scripts/testnet.sh" exec "$network" amp "$build/ampsim" --count "$count" --no-command >/dev/null &
     pids+=($!)
-    local display=99
-    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-    for _ in $(seq 50); do DISPLAY=:$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    DISPLAY=:$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=/tmp \
+    start_virtual_display 1024x768
+    pids+=("$virtual_display_pid")
+    QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=/tmp \
         bash "$root/scripts/testnet.sh" exec "$network" app "$build/tovrin" >/dev/null 2>&1 &
     local program=$!
     pids+=("$program")
     # The interface dialog has one entry, the app side's address: confirm it.
     local dialog
-    dialog=$(DISPLAY=:$display timeout 20 xdotool search --sync --name '^Select Local Interface$' | head -1)
-    [ -n "$dialog" ] && sleep 0.5 && DISPLAY=:$display xdotool windowfocus --sync "$dialog" key Return
+    dialog=$(timeout 20 xdotool search --sync --name '^Select Local Interface$' | head -1)
+    [ -n "$dialog" ] && sleep 0.5 && xdotool windowfocus --sync "$dialog" key Return
     sleep 5
     # Once full, the window must not change: each new row is selected and scrolled to, so a row
     # removed and added again (flicker) shows as a changed picture.
     local window shots=$build/discovery_net_shots
-    window=$(DISPLAY=:$display xdotool search --name '^Select Amplifier$' | head -1)
+    window=$(xdotool search --name '^Select Amplifier$' | head -1)
     mkdir -p "$shots"
-    DISPLAY=:$display import -window "$window" "$shots/reference.png" 2>/dev/null
+    import -window "$window" "$shots/reference.png" 2>/dev/null
     local before after hz samples=0 changed=0 elapsed=0
     hz=$(getconf CLK_TCK)
     before=$(cpu_ticks "$program")
     while [ "$elapsed" -lt "$seconds" ]; do
         sleep 5
         elapsed=$((elapsed + 5))
-        DISPLAY=:$display import -window "$window" "$shots/sample.png" 2>/dev/null
+        import -window "$window" "$shots/sample.png" 2>/dev/null
         samples=$((samples + 1))
         if [ "$(compare -metric AE "$shots/reference.png" "$shots/sample.png" null: 2>&1)" != 0 ]; then
             changed=$((changed + 1))

@@ -105,12 +105,9 @@ chmod 755 "$work/terminal"
 as_user=()
 
 # One virtual display for all runs; any local client may use it (the user and this script).
-display=99
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp -ac >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=:$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+source "$root/scripts/virtual-display.sh"
+start_virtual_display 1024x768 -ac
+xvfb_pid=$virtual_display_pid
 
 # Prints the IP addresses of the main window's rows, top to bottom, read through Ctrl+I.
 read_rows() {

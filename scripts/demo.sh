@@ -150,13 +150,9 @@ if [ "$use_xvfb" = 0 ] && { [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1;
 fi
 if [ "$use_xvfb" = 1 ]; then
     command -v Xvfb >/dev/null || { echo "demo: Xvfb is missing (scripts/setup.sh installs it)" >&2; exit 1; }
-    display=99
-    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-    export DISPLAY=:$display
-    unset XAUTHORITY
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    source "$root/scripts/virtual-display.sh"
+    start_virtual_display 1024x768
+    pids+=("$virtual_display_pid")
     [ -n "$screenshot" ] || screenshot=$build/tovrin-demo.png
 fi
 

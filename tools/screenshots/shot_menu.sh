@@ -19,13 +19,10 @@ mkdir -p "$work/opt/tovrin"
 menu=$work/opt/tovrin/Tovrin_Cmds.txt
 cp "$root/scripts/demo-menu.txt" "$menu"
 
-display=99
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=:$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work
-unset XAUTHORITY
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+source "$root/scripts/virtual-display.sh"
+start_virtual_display 800x600
+pids+=("$virtual_display_pid")
+export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work
 
 # shot NAME CROP [--editor]
 shot() {
