@@ -398,20 +398,11 @@ TEST_F(UdpWorker, SendFailsForUnresolvableOverlongOrStoppedTargets)
 
 TEST(UdpWorkerLife, ThousandStartStopCyclesLeaveNoFdAndOneDisconnectEach)
 {
-    const int before = OpenFdCount();
     std::atomic<int> disconnects { 0 };
-    std::vector<std::weak_ptr<TRecvThread>> workers;
-    for (int i = 0; i < 1000; ++i) {
-        auto worker = TRecvThread::Create();
-        worker->OnDisconnected = [&](const std::string&) { ++disconnects; };
-        ASSERT_TRUE(worker->Open("udp:127.0.0.1:0"));
-        worker->Start();
-        worker->Stop();
-        workers.push_back(worker);
-    }
-    for (const auto& worker : workers)
-        ASSERT_TRUE(WaitReleased(worker));
-    EXPECT_EQ(OpenFdCount(), before);
+    EXPECT_EQ(
+        FdsLeftAfterOpenStopCycles("udp:127.0.0.1:0", 1000, false,
+            [&](TRecvThread& worker) { worker.OnDisconnected = [&](const std::string&) { ++disconnects; }; }),
+        0);
     EXPECT_EQ(disconnects, 1000);
 }
 

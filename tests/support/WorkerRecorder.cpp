@@ -1,6 +1,7 @@
 #include "support/WorkerRecorder.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -147,4 +148,32 @@ int OpenFdCount()
         closedir(dir);
     }
     return count;
+}
+
+int FdsLeftAfterOpenStopCycles(
+    const std::string& address, int cycles, bool oneAtATime, const std::function<void(TRecvThread&)>& prepare)
+{
+    const int before = OpenFdCount();
+    std::vector<std::weak_ptr<TRecvThread>> workers;
+    for (int i = 0; i < cycles; ++i) {
+        auto worker = TRecvThread::Create();
+        if (prepare)
+            prepare(*worker);
+        if (!worker->Open(address)) {
+            ADD_FAILURE() << address << " did not open in cycle " << i;
+            break;
+        }
+        worker->Start();
+        worker->Stop();
+        workers.push_back(worker);
+        worker.reset();
+        if (oneAtATime && !WaitReleased(workers.back())) {
+            ADD_FAILURE() << "the worker of cycle " << i << " was not released";
+            break;
+        }
+    }
+    for (const auto& worker : workers)
+        if (!WaitReleased(worker))
+            ADD_FAILURE() << "a worker on " << address << " was not released";
+    return OpenFdCount() - before;
 }

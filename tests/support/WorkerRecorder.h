@@ -72,3 +72,9 @@ bool WaitReleased(const std::weak_ptr<TRecvThread>& worker);
 bool StopAndRelease(OwnerLoop& owner, std::shared_ptr<TRecvThread>& worker);
 // The number of file descriptors this process holds.
 int OpenFdCount();
+// Opens, starts and stops a new worker on address cycles times (prepare runs on each before Open)
+// and returns how many more file descriptors the process holds once every worker is released: 0
+// when nothing leaked. A port only one worker may hold at a time needs oneAtATime, which waits for
+// each release before the next Open. A failed Open or release fails the test.
+int FdsLeftAfterOpenStopCycles(const std::string& address, int cycles, bool oneAtATime,
+    const std::function<void(TRecvThread&)>& prepare = {});
