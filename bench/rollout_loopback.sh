@@ -32,21 +32,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-file=$work/fw.bin
-size=$((mib * 1024 * 1024))
-head -c "$size" /dev/urandom >"$file"
-cat "$file" >/dev/null
-
-"$build/ampsim" --count "$count" --first-ip 127.0.1.1 --no-discovery --count-only --quiet \
-    --command-address 0.0.0.0 --command-port 0 >"$work/sim.log" 2>&1 &
-sim_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/.*command port 0\.0\.0\.0:\([0-9]*\).*/\1/p' "$work/sim.log")
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "rollout_loopback: the simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+source "$root/bench/sink.sh"
+make_firmware "$mib"
+start_counting_sink 0.0.0.0 --count "$count" --first-ip 127.0.1.1 --quiet
 
 hosts=()
 for i in $(seq "$count"); do hosts+=(--host "127.0.1.$i"); done

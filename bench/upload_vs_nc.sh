@@ -34,20 +34,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-file=$work/fw.bin
-size=$((mib * 1024 * 1024))
-head -c "$size" /dev/urandom >"$file"
-cat "$file" >/dev/null # into the page cache
-
-"$build/ampsim" --no-discovery --count-only --command-address 127.0.0.1 --command-port 0 >"$work/sim.log" 2>&1 &
-sim_pid=$!
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/.*command port 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/sim.log")
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "upload_vs_nc: the simulator did not start" >&2; cat "$work/sim.log" >&2; exit 1; }
+source "$root/bench/sink.sh"
+make_firmware "$mib"
+start_counting_sink 127.0.0.1
 
 now_ns() { date +%s%N; }
 
