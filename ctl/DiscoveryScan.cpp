@@ -14,11 +14,11 @@ TDiscoveryScan::~TDiscoveryScan()
 bool TDiscoveryScan::Open(const std::string& localAddress, std::string& error, int port)
 {
     auto worker = TRecvThread::Create();
-    FOwnPeer = localAddress + ":" + std::to_string(port);
     // Delivered on the worker's thread: only queued here, read by Run on the caller's.
     worker->OnReceive = [this](const std::string& peer, const char* data, int length) {
         TTovrinData record;
-        if (peer == FOwnPeer || length <= 0 || !ParseTovrinReply(data, static_cast<size_t>(length), record))
+        if (IsOwnDatagram(FOwnPeers, peer) || length <= 0
+            || !ParseTovrinReply(data, static_cast<size_t>(length), record))
             return;
         std::lock_guard lock(FMutex);
         FReplies.push_back(std::move(record));
@@ -26,6 +26,7 @@ bool TDiscoveryScan::Open(const std::string& localAddress, std::string& error, i
     };
     if (!worker->Open("udp:" + localAddress + ":" + std::to_string(port), error))
         return false;
+    FOwnPeers = OwnDatagramPeers(localAddress, worker->LocalPort());
     worker->Start();
     FWorker = std::move(worker);
     return true;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class TDiscoveryScan {
 public:
@@ -35,7 +36,7 @@ public:
 
 private:
     std::shared_ptr<TRecvThread> FWorker;
-    std::string FOwnPeer; // our own datagrams come back from here: they are no replies
+    std::vector<std::string> FOwnPeers; // set before the worker starts, read only by its handler
     std::mutex FMutex;
     std::condition_variable FArrived;
     std::deque<TTovrinData> FReplies;

@@ -1,5 +1,11 @@
 #include "finder/Discovery.h"
 
+#include "platform/LocalInterfaces.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
 namespace {
 
 // The white space of the C locale, as scanf skips it; fixed so that a locale set by the window
@@ -165,4 +171,26 @@ bool AmplifierList::GetSelected(TTovrinData& record) const
         return false;
     record = FRows[static_cast<size_t>(FSelected)];
     return true;
+}
+
+std::vector<std::string> OwnDatagramPeers(const std::string& localAddress, int port)
+{
+    std::vector<std::string> peers;
+    const std::string suffix = ":" + std::to_string(port);
+    if (!localAddress.empty()) {
+        peers.push_back(localAddress + suffix);
+        return peers;
+    }
+    for (const auto& entry : platform::UpInterfaceAddresses()) {
+        char text[INET_ADDRSTRLEN] = {};
+        in_addr address { entry.address };
+        if (inet_ntop(AF_INET, &address, text, sizeof text) != nullptr)
+            peers.push_back(text + suffix);
+    }
+    return peers;
+}
+
+bool IsOwnDatagram(const std::vector<std::string>& ownPeers, const std::string& peer)
+{
+    return std::find(ownPeers.begin(), ownPeers.end(), peer) != ownPeers.end();
 }

@@ -37,6 +37,12 @@ bool ParseTovrinReply(const char* text, TTovrinData& record);
 // the first zero byte, whichever comes first.
 bool ParseTovrinReply(const char* data, size_t length, TTovrinData& record);
 
+// The peer texts the program's own broadcasts come back from on a channel bound to localAddress
+// and port: that address, or every local one when the channel is bound to any address. A settings
+// datagram has six fields and would read as a reply: datagrams from these peers are not replies.
+std::vector<std::string> OwnDatagramPeers(const std::string& localAddress, int port);
+bool IsOwnDatagram(const std::vector<std::string>& ownPeers, const std::string& peer);
+
 // The live list of amplifiers: one row per MacKey, in the order they were first heard, plus the
 // single selected row.
 class AmplifierList {

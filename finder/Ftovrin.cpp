@@ -46,24 +46,6 @@ std::optional<TDiscoveryInterface> InterfaceOf(const std::string& localAddress)
     return TDiscoveryInterface { found.name, found.index };
 }
 
-// Where the program's own datagrams come from: the bound address, or every local one.
-std::vector<std::string> OwnPeers(const std::string& localAddress, int port)
-{
-    std::vector<std::string> peers;
-    const std::string suffix = ":" + std::to_string(port);
-    if (!localAddress.empty()) {
-        peers.push_back(localAddress + suffix);
-        return peers;
-    }
-    for (const auto& entry : platform::UpInterfaceAddresses()) {
-        char text[INET_ADDRSTRLEN] = {};
-        in_addr address { entry.address };
-        if (inet_ntop(AF_INET, &address, text, sizeof text) != nullptr)
-            peers.push_back(text + suffix);
-    }
-    return peers;
-}
-
 } // namespace
 
 TFormTovrin::TFormTovrin(QWidget* parent)
@@ -215,7 +197,7 @@ bool TFormTovrin::StartWorker(const std::string& localAddress, std::string& erro
     worker->SetDelivery(FDelivery.Function());
     if (!worker->Open("udp:" + localAddress + ":" + std::to_string(DiscoveryPort), error))
         return false;
-    FOwnPeers = OwnPeers(localAddress, worker->LocalPort());
+    FOwnPeers = OwnDatagramPeers(localAddress, worker->LocalPort());
     worker->Start();
     Worker = std::move(worker);
     FDiscoveryWatch.Started(localAddress, InterfaceOf(localAddress));
@@ -242,9 +224,8 @@ void TFormTovrin::DatagramReceived(const std::string& peer, const char* data, in
         TimerHelloTimer();
     SyncViewIfDue();
     // The settings datagram this program broadcast comes back to it and reads like a reply.
-    for (const auto& own : FOwnPeers)
-        if (peer == own)
-            return;
+    if (IsOwnDatagram(FOwnPeers, peer))
+        return;
     TTovrinData record;
     if (length <= 0 || !ParseTovrinReply(data, static_cast<size_t>(length), record))
         return;

@@ -1,4 +1,7 @@
 #include "finder/Discovery.h"
+#include "platform/LocalInterfaces.h"
+
+#include <arpa/inet.h>
 
 #include <gtest/gtest.h>
 
@@ -347,6 +350,27 @@ TEST(AmplifierList, MatchesALinearReferenceUnderRandomTraffic)
             ASSERT_EQ(list.Row(static_cast<int>(i)).IP, reference[i].IP) << step;
             ASSERT_EQ(list.Find(reference[i].MacKey), static_cast<int>(i)) << step;
         }
+    }
+}
+
+// A channel bound to one address hears its own broadcasts from that address and port only; bound
+// to any address, from every local address.
+TEST(OwnDatagramPeers, AreTheBoundAddressOrEveryLocalOneOnTheChannelPort)
+{
+    const auto bound = OwnDatagramPeers("198.18.0.1", 8001);
+    EXPECT_EQ(bound, std::vector<std::string> { "198.18.0.1:8001" });
+    EXPECT_TRUE(IsOwnDatagram(bound, "198.18.0.1:8001"));
+    for (const char* other : { "198.18.0.1:8002", "198.18.1.1:8001", "198.18.0.1", "" })
+        EXPECT_FALSE(IsOwnDatagram(bound, other)) << other;
+
+    const auto any = OwnDatagramPeers("", 8001);
+    const auto locals = platform::UpInterfaceAddresses();
+    ASSERT_EQ(any.size(), locals.size());
+    for (const auto& local : locals) {
+        char text[INET_ADDRSTRLEN] = {};
+        in_addr address { local.address };
+        ASSERT_NE(inet_ntop(AF_INET, &address, text, sizeof text), nullptr);
+        EXPECT_TRUE(IsOwnDatagram(any, std::string(text) + ":8001")) << text;
     }
 }
 
