@@ -25,18 +25,5 @@ start_virtual_display 800x600
 pids+=("$virtual_display_pid")
 export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work
 
-# shot NAME PATTERN CROP [--menu]
-shot() {
-    local fifo=$work/ready-$1
-    mkfifo "$fifo"
-    "$build/shot_gotoproj" "$drive" "$2" ${4:+"$4"} >"$fifo" &
-    pids+=($!)
-    local pid=$!
-    read -r -t 20 _ <"$fifo"
-    import -window root -crop "$3" +repage "$out/$1"
-    kill "$pid"
-    wait "$pid" 2>/dev/null || true
-    echo "saved $out/$1"
-}
-shot gotoproj-dialog.png 1395 562x332+19+19
-shot gotoproj-menu.png 14 562x332+19+19 --menu
+capture_when_ready "$out/gotoproj-dialog.png" 562x332+19+19 "$build/shot_gotoproj" "$drive" 1395
+capture_when_ready "$out/gotoproj-menu.png" 562x332+19+19 "$build/shot_gotoproj" "$drive" 14 --menu

@@ -24,18 +24,5 @@ start_virtual_display 800x600
 pids+=("$virtual_display_pid")
 export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$work
 
-# shot NAME CROP [--editor]
-shot() {
-    local fifo=$work/ready-$1
-    mkfifo "$fifo"
-    "$build/shot_menu" "$menu" ${3:+"$3"} >"$fifo" &
-    pids+=($!)
-    local pid=$!
-    read -r -t 20 _ <"$fifo"
-    import -window root -crop "$2" +repage "$out/$1"
-    kill "$pid"
-    wait "$pid" 2>/dev/null || true
-    echo "saved $out/$1"
-}
-shot tovrin-user-menu.png 404x234+19+19
-shot memo-dialog.png 640x258+20+20 --editor
+capture_when_ready "$out/tovrin-user-menu.png" 404x234+19+19 "$build/shot_menu" "$menu"
+capture_when_ready "$out/memo-dialog.png" 640x258+20+20 "$build/shot_menu" "$menu" --editor
