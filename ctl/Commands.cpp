@@ -1,7 +1,6 @@
 #include "ctl/Commands.h"
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
 #include "ctl/CtlInterfaces.h"
 #include "ctl/CtlOutput.h"
 #include "ctl/DiscoveryScan.h"
@@ -10,6 +9,7 @@
 #include "finder/SettingsCheck.h"
 #include "finder/SettingsWatch.h"
 #include "platform/HostInfo.h"
+#include "platform/UniqueFd.h"
 #include "upload/Upload.h"
 #include "upload/UploadStop.h"
 

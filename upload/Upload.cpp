@@ -4,7 +4,7 @@
 #include "upload/UploadStop.h"
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "text/Strtools.h"
 
 #include <linux/sockios.h>

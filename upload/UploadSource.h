@@ -3,7 +3,7 @@
 // Only a regular file is opened (a FIFO or a device could block or never end), and a file that
 // changes size while it is sent is noticed, never sent short or padded.
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // the test plays the device on the other side.
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/WorkerRecorder.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // clients closing and by failed sends, and sends racing with accepts and closes.
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/TestSockets.h"
 #include "support/WorkerRecorder.h"
 

@@ -3,10 +3,10 @@
 
 #include "upload/Fupload.h"
 
-#include "comm/UniqueFd.h"
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
 #include "gui/UserDialogs.h"
+#include "platform/UniqueFd.h"
 #include "support/CommandSimulator.h"
 #include "tools/ampsim/Ampsim.h"
 

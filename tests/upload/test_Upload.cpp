@@ -2,7 +2,7 @@
 
 #include "upload/UploadStop.h"
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/CommandSimulator.h"
 #include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
