@@ -178,6 +178,55 @@ TEST_F(TcpServerWorker, FailedSendDisconnectsThatClientOnceAndFreesItsSlot)
     EXPECT_EQ(recorder.CountOf('D'), 1u) << "the worker freeing the slot tells nobody again";
 }
 
+// What a client reads until the server closes or limit bytes came.
+std::string ReadToEnd(int socket, size_t limit)
+{
+    std::string got;
+    char buffer[65536];
+    pollfd readable { socket, POLLIN, 0 };
+    while (got.size() < limit && poll(&readable, 1, 2500) == 1) {
+        const ssize_t n = recv(socket, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+// The client reads only once Send has returned. Data it cannot take now in full is not sent in
+// part: either all of it arrives, or the client is dropped and gets no more than a prefix.
+TEST_F(TcpServerWorker, SendToASlowReaderIsWholeOrDropsTheClient)
+{
+    const struct {
+        size_t size;
+        bool whole; // more than the connection can hold drops the client
+    } cases[] = { { 1, true }, { 4000, true }, { 16 * 1024 * 1024, false } };
+    for (const auto& c : cases) {
+        Client client = Served();
+        std::string block(c.size, '\0');
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<char>(i * 31 % 251);
+        const size_t lost = recorder.CountOf('D');
+        int result = 0;
+        owner.RunAndWait(
+            [&] { result = worker->Send(client.peer.c_str(), block.data(), static_cast<int>(c.size)); });
+        const std::string got = ReadToEnd(client.socket.get(), c.size);
+        if (c.whole) {
+            EXPECT_EQ(result, static_cast<int>(c.size));
+            EXPECT_EQ(recorder.CountOf('D'), lost) << c.size;
+            EXPECT_TRUE(got == block) << c.size << " bytes sent, " << got.size() << " read";
+            client.socket.reset();
+            ASSERT_TRUE(recorder.WaitFor(lost + 1, 'D'));
+        } else {
+            EXPECT_EQ(result, -1) << c.size;
+            ASSERT_EQ(recorder.CountOf('D'), lost + 1) << c.size;
+            EXPECT_EQ(recorder.Events().back().peer, client.peer);
+            EXPECT_LT(got.size(), c.size);
+            EXPECT_TRUE(block.compare(0, got.size(), got) == 0) << "what came is the start of the data";
+        }
+    }
+}
+
 // The worker has read a client's bytes and waits to hand them over while the owner's send to that
 // client fails: the owner has heard OnDisconnected, so the bytes are not handed over after it.
 TEST(TcpServerWorkerOrder, NothingIsHandedOverForAClientAfterItsDisconnect)
