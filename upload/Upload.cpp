@@ -219,6 +219,7 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
     }
     if (opened != TSourceOpen::Opened) {
         say(FormatText("Loading file %s failed.", source.c_str()));
+        say(ErrorReason(file.Error()));
         return out.Result = TUploadResult::LoadFailed;
     }
     const auto size = static_cast<uint32_t>(file.Size());
