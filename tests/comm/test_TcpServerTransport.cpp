@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -371,6 +372,52 @@ TEST_F(TcpServerWorker, FloodOfConnectsAndDisconnectsWithConcurrentSends)
     }
     EXPECT_TRUE(StopAndRelease(owner, flooded));
     EXPECT_LE(OpenFdCount(), fdsBefore);
+}
+
+// Each client resets its connection while another thread keeps sending to it, so a send fails
+// just as the worker finds the connection gone: each connection still ends with one OnDisconnected.
+TEST_F(TcpServerWorker, SendFailingWhileTheClientClosesDisconnectsOnce)
+{
+    std::map<std::string, int> connections;
+    std::minstd_rand random(7);
+    for (int round = 0; round < 3000; ++round) {
+        Client client = Served();
+        ++connections[client.peer];
+        // The sends begin at varying moments after the reset, so that some fail while the worker
+        // is reading the closed connection. They go on after a failed send, as an owner that has
+        // not yet heard of the disconnect would.
+        std::atomic<bool> reset { false };
+        std::atomic<bool> sending { true };
+        std::vector<std::thread> senders;
+        for (int s = 0; s < 4; ++s) {
+            senders.emplace_back([&, delay = random() % 5000] {
+                while (!reset)
+                    std::this_thread::yield();
+                for (unsigned spin = 0; spin < delay; ++spin)
+                    std::atomic_signal_fence(std::memory_order_seq_cst);
+                while (sending)
+                    worker->SendText(client.peer.c_str(), "x");
+            });
+        }
+        const linger abort { 1, 0 };
+        setsockopt(client.socket.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        client.socket.reset();
+        reset = true;
+        const bool told = recorder.WaitFor(static_cast<size_t>(round + 1), 'D');
+        sending = false;
+        for (std::thread& sender : senders)
+            sender.join();
+        ASSERT_TRUE(told) << client.peer;
+    }
+    EXPECT_TRUE(StopAndRelease(owner, worker));
+    std::map<std::string, int> disconnects;
+    for (const WorkerEvent& e : recorder.Events()) {
+        if (e.kind == 'D')
+            ++disconnects[e.peer];
+    }
+    EXPECT_EQ(disconnects.size(), connections.size());
+    for (const auto& [peer, count] : connections)
+        EXPECT_EQ(disconnects[peer], count) << peer;
 }
 
 TEST(TcpServerWorkerLife, ThousandOpenStopCyclesLeaveNoFd)
