@@ -168,10 +168,7 @@ std::unique_ptr<WorkerTransport> OpenSerialPortTransport(const TChannelAddress& 
     if (!address.second.empty() && tcgetattr(port.get(), &settings) == 0
         && ApplySerialSettings(address.second, settings, lines)) {
         tcsetattr(port.get(), TCSANOW, &settings);
-        if (lines.raise != 0)
-            ioctl(port.get(), TIOCMBIS, &lines.raise);
-        if (lines.drop != 0)
-            ioctl(port.get(), TIOCMBIC, &lines.drop);
+        ChangeModemLines(port.get(), lines);
     }
     return std::make_unique<SerialPortTransport>(std::move(port), address.first);
 }

@@ -260,3 +260,33 @@ bool ApplySerialSettings(const std::string& text, termios& settings, SerialModem
     lines = changedLines;
     return true;
 }
+
+namespace {
+
+ModemLineIoctl& ModemLineControl()
+{
+    static ModemLineIoctl control;
+    return control;
+}
+
+int ModemLineRequest(int port, unsigned long request, int lines)
+{
+    if (ModemLineControl())
+        return ModemLineControl()(port, request, lines);
+    return ioctl(port, request, &lines);
+}
+
+} // namespace
+
+void ChangeModemLines(int port, const SerialModemLines& lines)
+{
+    if (lines.raise != 0)
+        ModemLineRequest(port, TIOCMBIS, lines.raise);
+    if (lines.drop != 0)
+        ModemLineRequest(port, TIOCMBIC, lines.drop);
+}
+
+void SetModemLineIoctl(ModemLineIoctl control)
+{
+    ModemLineControl() = std::move(control);
+}

@@ -2,6 +2,7 @@
 // What the two parts of a serial channel address mean on this platform: the port name and the
 // settings text of the mode command.
 
+#include <functional>
 #include <string>
 
 #include <termios.h>
@@ -23,3 +24,10 @@ struct SerialModemLines {
 // express (stop bits 1.5, to, odsr, idsr, dtr=hs, rts=tg) is read and ignored. False, with
 // settings and lines untouched, for a text that is not a valid mode text.
 bool ApplySerialSettings(const std::string& text, termios& settings, SerialModemLines& lines);
+
+// Raises and drops the lines on an open port (TIOCMBIS, then TIOCMBIC); what fails is ignored.
+void ChangeModemLines(int port, const SerialModemLines& lines);
+// The ioctl ChangeModemLines uses. A pseudo-terminal has no modem lines, so tests put a recorder
+// in its place; an empty function puts the real ioctl back.
+using ModemLineIoctl = std::function<int(int port, unsigned long request, int lines)>;
+void SetModemLineIoctl(ModemLineIoctl control);

@@ -2,7 +2,7 @@
 
 #include "comm/Recvthread.h"
 #include "comm/SocketHelpers.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include "platform/HostInfo.h"
 #include "platform/LocalInterfaces.h"

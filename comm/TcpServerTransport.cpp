@@ -184,7 +184,8 @@ void TcpServerTransport::Receive(WorkerCore& core, int index, uint64_t connectio
 }
 
 // Never waits: a client that stops reading until its buffers are full is dropped like a client
-// that has gone, rather than holding the sending thread.
+// that has gone, rather than holding the sending thread. Part of the data alone would leave the
+// client a broken stream, so a send that cannot hand over all of it drops the client too.
 int TcpServerTransport::Send(WorkerCore& core, const char* address, const void* data, int length)
 {
     if (address == nullptr)
@@ -207,9 +208,18 @@ int TcpServerTransport::Send(WorkerCore& core, const char* address, const void* 
         // Nothing to send is no failure of the client.
         if (length == 0)
             return 0;
-        sent = send(target->socket.get(), data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent > 0)
-            return static_cast<int>(sent);
+        const char* bytes = static_cast<const char*>(data);
+        int done = 0;
+        while (done < length) {
+            sent = send(target->socket.get(), bytes + done, static_cast<size_t>(length - done),
+                MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent > 0)
+                done += static_cast<int>(sent);
+            else if (sent == 0 || errno != EINTR)
+                break;
+        }
+        if (done == length)
+            return length;
         target->gone = true;
         shutdown(target->socket.get(), SHUT_RDWR);
         peer = target->peer;

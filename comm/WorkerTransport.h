@@ -5,7 +5,7 @@
 
 #include "comm/ChannelAddress.h"
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <atomic>
 #include <functional>

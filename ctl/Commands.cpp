@@ -1,7 +1,6 @@
 #include "ctl/Commands.h"
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
 #include "ctl/CtlInterfaces.h"
 #include "ctl/CtlOutput.h"
 #include "ctl/DiscoveryScan.h"
@@ -10,6 +9,7 @@
 #include "finder/SettingsCheck.h"
 #include "finder/SettingsWatch.h"
 #include "platform/HostInfo.h"
+#include "platform/UniqueFd.h"
 #include "upload/Upload.h"
 #include "upload/UploadStop.h"
 
@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -257,34 +258,42 @@ int RunUpload(TCtlContext& context, const TUploadCommandOptions& options)
     TUploadStop stop;
     TUploadOutcome outcome;
     std::mutex mutex;
+    std::condition_variable changed;
     std::vector<std::string> lines; // guarded by mutex
+    bool finished = false; // guarded by mutex
     std::atomic<uint64_t> sent { 0 };
     std::atomic<uint64_t> total { 0 };
-    std::atomic<bool> finished { false };
 
-    // The exchange runs on its own thread, so that Ctrl+C can break it off at any step.
+    // The exchange runs on its own thread, so that Ctrl+C can break it off at any step. Its end
+    // wakes this thread at once; the progress line and Ctrl+C are looked at every 100 ms meanwhile.
     std::thread exchange([&] {
         UploadFile(
             params,
             [&](const std::string& line) {
                 std::lock_guard lock(mutex);
                 lines.push_back(line);
+                changed.notify_one();
             },
             [&](uint64_t s, uint64_t t, double) {
                 sent = s;
                 total = t;
             },
             &stop, &outcome);
+        std::lock_guard lock(mutex);
         finished = true;
+        changed.notify_one();
     });
     const auto started = Clock::now();
     bool dataBegan = false;
     bool stopRequested = false;
     for (;;) {
-        const bool done = finished.load();
+        bool done = false;
         std::vector<std::string> now;
         {
-            std::lock_guard lock(mutex);
+            std::unique_lock lock(mutex);
+            changed.wait_for(
+                lock, std::chrono::milliseconds(100), [&] { return finished || !lines.empty(); });
+            done = finished;
             now.swap(lines);
         }
         for (const std::string& line : now) {
@@ -305,7 +314,6 @@ int RunUpload(TCtlContext& context, const TUploadCommandOptions& options)
             ShowProgress(context,
                 ProgressLine(sent.load(), total.load(),
                     std::chrono::duration<double>(Clock::now() - started).count()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     exchange.join();
     if (context.terminal && dataBegan)

@@ -1,6 +1,6 @@
 #include "ctl/FileDigest.h"
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "text/Strtools.h"
 
 #include <openssl/evp.h>

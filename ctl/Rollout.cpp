@@ -65,8 +65,8 @@ std::vector<TAuditRecord> TRollout::Run(const std::vector<TRolloutTarget>& targe
             record.Seconds
                 = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             record.Time = IsoTimeUtc(std::chrono::system_clock::now());
-            if (outcome.Size != 0)
-                record.Size = outcome.Size;
+            // The file may have changed since the rollout looked at it: what this upload found.
+            record.Size = outcome.Size;
             record.Version = outcome.Version;
             record.Ok = outcome.Result == TUploadResult::Done;
             record.LastLine = outcome.LastLine;

@@ -20,6 +20,7 @@ int main(int argc, char** argv)
         "Finds amplifiers on the local network, changes their IP settings and uploads files to them.",
         "tovrinctl");
     app.require_subcommand(1);
+    app.set_version_flag("--version", "tovrinctl " TOVRIN_VERSION);
     app.option_defaults()->always_capture_default();
     app.add_option("--port", context.commandPort, "The amplifiers' command port (a simulator's, for tests)")
         ->check(CLI::Range(1, 65535));

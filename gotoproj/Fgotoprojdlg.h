@@ -3,8 +3,8 @@
 // drive, act on one of them or pick it with OK. The search runs off the window thread; the list
 // shows the newest search's result once it is complete.
 
-#include "comm/UniqueFd.h"
 #include "gui/AnchoredControls.h"
+#include "platform/UniqueFd.h"
 
 #include <QDialog>
 #include <QIcon>

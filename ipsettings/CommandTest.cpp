@@ -1,8 +1,8 @@
 #include "ipsettings/CommandTest.h"
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
 #include "ipsettings/BoundedLookup.h"
+#include "platform/UniqueFd.h"
 
 TCommandTestResult RunCommandTest(
     const std::string& host, int port, const std::string& command, int timeoutMs)

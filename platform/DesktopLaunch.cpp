@@ -1,6 +1,6 @@
 #include "platform/DesktopLaunch.h"
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <elf.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "platform/WriteFiles.h"
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 #include "upload/UploadStop.h"
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "text/Strtools.h"
 
 #include <linux/sockios.h>
@@ -219,6 +219,7 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
     }
     if (opened != TSourceOpen::Opened) {
         say(FormatText("Loading file %s failed.", source.c_str()));
+        say(ErrorReason(file.Error()));
         return out.Result = TUploadResult::LoadFailed;
     }
     const auto size = static_cast<uint32_t>(file.Size());

@@ -13,7 +13,7 @@ TSourceOpen TUploadSource::Open(const std::string& path, uint64_t maxSize)
     FSize = FOffset = 0;
     FError = 0;
     struct stat info { };
-    if (stat(path.c_str(), &info) != 0) {
+    if (FCalls.Stat(path.c_str(), &info) != 0) {
         FError = errno;
         return TSourceOpen::Missing;
     }
@@ -24,7 +24,7 @@ TSourceOpen TUploadSource::Open(const std::string& path, uint64_t maxSize)
         return TSourceOpen::TooLarge;
     // Non-blocking, in case the path was swapped for a FIFO since the look: its open must not wait
     // for a writer. What was opened is checked again.
-    FFile.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    FFile.reset(FCalls.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!FFile) {
         FError = errno;
         return TSourceOpen::Failed;

@@ -1,4 +1,4 @@
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/PrivateNetworkTest.h"
 #include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"

@@ -1,6 +1,6 @@
 // The ampsim program as the demo runs it: in the amplifier side of a private network.
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/PrivateNetworkTest.h"
 #include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"

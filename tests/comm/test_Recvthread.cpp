@@ -1,6 +1,6 @@
 #include "comm/ChannelAddress.h"
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/PrivateLoopback.h"
 #include "support/TestSockets.h"
 #include "support/WorkerRecorder.h"

@@ -2,7 +2,8 @@
 // the test plays the device on the other side.
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "comm/SerialSettings.h"
+#include "platform/UniqueFd.h"
 #include "support/WorkerRecorder.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +11,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -174,6 +177,52 @@ TEST_F(SerialPortWorker, FarSideClosingEndsTheWorkerWithOneDisconnect)
     EXPECT_EQ(events[2].kind, 'D');
     EXPECT_EQ(events[2].peer, name);
     EXPECT_EQ(events[2].thread, owner.Id());
+}
+
+// A terminal in canonical mode hands over an end-of-file character as an empty read; the port has
+// not gone, so what comes after it still arrives.
+TEST_F(SerialPortWorker, EmptyReadWithoutHangUpKeepsTheChannel)
+{
+    ASSERT_TRUE(worker->Open("com:" + name));
+    termios canonical = PortSettings();
+    canonical.c_lflag |= ICANON;
+    canonical.c_cc[VEOF] = 4;
+    ASSERT_EQ(tcsetattr(side.get(), TCSANOW, &canonical), 0);
+    worker->Start();
+    ASSERT_TRUE(WriteAll(device.get(), "\x04"));
+    ASSERT_TRUE(WriteAll(device.get(), "after\n"));
+    ASSERT_TRUE(recorder.WaitFor(1, 'R'));
+    EXPECT_EQ(recorder.ReceivedFrom(name), "after\n");
+    EXPECT_EQ(recorder.CountOf('D'), 0u);
+}
+
+TEST_F(SerialPortWorker, SettingsRaiseAndDropTheModemLines)
+{
+    struct Call {
+        unsigned long request;
+        int lines;
+        bool operator==(const Call&) const = default;
+    };
+    const struct {
+        std::string settings;
+        std::vector<Call> calls;
+    } cases[] = {
+        { "baud=9600 dtr=on rts=off", { { TIOCMBIS, TIOCM_DTR }, { TIOCMBIC, TIOCM_RTS } } },
+        { "baud=9600 dtr=off rts=on", { { TIOCMBIS, TIOCM_RTS }, { TIOCMBIC, TIOCM_DTR } } },
+        { "dtr=on rts=on", { { TIOCMBIS, TIOCM_DTR | TIOCM_RTS } } }, { "9600,n,8,1", {} },
+        { "dtr=maybe", {} }, // no mode text: nothing is changed
+    };
+    for (const auto& c : cases) {
+        std::vector<Call> calls;
+        SetModemLineIoctl([&](int, unsigned long request, int lines) {
+            calls.push_back({ request, lines });
+            return 0;
+        });
+        auto port = TRecvThread::Create();
+        EXPECT_TRUE(port->Open("com:" + name + ":" + c.settings)) << c.settings;
+        SetModemLineIoctl({});
+        EXPECT_TRUE(calls == c.calls) << c.settings << ": " << calls.size() << " calls";
+    }
 }
 
 TEST_F(SerialPortWorker, FailedWriteStopsTheWorkerAndReturnsZero)

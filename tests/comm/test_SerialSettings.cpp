@@ -34,6 +34,14 @@ TEST(ApplySerialSettings, BothModeSyntaxesAndTheShortBaudForms)
     } cases[] = {
         { "9600,n,8,1", { B9600, CS8, 0, false } },
         { "96,N,8,1", { B9600, CS8, 0, false } },
+        { "11,n,8,1", { B110, CS8, 0, false } },
+        { "15,n,8,1", { B150, CS8, 0, false } },
+        { "30,n,8,1", { B300, CS8, 0, false } },
+        { "60,n,8,1", { B600, CS8, 0, false } },
+        { "24,n,8,1", { B2400, CS8, 0, false } },
+        { "48,n,8,1", { B4800, CS8, 0, false } },
+        { "19,n,8,1", { B19200, CS8, 0, false } },
+        { "baud=48", { B4800, CS6, PARENB | PARODD, true } },
         { "baud=9600 parity=N data=8 stop=1", { B9600, CS8, 0, false } },
         { "COM3:9600,n,8,1", { B9600, CS8, 0, false } },
         { "COM3: BAUD=96 PARITY=n DATA=8 STOP=1", { B9600, CS8, 0, false } },
@@ -72,18 +80,37 @@ TEST(ApplySerialSettings, HandshakeAndModemLines)
     EXPECT_NE(s.c_cflag & CRTSCTS, 0u);
 
     s = Start();
-    ASSERT_TRUE(
-        ApplySerialSettings("baud=9600 to=off xon=on odsr=off octs=on dtr=on rts=off idsr=off", s, lines));
+    ASSERT_TRUE(ApplySerialSettings("baud=9600 to=off xon=on odsr=off octs=on idsr=off", s, lines));
     EXPECT_EQ(s.c_iflag & (IXON | IXOFF), IXON | IXOFF);
     EXPECT_NE(s.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(lines.raise, TIOCM_DTR);
-    EXPECT_EQ(lines.drop, TIOCM_RTS);
 
     s = Start();
-    lines = {};
     ASSERT_TRUE(ApplySerialSettings("rts=hs dtr=hs", s, lines));
     EXPECT_NE(s.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(lines.raise | lines.drop, 0);
+}
+
+// The last word on a line wins; lines not named are left alone.
+TEST(ApplySerialSettings, ModemLinesRaisedAndDropped)
+{
+    const struct {
+        const char* text;
+        int raise;
+        int drop;
+    } cases[] = {
+        { "dtr=on rts=off", TIOCM_DTR, TIOCM_RTS },
+        { "dtr=off rts=on", TIOCM_RTS, TIOCM_DTR },
+        { "dtr=off dtr=on rts=on rts=off", TIOCM_DTR, TIOCM_RTS },
+        { "dtr=on dtr=off rts=off rts=on", TIOCM_RTS, TIOCM_DTR },
+        { "rts=tg", 0, 0 },
+        { "baud=9600", 0, 0 },
+    };
+    for (const auto& c : cases) {
+        termios s = Start();
+        SerialModemLines lines;
+        ASSERT_TRUE(ApplySerialSettings(c.text, s, lines)) << c.text;
+        EXPECT_EQ(lines.raise, c.raise) << c.text;
+        EXPECT_EQ(lines.drop, c.drop) << c.text;
+    }
 }
 
 TEST(ApplySerialSettings, TextThatIsNoModeChangesNothing)

@@ -1,5 +1,5 @@
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/TestSockets.h"
 #include "support/WorkerRecorder.h"
 

@@ -2,7 +2,7 @@
 // clients closing and by failed sends, and sends racing with accepts and closes.
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/TestSockets.h"
 #include "support/WorkerRecorder.h"
 
@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -178,6 +179,55 @@ TEST_F(TcpServerWorker, FailedSendDisconnectsThatClientOnceAndFreesItsSlot)
     EXPECT_EQ(recorder.CountOf('D'), 1u) << "the worker freeing the slot tells nobody again";
 }
 
+// What a client reads until the server closes or limit bytes came.
+std::string ReadToEnd(int socket, size_t limit)
+{
+    std::string got;
+    char buffer[65536];
+    pollfd readable { socket, POLLIN, 0 };
+    while (got.size() < limit && poll(&readable, 1, 2500) == 1) {
+        const ssize_t n = recv(socket, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+// The client reads only once Send has returned. Data it cannot take now in full is not sent in
+// part: either all of it arrives, or the client is dropped and gets no more than a prefix.
+TEST_F(TcpServerWorker, SendToASlowReaderIsWholeOrDropsTheClient)
+{
+    const struct {
+        size_t size;
+        bool whole; // more than the connection can hold drops the client
+    } cases[] = { { 1, true }, { 4000, true }, { 16 * 1024 * 1024, false } };
+    for (const auto& c : cases) {
+        Client client = Served();
+        std::string block(c.size, '\0');
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<char>(i * 31 % 251);
+        const size_t lost = recorder.CountOf('D');
+        int result = 0;
+        owner.RunAndWait(
+            [&] { result = worker->Send(client.peer.c_str(), block.data(), static_cast<int>(c.size)); });
+        const std::string got = ReadToEnd(client.socket.get(), c.size);
+        if (c.whole) {
+            EXPECT_EQ(result, static_cast<int>(c.size));
+            EXPECT_EQ(recorder.CountOf('D'), lost) << c.size;
+            EXPECT_TRUE(got == block) << c.size << " bytes sent, " << got.size() << " read";
+            client.socket.reset();
+            ASSERT_TRUE(recorder.WaitFor(lost + 1, 'D'));
+        } else {
+            EXPECT_EQ(result, -1) << c.size;
+            ASSERT_EQ(recorder.CountOf('D'), lost + 1) << c.size;
+            EXPECT_EQ(recorder.Events().back().peer, client.peer);
+            EXPECT_LT(got.size(), c.size);
+            EXPECT_TRUE(block.compare(0, got.size(), got) == 0) << "what came is the start of the data";
+        }
+    }
+}
+
 // The worker has read a client's bytes and waits to hand them over while the owner's send to that
 // client fails: the owner has heard OnDisconnected, so the bytes are not handed over after it.
 TEST(TcpServerWorkerOrder, NothingIsHandedOverForAClientAfterItsDisconnect)
@@ -322,6 +372,52 @@ TEST_F(TcpServerWorker, FloodOfConnectsAndDisconnectsWithConcurrentSends)
     }
     EXPECT_TRUE(StopAndRelease(owner, flooded));
     EXPECT_LE(OpenFdCount(), fdsBefore);
+}
+
+// Each client resets its connection while another thread keeps sending to it, so a send fails
+// just as the worker finds the connection gone: each connection still ends with one OnDisconnected.
+TEST_F(TcpServerWorker, SendFailingWhileTheClientClosesDisconnectsOnce)
+{
+    std::map<std::string, int> connections;
+    std::minstd_rand random(7);
+    for (int round = 0; round < 3000; ++round) {
+        Client client = Served();
+        ++connections[client.peer];
+        // The sends begin at varying moments after the reset, so that some fail while the worker
+        // is reading the closed connection. They go on after a failed send, as an owner that has
+        // not yet heard of the disconnect would.
+        std::atomic<bool> reset { false };
+        std::atomic<bool> sending { true };
+        std::vector<std::thread> senders;
+        for (int s = 0; s < 4; ++s) {
+            senders.emplace_back([&, delay = random() % 5000] {
+                while (!reset)
+                    std::this_thread::yield();
+                for (unsigned spin = 0; spin < delay; ++spin)
+                    std::atomic_signal_fence(std::memory_order_seq_cst);
+                while (sending)
+                    worker->SendText(client.peer.c_str(), "x");
+            });
+        }
+        const linger abort { 1, 0 };
+        setsockopt(client.socket.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        client.socket.reset();
+        reset = true;
+        const bool told = recorder.WaitFor(static_cast<size_t>(round + 1), 'D');
+        sending = false;
+        for (std::thread& sender : senders)
+            sender.join();
+        ASSERT_TRUE(told) << client.peer;
+    }
+    EXPECT_TRUE(StopAndRelease(owner, worker));
+    std::map<std::string, int> disconnects;
+    for (const WorkerEvent& e : recorder.Events()) {
+        if (e.kind == 'D')
+            ++disconnects[e.peer];
+    }
+    EXPECT_EQ(disconnects.size(), connections.size());
+    for (const auto& [peer, count] : connections)
+        EXPECT_EQ(disconnects[peer], count) << peer;
 }
 
 TEST(TcpServerWorkerLife, ThousandOpenStopCyclesLeaveNoFd)

@@ -2,7 +2,7 @@
 // never leave this machine.
 
 #include "comm/Recvthread.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/PrivateNetworkTest.h"
 #include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"

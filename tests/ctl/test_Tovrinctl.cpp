@@ -1,6 +1,7 @@
 // tovrinctl as a program, against a simulated amplifier on loopback: exit statuses, what goes to
 // standard output and error, and usage errors.
 
+#include "ctl/Rollout.h"
 #include "support/CommandSimulator.h"
 #include "support/ProgramRun.h"
 #include "support/TestSockets.h"
@@ -126,6 +127,26 @@ TEST_F(TovrinctlTest, RolloutByAddressWritesOneAuditLinePerAmplifier)
     EXPECT_NE(r.Out.find("1 of 2 amplifiers ok"), std::string::npos) << r.Out;
 }
 
+// The file may change between the rollout's first look and an upload: each record tells what
+// that upload found and sent, not the size the rollout started with.
+TEST_F(TovrinctlTest, RolloutRecordsTheSizeEachUploadFound)
+{
+    const struct {
+        size_t bytes;
+        uint64_t looked;
+    } cases[] = { { 70000, 1 }, { 0, 999 }, { 300, 300 } };
+    for (const auto& c : cases) {
+        TRolloutSettings settings;
+        settings.SourcePath = File("fw.bin", c.bytes);
+        settings.Size = c.looked;
+        settings.Upload.Port = sim->CommandPort();
+        const auto records = TRollout().Run({ { {}, "127.0.0.1", {} } }, settings, {}, {}, {});
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_TRUE(records[0].Ok) << records[0].LastLine;
+        EXPECT_EQ(records[0].Size, c.bytes);
+    }
+}
+
 TEST(Tovrinctl, UsageErrorsExitWithTwoAndHelpWithZero)
 {
     const std::vector<std::vector<std::string>> usage {
@@ -148,6 +169,11 @@ TEST(Tovrinctl, UsageErrorsExitWithTwoAndHelpWithZero)
         EXPECT_EQ(r.Status, 2) << args.size() << " " << args.back() << "\n" << r.Err;
         EXPECT_FALSE(r.Err.empty());
     }
+    // help2man and packagers read the version from the program.
+    const ProgramResult version = RunProgram({ Program, "--version" });
+    EXPECT_EQ(version.Status, 0) << version.Err;
+    EXPECT_TRUE(std::regex_match(version.Out, std::regex("tovrinctl [0-9]+\\.[0-9]+[0-9.]*\n")))
+        << version.Out;
     for (const char* command : { "interfaces", "discover", "set-ip", "version", "upload", "rollout" }) {
         const ProgramResult r = RunProgram({ Program, command, "--help" });
         EXPECT_EQ(r.Status, 0) << command;

@@ -2,7 +2,7 @@
 
 #include "comm/Recvthread.h"
 #include "comm/SocketHelpers.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/CommandSimulator.h"
 #include "support/TestNetwork.h"
 #include "support/TestSockets.h"

@@ -2,8 +2,8 @@
 
 #include "comm/Recvthread.h"
 #include "comm/SocketHelpers.h"
-#include "comm/UniqueFd.h"
 #include "gui/UserDialogs.h"
+#include "platform/UniqueFd.h"
 #include "support/CommandSimulator.h"
 #include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"

@@ -3,7 +3,7 @@
 // loopback interface (and, when asked, a point-to-point interface the test injects packets into).
 // Nothing sent there reaches this machine's real interfaces.
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "support/ProgramRun.h"
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sched.h>

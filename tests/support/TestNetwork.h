@@ -9,7 +9,7 @@
 //   net.RunInAmp([&] { simulator.Start(); });   // sockets made there stay there
 //   net.RunInApp([&] { worker->Open("udp:" + net.AppAddress() + ":8001"); });
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <functional>
 #include <memory>

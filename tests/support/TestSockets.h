@@ -2,7 +2,7 @@
 // Small socket set-ups the tests share: addresses, bound ports, peers. They make sockets in the
 // calling thread's network namespace.
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/TestNetwork.h"
 #include "support/TestSockets.h"
 

@@ -3,10 +3,10 @@
 
 #include "upload/Fupload.h"
 
-#include "comm/UniqueFd.h"
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
 #include "gui/UserDialogs.h"
+#include "platform/UniqueFd.h"
 #include "support/CommandSimulator.h"
 #include "tools/ampsim/Ampsim.h"
 
@@ -280,7 +280,8 @@ TEST_F(FuploadTest, MissingFileIsLoggedWithoutConnecting)
     dialog.EditFilename->setText(QString::fromStdString(folder + "/missing.bin"));
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
     EXPECT_EQ(LogLines(dialog),
-        QStringList { QString::fromStdString("Loading file " + folder + "/missing.bin failed.") });
+        (QStringList { QString::fromStdString("Loading file " + folder + "/missing.bin failed."),
+            "No such file or directory" }));
     EXPECT_EQ(sim->Connections(), 0u);
 }
 

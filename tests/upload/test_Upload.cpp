@@ -1,8 +1,9 @@
 #include "upload/Upload.h"
 
+#include "upload/UploadSource.h"
 #include "upload/UploadStop.h"
 
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 #include "support/CommandSimulator.h"
 #include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
@@ -288,16 +289,25 @@ TEST(Upload, SendsTheDataInChunksOf65536Bytes)
     }
 }
 
-TEST(Upload, MissingOrEmptySourceFailsAtLoadingWithoutConnecting)
+TEST(Upload, SourceThatCannotBeLoadedSaysWhyWithoutConnecting)
 {
     SimulatedAmp amp;
     ASSERT_TRUE(amp.started) << amp.error;
     TempDir dir;
-
-    for (const std::string& source : { std::string(), dir.path + "/missing.bin" }) {
-        const UploadRun run = Upload(amp.Params(source));
+    const std::string file = dir.File("fw.bin", 10);
+    const struct {
+        std::string source;
+        const char* why;
+    } cases[] = {
+        { "", "No such file or directory" },
+        { dir.path + "/missing.bin", "No such file or directory" },
+        { file + "/inner.bin", "Not a directory" },
+        { dir.path + "/" + std::string(300, 'n'), "File name too long" },
+    };
+    for (const auto& c : cases) {
+        const UploadRun run = Upload(amp.Params(c.source));
         EXPECT_EQ(run.result, TUploadResult::LoadFailed);
-        EXPECT_EQ(run.lines, std::vector<std::string> { "Loading file " + source + " failed." });
+        EXPECT_EQ(run.lines, (std::vector<std::string> { "Loading file " + c.source + " failed.", c.why }));
     }
     EXPECT_EQ(amp.sim->Connections(), 0u);
 }
@@ -323,15 +333,57 @@ TEST(Upload, FileTooLargeForTheAnnouncementIsRefusedBeforeLoading)
     EXPECT_EQ(amp.sim->Connections(), 0u);
 }
 
-TEST(Upload, NameWithALineBreakIsRefusedInsteadOfSplittingTheAnnouncement)
+// A control byte in the name could end the announcement early or hide part of it in a log.
+TEST(Upload, NameWithAControlCharacterIsRefusedBeforeConnecting)
 {
     SimulatedAmp amp;
     ASSERT_TRUE(amp.started) << amp.error;
     TempDir dir;
-    const UploadRun run = Upload(amp.Params(dir.File("fw.bin\n$$$REBOOT", 10)));
-    EXPECT_EQ(run.result, TUploadResult::Refused);
-    ASSERT_EQ(run.lines.size(), 1u);
+    for (const char* name : { "fw.bin\n$$$REBOOT", "fw\r.bin", "fw\t.bin", "fw\x7f.bin", "\x1b[2Jfw.bin" }) {
+        const UploadRun run = Upload(amp.Params(dir.File(name, 10)));
+        EXPECT_EQ(run.result, TUploadResult::Refused) << name;
+        EXPECT_EQ(run.lines.size(), 1u) << name;
+    }
     EXPECT_EQ(amp.sim->Connections(), 0u);
+}
+
+// The path is looked at, then opened: what was opened is what counts, whatever took the path's
+// place in between.
+TEST(UploadSource, FileSwappedBetweenTheLookAndTheOpenIsCaught)
+{
+    TempDir dir;
+    const std::string looked = dir.File("looked.bin", 100);
+    const std::string fifo = dir.path + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string opened;
+        TSourceOpen result;
+        uint64_t size;
+    } cases[] = {
+        { fifo, TSourceOpen::NotRegular, 0 },
+        { dir.path, TSourceOpen::NotRegular, 0 },
+        { "/dev/zero", TSourceOpen::NotRegular, 0 },
+        { dir.File("smaller.bin", 40), TSourceOpen::Opened, 40 },
+        { dir.File("larger.bin", 300), TSourceOpen::TooLarge, 300 },
+        { dir.path + "/gone.bin", TSourceOpen::Failed, 0 },
+    };
+    for (const auto& c : cases) {
+        TSourceCalls calls;
+        calls.Stat = [&](const char*, struct stat* info) { return ::stat(looked.c_str(), info); };
+        calls.Open = [&](const char*, int flags) { return ::open(c.opened.c_str(), flags); };
+        TUploadSource source(calls);
+        EXPECT_EQ(source.Open(looked, 200), c.result) << c.opened;
+        if (c.result == TSourceOpen::Opened || c.result == TSourceOpen::TooLarge) {
+            EXPECT_EQ(source.Size(), c.size) << c.opened;
+        }
+        if (c.result != TSourceOpen::Opened)
+            continue;
+        std::vector<char> buffer(1000);
+        size_t length = 0;
+        EXPECT_EQ(source.Next(buffer.data(), buffer.size(), length), TUploadSource::TRead::Piece);
+        EXPECT_EQ(length, c.size);
+        EXPECT_EQ(source.Next(buffer.data(), buffer.size(), length), TUploadSource::TRead::End);
+    }
 }
 
 TEST(Upload, NothingListeningFailsAtConnecting)

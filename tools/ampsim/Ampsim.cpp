@@ -2,7 +2,7 @@
 
 #include "comm/Recvthread.h"
 #include "comm/SocketHelpers.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -40,7 +40,6 @@ namespace {
         ::inet_ntop(AF_INET, &address, text, sizeof text);
         return text;
     }
-
 
     std::vector<std::string> SplitBlanks(const std::string& text)
     {

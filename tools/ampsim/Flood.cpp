@@ -1,7 +1,7 @@
 #include "tools/ampsim/Flood.h"
 
 #include "comm/SocketHelpers.h"
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>

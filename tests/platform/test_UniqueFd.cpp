@@ -1,4 +1,4 @@
-#include "comm/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 #include <gtest/gtest.h>
 
