@@ -10,8 +10,12 @@
 
 std::vector<TMenuEntry> ReadMenuEntries(const std::string& fileText)
 {
+    // Some editors start a file with a byte order mark; trimming would keep it and so turn a first
+    // comment line into an item.
+    static const std::string byteOrderMark = "\xEF\xBB\xBF";
+    const bool marked = fileText.compare(0, byteOrderMark.size(), byteOrderMark) == 0;
     std::vector<TMenuEntry> entries;
-    for (const std::string& rawLine : SplitLines(fileText)) {
+    for (const std::string& rawLine : SplitLines(marked ? fileText.substr(byteOrderMark.size()) : fileText)) {
         const std::string line = TrimText(rawLine);
         if (line.empty() || line[0] == '#')
             continue;

@@ -10,8 +10,9 @@ struct TMenuEntry {
     std::string Template;
 };
 
-// The entries of a menu file's text in file order: lines trimmed of codes 0 to 32, empty lines and
-// "#" comments skipped, each other line split at its first "|" into caption and template.
+// The entries of a menu file's text in file order: a byte order mark at the start skipped, lines
+// trimmed of codes 0 to 32, empty lines and "#" comments skipped, each other line split at its
+// first "|" into caption and template.
 std::vector<TMenuEntry> ReadMenuEntries(const std::string& fileText);
 // The text offered when there is no menu file: 12 comment lines of 80 characters and CR LF each.
 std::string DefaultMenuText();

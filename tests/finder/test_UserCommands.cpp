@@ -52,6 +52,25 @@ TEST(UserCommands, EntriesAreTrimmedSplitAtFirstBarAndCommentsSkipped)
     EXPECT_TRUE(ReadMenuEntries("").empty());
 }
 
+// A byte order mark as some editors write it: skipped at the start of the file only.
+TEST(UserCommands, ByteOrderMarkAtTheStartIsSkipped)
+{
+    struct Case {
+        std::string text;
+        std::vector<TMenuEntry> entries;
+    };
+    const Case cases[] = {
+        { "\xEF\xBB\xBF# comment\r\nping | ping <IP>", { { "ping", "ping <IP>" } } },
+        { "\xEF\xBB\xBF  # indented comment", {} },
+        { "\xEF\xBB\xBFping | ping <IP>", { { "ping", "ping <IP>" } } },
+        { "\xEF\xBB\xBF", {} },
+        { "a | b\n\xEF\xBB\xBF# not at the start",
+            { { "a", "b" }, { "\xEF\xBB\xBF# not at the start", "" } } },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadMenuEntries(c.text), c.entries) << c.text;
+}
+
 TEST(UserCommands, DefaultTextIs984BytesOfCommentLines)
 {
     const std::string text = DefaultMenuText();
@@ -65,8 +84,7 @@ TEST(UserCommands, DefaultTextIs984BytesOfCommentLines)
     }
     EXPECT_EQ(TrimText(lines[0]),
         "# This file defines context menu items to each amplifier displayed in the list.");
-    EXPECT_EQ(
-        TrimText(lines[7]), "# or with optional with a default value <?ParameterName:DefaultValue>");
+    EXPECT_EQ(TrimText(lines[7]), "# or with optional with a default value <?ParameterName:DefaultValue>");
     EXPECT_EQ(TrimText(lines[11]), "# telnet to port ...| telnet.exe <IP> <?Port>");
     EXPECT_TRUE(ReadMenuEntries(text).empty());
 }
@@ -89,6 +107,7 @@ TEST(UserCommands, ProgramAndParameters)
         { "echo $(id) `id` ;rm ~ *>x", "echo", "$(id) `id` ;rm ~ *>x",
             { "$(id)", "`id`", ";rm", "~", "*>x" } },
         { "echo 'a b'", "echo", "'a b'", { "'a", "b'" } },
+        { "ping -c\t3", "ping", "-c\t3", { "-c", "3" } },
     };
     for (const Case& c : cases) {
         std::string program = "old", parameters = "old";
