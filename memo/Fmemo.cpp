@@ -3,6 +3,7 @@
 #include "gotoproj/Fgotoprojdlg.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/KeyboardState.h"
+#include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
 #include "memo/MemoText.h"
@@ -155,7 +156,7 @@ void TFormMemo::SetText(const std::string& bytes)
 {
     const TEditorText text = DecodeFileText(bytes);
     FLatin1 = text.Latin1;
-    ShowText(QString::fromUtf8(text.Utf8.data(), static_cast<qsizetype>(text.Utf8.size())));
+    ShowText(ToQt(text.Utf8));
 }
 
 bool TFormMemo::LoadFromFile(const std::string& path, int& error)

@@ -360,6 +360,37 @@ TEST(InputQueryDialog, LongProposalShownWholeTypingLimitedSelectedAndPlain)
     EXPECT_EQ(shortEdit->text(), QString(250, 'a') + "01234");
 }
 
+// Enter on the proposal gives its bytes back, whatever they are; an edit gives the text as UTF-8.
+TEST(InputQueryDialog, AProposalConfirmedUneditedKeepsItsBytes)
+{
+    struct Case {
+        std::string proposal;
+        const char* typed;
+        std::string value;
+    };
+    const Case cases[] = {
+        { "latin-1 \xFC\xA0", "", "latin-1 \xFC\xA0" },
+        { "\xEF\xBB\xBF"
+          "bom",
+            "", "\xEF\xBB\xBF"
+                "bom" },
+        { "utf-8 \xC3\xBC", "", "utf-8 \xC3\xBC" },
+        { "\xFC", "x", "\xC3\xBCx" },
+    };
+    for (const Case& c : cases) {
+        QTimer::singleShot(0, [&c] {
+            auto* edit = QApplication::activeModalWidget()->findChild<QLineEdit*>();
+            edit->end(false);
+            QTest::keyClicks(edit, c.typed);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        std::string value = c.proposal;
+        EXPECT_TRUE(UserDialogs::InputQuery(nullptr, "Enter Parameter Value", "Name", value));
+        EXPECT_EQ(value, c.value) << c.proposal;
+    }
+    UserDialogs::TakeAsked();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])

@@ -139,6 +139,13 @@ TEST_F(FmemoTest, FilesComeBackByteForByte)
         { "latin-1 \xFC\xA0\x80\xFF", "" },
         { std::string("nul \0 byte\r\n\t", 13), "" },
         { "para \xE2\x80\xA9 sep \xC3\xBC", "" },
+        { "\xEF\xBB\xBF"
+          "a",
+            "" },
+        { "\xEF\xBB\xBF"
+          "bom\r\n",
+            "" },
+        { "\xEF\xBB\xBF\xFC latin-1 after a mark", "" },
         { "", "" },
     };
     int n = 0;
