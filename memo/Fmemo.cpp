@@ -161,14 +161,11 @@ void TFormMemo::SetText(const std::string& bytes)
 
 bool TFormMemo::LoadFromFile(const std::string& path, int& error)
 {
-    uint32_t size = 0;
-    errno = 0;
-    const TFileBytes block(LoadFileBytes(path.c_str(), size));
-    if (!block) {
-        error = errno != 0 ? errno : EIO;
+    std::string bytes;
+    error = LoadRegularFile(path.c_str(), EditorFileLimit, bytes);
+    if (error != 0)
         return false;
-    }
-    SetText(std::string(reinterpret_cast<const char*>(block.get()), size));
+    SetText(bytes);
     return true;
 }
 
@@ -221,8 +218,8 @@ void TFormMemo::FileCommand(bool save)
     if (save ? !SaveToFile(NativePath(chosen), error) : !LoadFromFile(NativePath(chosen), error)) {
         const QString message
             = save ? tr("Cannot create file \"%1\". %2") : tr("Cannot open file \"%1\". %2");
-        UserDialogs::Error(this, tr("Error"),
-            message.arg(chosen, QString::fromLocal8Bit(TrimText(SystemErrorText(error)).c_str())));
+        const std::string reason = save ? TrimText(SystemErrorText(error)) : EditorLoadErrorText(error);
+        UserDialogs::Error(this, tr("Error"), message.arg(chosen, QString::fromLocal8Bit(reason.c_str())));
         return;
     }
     other.FileName = chosen;
