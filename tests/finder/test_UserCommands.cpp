@@ -3,6 +3,7 @@
 
 #include "finder/UserCommands.h"
 
+#include "support/TempTree.h"
 #include "text/Strtools.h"
 
 #include <gtest/gtest.h>
@@ -118,21 +119,59 @@ TEST(UserCommands, ProgramAndParameters)
     }
 }
 
-TEST(UserCommands, MenuFileBesideExecutableOrInConfigFolder)
+TEST(UserCommands, MenuFileBesideAPortableCopyElseTheUsersOwnOverTheDefaults)
 {
+    const std::string name = MenuFileName;
     struct Case {
         TMenuFilePlaces places;
-        std::string path;
+        std::string own;
+        std::vector<std::string> defaults;
     };
     const Case cases[] = {
-        { { "/opt/tovrin", true, false, "/x", "/home/u" }, "/opt/tovrin/Tovrin_Cmds.txt" },
-        { { "/opt/tovrin", false, true, "/x", "/home/u" }, "/opt/tovrin/Tovrin_Cmds.txt" },
-        { { "/usr/bin", false, false, "/home/u/cfg/", "/home/u" }, "/home/u/cfg/tovrin/Tovrin_Cmds.txt" },
-        { { "/usr/bin", false, false, "", "/home/u" }, "/home/u/.config/tovrin/Tovrin_Cmds.txt" },
-        { { "/usr/bin", false, false, "relative/cfg", "/home/u" }, "/home/u/.config/tovrin/Tovrin_Cmds.txt" },
+        { { "/home/u/tovrin", true, "/x", "/home/u", "/etc/xdg" }, "/home/u/tovrin/" + name, {} },
+        { { "/usr/bin", true, "", "/root", "" }, "/root/.config/tovrin/" + name,
+            { "/etc/xdg/tovrin/" + name, "/usr/bin/" + name } },
+        { { "/usr", true, "", "/root", "" }, "/root/.config/tovrin/" + name,
+            { "/etc/xdg/tovrin/" + name, "/usr/" + name } },
+        { { "/usrlocal", true, "", "/home/u", "" }, "/usrlocal/" + name, {} },
+        { { "/opt/tovrin", false, "/home/u/cfg/", "/home/u", "/site/xdg/:relative::/etc/xdg" },
+            "/home/u/cfg/tovrin/" + name,
+            { "/site/xdg/tovrin/" + name, "/etc/xdg/tovrin/" + name, "/opt/tovrin/" + name } },
+        { { "/usr/local/bin", false, "relative/cfg", "/home/u", "relative" },
+            "/home/u/.config/tovrin/" + name, { "/etc/xdg/tovrin/" + name, "/usr/local/bin/" + name } },
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ChooseMenuFilePath(c.places), c.path);
+    for (const Case& c : cases) {
+        const TMenuFiles files = ChooseMenuFiles(c.places);
+        EXPECT_EQ(files.Own, c.own) << c.places.ExecutableFolder;
+        EXPECT_EQ(files.Defaults, c.defaults) << c.places.ExecutableFolder;
+    }
+}
+
+TEST(UserCommands, TheUsersOwnFileWinsThenTheFirstDefaultFound)
+{
+    TempTree tree("tovrin-menu-use");
+    const std::string own = tree.Path("own"), system = tree.Path("system"), beside = tree.Path("beside");
+    struct Case {
+        std::vector<std::string> existing;
+        std::string inUse;
+    };
+    const Case cases[] = {
+        { {}, own },
+        { { beside }, beside },
+        { { system, beside }, system },
+        { { own, system, beside }, own },
+    };
+    for (const Case& c : cases) {
+        for (const std::string& path : { own, system, beside })
+            fs::remove(path);
+        for (const std::string& path : c.existing)
+            tree.File(fs::path(path).filename().string(), "x");
+        EXPECT_EQ(MenuFileInUse(own, { system, beside }), c.inUse) << c.existing.size();
+    }
+    // A FIFO of the user's own is the file in use: refused when read, never passed over silently.
+    fs::remove(own);
+    ASSERT_EQ(::mkfifo(own.c_str(), 0600), 0);
+    EXPECT_EQ(MenuFileInUse(own, { system, beside }), own);
 }
 
 TEST(UserCommands, SaveCreatesTheConfigFolderAndReplacesTheFileWhole)
