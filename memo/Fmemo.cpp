@@ -24,6 +24,8 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 
 TFormMemo* FormMemo = nullptr;
@@ -171,6 +173,12 @@ bool TFormMemo::LoadFromFile(const std::string& path, int& error)
 
 bool TFormMemo::SaveToFile(const std::string& path, int& error) const
 {
+    // Opening a FIFO for writing waits for a reader, and a device is no place for the text.
+    struct stat info { };
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        error = NotRegularFileError;
+        return false;
+    }
     error = platform::WriteFileBytes(path, Text());
     return error == 0;
 }
@@ -218,7 +226,7 @@ void TFormMemo::FileCommand(bool save)
     if (save ? !SaveToFile(NativePath(chosen), error) : !LoadFromFile(NativePath(chosen), error)) {
         const QString message
             = save ? tr("Cannot create file \"%1\". %2") : tr("Cannot open file \"%1\". %2");
-        const std::string reason = save ? TrimText(SystemErrorText(error)) : EditorLoadErrorText(error);
+        const std::string reason = save ? LoadErrorText(error) : EditorLoadErrorText(error);
         UserDialogs::Error(this, tr("Error"), message.arg(chosen, QString::fromLocal8Bit(reason.c_str())));
         return;
     }

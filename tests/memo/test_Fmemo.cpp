@@ -295,6 +295,12 @@ TEST_F(FmemoTest, FileErrorsNameTheFileAndChangeNothing)
         EXPECT_EQ(asked[1].text, "Cannot open file \"" + Q(path) + "\". " + reason);
         EXPECT_EQ(memo.Text(), "kept text");
     }
+    UserDialogs::SetNextFileName(Q(fifo));
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    memo.Saveas1Click();
+    asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[1].text, "Cannot create file \"" + Q(fifo) + "\". Not a regular file");
 }
 
 TEST_F(FmemoTest, CopyAllPasteOverAndClear)
