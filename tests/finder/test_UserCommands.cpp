@@ -3,7 +3,6 @@
 
 #include "finder/UserCommands.h"
 
-#include "support/TempTree.h"
 #include "text/Strtools.h"
 
 #include <gtest/gtest.h>
@@ -62,9 +61,7 @@ TEST(UserCommands, ByteOrderMarkAtTheStartIsSkipped)
     };
     const Case cases[] = {
         { "\xEF\xBB\xBF# comment\r\nping | ping <IP>", { { "ping", "ping <IP>" } } },
-        { "\xEF\xBB\xBF  # indented comment", {} },
         { "\xEF\xBB\xBFping | ping <IP>", { { "ping", "ping <IP>" } } },
-        { "\xEF\xBB\xBF", {} },
         { "a | b\n\xEF\xBB\xBF# not at the start",
             { { "a", "b" }, { "\xEF\xBB\xBF# not at the start", "" } } },
     };
@@ -145,33 +142,6 @@ TEST(UserCommands, MenuFileBesideAPortableCopyElseTheUsersOwnOverTheDefaults)
         EXPECT_EQ(files.Own, c.own) << c.places.ExecutableFolder;
         EXPECT_EQ(files.Defaults, c.defaults) << c.places.ExecutableFolder;
     }
-}
-
-TEST(UserCommands, TheUsersOwnFileWinsThenTheFirstDefaultFound)
-{
-    TempTree tree("tovrin-menu-use");
-    const std::string own = tree.Path("own"), system = tree.Path("system"), beside = tree.Path("beside");
-    struct Case {
-        std::vector<std::string> existing;
-        std::string inUse;
-    };
-    const Case cases[] = {
-        { {}, own },
-        { { beside }, beside },
-        { { system, beside }, system },
-        { { own, system, beside }, own },
-    };
-    for (const Case& c : cases) {
-        for (const std::string& path : { own, system, beside })
-            fs::remove(path);
-        for (const std::string& path : c.existing)
-            tree.File(fs::path(path).filename().string(), "x");
-        EXPECT_EQ(MenuFileInUse(own, { system, beside }), c.inUse) << c.existing.size();
-    }
-    // A FIFO of the user's own is the file in use: refused when read, never passed over silently.
-    fs::remove(own);
-    ASSERT_EQ(::mkfifo(own.c_str(), 0600), 0);
-    EXPECT_EQ(MenuFileInUse(own, { system, beside }), own);
 }
 
 TEST(UserCommands, SaveCreatesTheConfigFolderAndReplacesTheFileWhole)
