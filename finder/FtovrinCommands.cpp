@@ -28,6 +28,13 @@ QString ErrorText(int error)
     return QString::fromLocal8Bit(SystemErrorText(error).c_str());
 }
 
+void ShowOpenError(QWidget* parent, const std::string& path, int error)
+{
+    UserDialogs::Error(parent, QObject::tr("Error"),
+        QObject::tr("Cannot open file \"%1\". %2")
+            .arg(QFile::decodeName(path.c_str()), ToQt(EditorLoadErrorText(error))));
+}
+
 } // namespace
 
 void TFormTovrin::LoadUserCommands()
@@ -45,12 +52,16 @@ void TFormTovrin::BuildUserCommandItems()
             delete item;
     }
     Commands.clear();
-    // A menu file that cannot be read (missing, a FIFO, too large) gives no items, as no file does;
-    // "Configure this Menu..." tells why.
-    std::string bytes;
-    if (LoadRegularFile(MenuFileInUse(CmdsFileName, CmdsDefaultFileNames).c_str(), EditorFileLimit, bytes)
-        != 0)
+    const std::string source = MenuFileInUse(CmdsFileName, CmdsDefaultFileNames);
+    if (::access(source.c_str(), F_OK) != 0)
         return;
+    // A menu file that is there but cannot be read (a FIFO, too large, no access) gives no items,
+    // and the user is told why.
+    std::string bytes;
+    if (const int error = LoadRegularFile(source.c_str(), EditorFileLimit, bytes)) {
+        ShowOpenError(this, source, error);
+        return;
+    }
     const auto entries = ReadMenuEntries(bytes);
     for (const TMenuEntry& entry : entries) {
         auto* item = new QAction(ToQt(entry.Caption), PopupMenu1);
@@ -74,9 +85,7 @@ void TFormTovrin::MenuItemCfgToolsClick()
     if (::access(source.c_str(), F_OK) == 0) {
         int error = 0;
         if (!FormMemo->LoadFromFile(source, error)) {
-            UserDialogs::Error(this, tr("Error"),
-                tr("Cannot open file \"%1\". %2")
-                    .arg(QFile::decodeName(source.c_str()), ToQt(EditorLoadErrorText(error))));
+            ShowOpenError(this, source, error);
             return;
         }
     } else {
