@@ -55,13 +55,15 @@ public:
     TTovrinData Selected;
     // The user command menu: the configuration item with its separators, the templates of the
     // user items (indexed by an item's data), the values last given for placeholders, and the
-    // menu file's full path.
+    // menu file's full path (the user's own, which "Configure this Menu..." writes) with the
+    // defaults read while it does not exist.
     QAction* N1;
     QAction* MenuItemCfgTools;
     QAction* N2;
     TStringToks Commands;
     TParamMemory ParamValues;
     std::string CmdsFileName;
+    TStringToks CmdsDefaultFileNames;
     // The terminal and opener that user commands start through; tests put stand-ins here.
     platform::TDesktopPrograms DesktopPrograms;
 
@@ -75,7 +77,7 @@ public:
     void MenuItemIpSettingsClick();
     void MenuItemUploadClick();
     void ListView1DblClick();
-    // Builds the user command items from the file CmdsFileName (again: earlier ones go first).
+    // Builds the user command items from the menu file in use (again: earlier ones go first).
     void BuildUserCommandItems();
     void MenuItemCfgToolsClick();
     void MenuItemCmdsXClick();

@@ -3,6 +3,7 @@
 
 #include "finder/Ftovrin.h"
 
+#include "finder/SettingsCheck.h"
 #include "finder/UserCommands.h"
 #include "gui/DesktopActions.h"
 #include "gui/KeyboardState.h"
@@ -10,6 +11,7 @@
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "memo/Fmemo.h"
+#include "memo/MemoText.h"
 
 #include <QAction>
 #include <QFile>
@@ -26,11 +28,20 @@ QString ErrorText(int error)
     return QString::fromLocal8Bit(SystemErrorText(error).c_str());
 }
 
+void ShowOpenError(QWidget* parent, const std::string& path, int error)
+{
+    UserDialogs::Error(parent, QObject::tr("Error"),
+        QObject::tr("Cannot open file \"%1\". %2")
+            .arg(QFile::decodeName(path.c_str()), ToQt(EditorLoadErrorText(error))));
+}
+
 } // namespace
 
 void TFormTovrin::LoadUserCommands()
 {
-    CmdsFileName = MenuFilePath();
+    TMenuFiles files = MenuFiles();
+    CmdsFileName = std::move(files.Own);
+    CmdsDefaultFileNames = std::move(files.Defaults);
     BuildUserCommandItems();
 }
 
@@ -41,11 +52,17 @@ void TFormTovrin::BuildUserCommandItems()
             delete item;
     }
     Commands.clear();
-    uint32_t size = 0;
-    const TFileBytes block(LoadFileBytes(CmdsFileName.c_str(), size));
-    if (!block)
+    const std::string source = MenuFileInUse(CmdsFileName, CmdsDefaultFileNames);
+    if (::access(source.c_str(), F_OK) != 0)
         return;
-    const auto entries = ReadMenuEntries(std::string(reinterpret_cast<const char*>(block.get()), size));
+    // A menu file that is there but cannot be read (a FIFO, too large, no access) gives no items,
+    // and the user is told why.
+    std::string bytes;
+    if (const int error = LoadRegularFile(source.c_str(), EditorFileLimit, bytes)) {
+        ShowOpenError(this, source, error);
+        return;
+    }
+    const auto entries = ReadMenuEntries(bytes);
     for (const TMenuEntry& entry : entries) {
         auto* item = new QAction(ToQt(entry.Caption), PopupMenu1);
         item->setObjectName(QStringLiteral("MenuItemCmds%1").arg(Commands.size()));
@@ -63,11 +80,12 @@ void TFormTovrin::MenuItemCfgToolsClick()
         return;
     const QString fileName = QFile::decodeName(CmdsFileName.c_str());
     FormMemo->setWindowTitle(fileName);
-    if (::access(CmdsFileName.c_str(), F_OK) == 0) {
+    // Without a file of their own, users start from the default in use; the edit becomes theirs.
+    const std::string source = MenuFileInUse(CmdsFileName, CmdsDefaultFileNames);
+    if (::access(source.c_str(), F_OK) == 0) {
         int error = 0;
-        if (!FormMemo->LoadFromFile(CmdsFileName, error)) {
-            UserDialogs::Error(
-                this, tr("Error"), tr("Cannot open file \"%1\". %2").arg(fileName, ErrorText(error)));
+        if (!FormMemo->LoadFromFile(source, error)) {
+            ShowOpenError(this, source, error);
             return;
         }
     } else {
@@ -100,6 +118,14 @@ void TFormTovrin::RunUserCommand(size_t index)
     if (!LastIp)
         LastIp = "192.168.1.";
     if (GetSelected(Selected)) {
+        // Any host on the network sets this field; one like "-oProxyCommand=..." would reach the
+        // program as an option. The user's own answers below are taken as typed.
+        if (!IsDottedIPv4(Selected.IP)) {
+            UserDialogs::Error(this, tr("Error"),
+                tr("The selected amplifier's IP field \"%1\" is no IPv4 address. Nothing was run.")
+                    .arg(ToQt(Selected.IP)));
+            return;
+        }
         ParamValues["IP"] = Selected.IP;
         commandLine = ReplaceAll(commandLine, "<IP>", Selected.IP);
     } else {

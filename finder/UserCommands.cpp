@@ -4,14 +4,19 @@
 #include "platform/WriteFiles.h"
 #include "text/Strtools.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 std::vector<TMenuEntry> ReadMenuEntries(const std::string& fileText)
 {
+    // Some editors start a file with a byte order mark; trimming would keep it and so turn a first
+    // comment line into an item.
+    static const std::string byteOrderMark = "\xEF\xBB\xBF";
+    const bool marked = fileText.compare(0, byteOrderMark.size(), byteOrderMark) == 0;
     std::vector<TMenuEntry> entries;
-    for (const std::string& rawLine : SplitLines(fileText)) {
+    for (const std::string& rawLine : SplitLines(marked ? fileText.substr(byteOrderMark.size()) : fileText)) {
         const std::string line = TrimText(rawLine);
         if (line.empty() || line[0] == '#')
             continue;
@@ -87,32 +92,81 @@ std::vector<std::string> SplitParameters(const std::string& parameters)
     return arguments;
 }
 
-std::string ChooseMenuFilePath(const TMenuFilePlaces& places)
+namespace {
+
+std::string WithoutTrailingSlashes(std::string folder)
 {
-    if (places.FileBesideExecutable || places.ExecutableFolderWritable)
-        return places.ExecutableFolder + "/" + MenuFileName;
-    std::string config;
-    if (!places.XdgConfigHome.empty() && places.XdgConfigHome[0] == '/')
-        config = places.XdgConfigHome;
-    else
-        config = places.Home + "/.config";
-    while (config.size() > 1 && config.back() == '/')
-        config.pop_back();
-    return config + "/tovrin/" + MenuFileName;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
 }
 
-std::string MenuFilePath()
+std::string MenuFileIn(const std::string& folder)
+{
+    return WithoutTrailingSlashes(folder) + "/" + MenuFileName;
+}
+
+bool IsUnderUsr(const std::string& folder)
+{
+    return folder == "/usr" || folder.rfind("/usr/", 0) == 0;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat info { };
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+} // namespace
+
+TMenuFiles ChooseMenuFiles(const TMenuFilePlaces& places)
+{
+    if (places.ExecutableFolderOwned && !IsUnderUsr(places.ExecutableFolder))
+        return { MenuFileIn(places.ExecutableFolder), {} };
+    TMenuFiles files;
+    const std::string config = !places.XdgConfigHome.empty() && places.XdgConfigHome[0] == '/'
+        ? places.XdgConfigHome
+        : places.Home + "/.config";
+    files.Own = MenuFileIn(WithoutTrailingSlashes(config) + "/tovrin");
+    std::string folders = places.XdgConfigDirs;
+    while (!folders.empty()) {
+        std::string folder;
+        SplitAtFirst(folders, folder, ":", folders);
+        if (!folder.empty() && folder[0] == '/')
+            files.Defaults.push_back(MenuFileIn(WithoutTrailingSlashes(folder) + "/tovrin"));
+    }
+    if (files.Defaults.empty())
+        files.Defaults.push_back(MenuFileIn("/etc/xdg/tovrin"));
+    if (!places.ExecutableFolder.empty())
+        files.Defaults.push_back(MenuFileIn(places.ExecutableFolder));
+    return files;
+}
+
+TMenuFiles MenuFiles()
 {
     TMenuFilePlaces places;
     places.ExecutableFolder = platform::ExecutableFolder();
-    const std::string beside = places.ExecutableFolder + "/" + MenuFileName;
-    places.FileBesideExecutable = ::access(beside.c_str(), F_OK) == 0;
-    places.ExecutableFolderWritable = ::access(places.ExecutableFolder.c_str(), W_OK) == 0;
+    struct stat folder { };
+    places.ExecutableFolderOwned = ::stat(places.ExecutableFolder.c_str(), &folder) == 0
+        && folder.st_uid == ::geteuid() && ::access(places.ExecutableFolder.c_str(), W_OK) == 0;
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"))
         places.XdgConfigHome = xdg;
     if (const char* home = std::getenv("HOME"))
         places.Home = home;
-    return ChooseMenuFilePath(places);
+    if (const char* dirs = std::getenv("XDG_CONFIG_DIRS"))
+        places.XdgConfigDirs = dirs;
+    return ChooseMenuFiles(places);
+}
+
+std::string MenuFileInUse(const std::string& own, const std::vector<std::string>& defaults)
+{
+    if (Exists(own))
+        return own;
+    for (const std::string& path : defaults) {
+        if (Exists(path))
+            return path;
+    }
+    return own;
 }
 
 int SaveMenuFile(const std::string& path, const std::string& bytes)

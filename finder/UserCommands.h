@@ -10,8 +10,9 @@ struct TMenuEntry {
     std::string Template;
 };
 
-// The entries of a menu file's text in file order: lines trimmed of codes 0 to 32, empty lines and
-// "#" comments skipped, each other line split at its first "|" into caption and template.
+// The entries of a menu file's text in file order: a byte order mark at the start skipped, lines
+// trimmed of codes 0 to 32, empty lines and "#" comments skipped, each other line split at its
+// first "|" into caption and template.
 std::vector<TMenuEntry> ReadMenuEntries(const std::string& fileText);
 // The text offered when there is no menu file: 12 comment lines of 80 characters and CR LF each.
 std::string DefaultMenuText();
@@ -27,15 +28,26 @@ inline constexpr const char* MenuFileName = "Tovrin_Cmds.txt";
 // What decides where the menu file lives.
 struct TMenuFilePlaces {
     std::string ExecutableFolder;
-    bool FileBesideExecutable = false;
-    bool ExecutableFolderWritable = false;
+    bool ExecutableFolderOwned = false; // the user owns that folder and may write in it
     std::string XdgConfigHome; // $XDG_CONFIG_HOME; used only when it is an absolute path
     std::string Home; // $HOME
+    std::string XdgConfigDirs; // $XDG_CONFIG_DIRS, folders separated by ":"; absolute ones used
 };
-// Beside the executable when the file is there or that folder is writable; otherwise in the
-// user's configuration folder, under "tovrin/".
-std::string ChooseMenuFilePath(const TMenuFilePlaces& places);
+// The file "Configure this Menu..." writes, and the defaults read in its place while it does not
+// exist, the first one found winning.
+struct TMenuFiles {
+    std::string Own;
+    std::vector<std::string> Defaults;
+};
+// A portable copy (the executable in a folder the user owns, not under /usr) keeps its file beside
+// the executable. Otherwise the user's own file is in the configuration folder under "tovrin/",
+// and the defaults are the system-wide ones under $XDG_CONFIG_DIRS (else /etc/xdg), then a file
+// an administrator put beside the executable.
+TMenuFiles ChooseMenuFiles(const TMenuFilePlaces& places);
 // The same for this process and this user.
-std::string MenuFilePath();
+TMenuFiles MenuFiles();
+// The file the menu comes from: own when it exists (a FIFO there too, which is then refused rather
+// than passed over), else the first default that exists, else own.
+std::string MenuFileInUse(const std::string& own, const std::vector<std::string>& defaults);
 // Writes the menu file, creating its folder when needed; 0 or an errno value.
 int SaveMenuFile(const std::string& path, const std::string& bytes);

@@ -7,10 +7,12 @@
 #include <string>
 
 // UTF-8 where the bytes are valid UTF-8; otherwise every byte is shown as its Latin-1 character, so
-// that text from the network or a file never loses a byte to a replacement mark.
+// that text from the network or a file never loses a byte to a replacement mark. A leading byte
+// order mark stays a character of the text (QString::fromUtf8 would drop it).
 inline QString ToQt(const std::string& text)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QStringDecoder utf8(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString decoded = utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
     if (!utf8.hasError())
         return decoded;

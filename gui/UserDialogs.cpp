@@ -118,6 +118,19 @@ std::unique_ptr<QInputDialog> NewInputQuery(
     return dialog;
 }
 
+namespace {
+
+    std::string ConfirmedValue(const std::string& proposed, const QString& confirmed)
+    {
+        // A proposal that is no UTF-8 is shown one character per byte; taken back as UTF-8 its bytes
+        // would change although the user changed nothing.
+        if (confirmed == ToQt(proposed))
+            return proposed;
+        return FromQt(confirmed);
+    }
+
+} // namespace
+
 bool InputQuery(
     QWidget* parent, const QString& caption, const QString& prompt, std::string& value, int maxLength)
 {
@@ -133,7 +146,7 @@ bool InputQuery(
     const auto dialog = NewInputQuery(parent, caption, prompt, value, maxLength);
     if (dialog->exec() != QDialog::Accepted)
         return false;
-    value = FromQt(dialog->textValue());
+    value = ConfirmedValue(value, dialog->textValue());
     return true;
 }
 

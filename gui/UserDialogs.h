@@ -33,7 +33,8 @@ QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, co
     QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No);
 
 // One-line query; typing cannot make the value longer than maxLength characters, but a longer
-// proposed value is shown whole. True on OK with value replaced.
+// proposed value is shown whole. True on OK with value replaced: by the proposal's own bytes when
+// it was confirmed as shown, else by the confirmed text as UTF-8.
 bool InputQuery(
     QWidget* parent, const QString& caption, const QString& prompt, std::string& value, int maxLength = 255);
 // The dialog InputQuery shows, ready to run: the value fully selected when it opens.

@@ -3,6 +3,7 @@
 #include "gotoproj/Fgotoprojdlg.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/KeyboardState.h"
+#include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
 #include "memo/MemoText.h"
@@ -22,6 +23,8 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <QVBoxLayout>
+
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -155,24 +158,27 @@ void TFormMemo::SetText(const std::string& bytes)
 {
     const TEditorText text = DecodeFileText(bytes);
     FLatin1 = text.Latin1;
-    ShowText(QString::fromUtf8(text.Utf8.data(), static_cast<qsizetype>(text.Utf8.size())));
+    ShowText(ToQt(text.Utf8));
 }
 
 bool TFormMemo::LoadFromFile(const std::string& path, int& error)
 {
-    uint32_t size = 0;
-    errno = 0;
-    const TFileBytes block(LoadFileBytes(path.c_str(), size));
-    if (!block) {
-        error = errno != 0 ? errno : EIO;
+    std::string bytes;
+    error = LoadRegularFile(path.c_str(), EditorFileLimit, bytes);
+    if (error != 0)
         return false;
-    }
-    SetText(std::string(reinterpret_cast<const char*>(block.get()), size));
+    SetText(bytes);
     return true;
 }
 
 bool TFormMemo::SaveToFile(const std::string& path, int& error) const
 {
+    // Opening a FIFO for writing waits for a reader, and a device is no place for the text.
+    struct stat info { };
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        error = NotRegularFileError;
+        return false;
+    }
     error = platform::WriteFileBytes(path, Text());
     return error == 0;
 }
@@ -220,8 +226,8 @@ void TFormMemo::FileCommand(bool save)
     if (save ? !SaveToFile(NativePath(chosen), error) : !LoadFromFile(NativePath(chosen), error)) {
         const QString message
             = save ? tr("Cannot create file \"%1\". %2") : tr("Cannot open file \"%1\". %2");
-        UserDialogs::Error(this, tr("Error"),
-            message.arg(chosen, QString::fromLocal8Bit(TrimText(SystemErrorText(error)).c_str())));
+        const std::string reason = save ? LoadErrorText(error) : EditorLoadErrorText(error);
+        UserDialogs::Error(this, tr("Error"), message.arg(chosen, QString::fromLocal8Bit(reason.c_str())));
         return;
     }
     other.FileName = chosen;

@@ -52,9 +52,11 @@ public:
     // Replaces the memo's text; CR, LF and CR LF are line breaks. Bytes that are no UTF-8 are
     // taken one character per byte and written back the same way.
     void SetText(const std::string& bytes);
-    // The memo's text from the file, or false with the errno value (the memo keeps its text).
+    // The memo's text from the regular file, or false with a LoadRegularFile error (the memo keeps
+    // its text).
     bool LoadFromFile(const std::string& path, int& error);
-    // The memo's text into the file, or false with the errno value.
+    // The memo's text into the file, or false with the errno value (NotRegularFileError for a FIFO or
+    // a device).
     bool SaveToFile(const std::string& path, int& error) const;
 
     void accept() override;

@@ -2,6 +2,7 @@
 
 #include "text/Strtools.h"
 
+#include <cerrno>
 #include <cstdint>
 
 namespace {
@@ -57,6 +58,13 @@ std::string JoinLines(const std::string& text, const char* lineBreak)
 }
 
 } // namespace
+
+std::string EditorLoadErrorText(int error)
+{
+    if (error == EFBIG)
+        return LoadErrorText(error) + " (the editor opens files of up to 16 MiB)";
+    return LoadErrorText(error);
+}
 
 bool IsUtf8(const std::string& bytes)
 {

@@ -2,7 +2,13 @@
 // The text editor's file texts, byte-exact: a file's bytes become the UTF-8 text the editor shows,
 // and that text becomes the same bytes again.
 
+#include <cstddef>
 #include <string>
+
+// The largest file the editor loads: far above any menu file, small enough to edit without a wait.
+inline constexpr size_t EditorFileLimit = size_t(16) << 20;
+// Why the editor could not load a file (a LoadRegularFile result), one line.
+std::string EditorLoadErrorText(int error);
 
 // A file's text as the editor holds it: UTF-8 with "\n" between lines, and whether the file was
 // read as 8-bit text (one character per byte) because it was no UTF-8 the editor can keep.

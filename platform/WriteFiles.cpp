@@ -36,7 +36,8 @@ namespace {
 
 int WriteFileBytes(const std::string& path, const std::string& bytes)
 {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    // A FIFO without a reader fails at once (ENXIO) instead of holding the caller.
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
     if (!fd)
         return errno;
     if (const int error = WriteAll(fd.get(), bytes))

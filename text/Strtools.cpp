@@ -1,9 +1,13 @@
 #include "text/Strtools.h"
 
+#include "comm/UniqueFd.h"
 #include "platform/HostInfo.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -61,24 +65,90 @@ int ReadFileBytes(const char* path, unsigned char* buffer, int n)
     return static_cast<int>(count);
 }
 
+namespace {
+
+// Opening a FIFO waits for a writer and a device may never end, so the file is opened without
+// blocking and checked before a byte is read.
+int OpenRegularFile(const char* path, size_t limit, UniqueFd& fd, size_t& size)
+{
+    if (path == nullptr)
+        return EINVAL;
+    fd.reset(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd)
+        return errno;
+    struct stat info { };
+    if (::fstat(fd.get(), &info) != 0)
+        return errno;
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (!S_ISREG(info.st_mode))
+        return NotRegularFileError;
+    if (info.st_size < 0 || static_cast<uintmax_t>(info.st_size) > limit)
+        return EFBIG;
+    size = static_cast<size_t>(info.st_size);
+    return 0;
+}
+
+// Exactly size bytes; a file that shrank meanwhile is a failed read.
+int ReadExactly(int fd, unsigned char* buffer, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, buffer + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : EIO;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+} // namespace
+
 unsigned char* LoadFileBytes(const char* path, uint32_t& size)
 {
-    const int fileSize = FileSizeOf(path);
-    if (fileSize < 0)
+    UniqueFd fd;
+    size_t fileSize = 0;
+    if (const int error = OpenRegularFile(path, INT_MAX, fd, fileSize)) {
+        errno = error > 0 ? error : EINVAL;
         return nullptr;
+    }
     // malloc(0) may return null; ask for one byte so an empty file still yields a real block.
     auto* buffer = static_cast<unsigned char*>(std::malloc(fileSize > 0 ? fileSize : 1));
     if (buffer == nullptr) {
         size = 0;
+        errno = ENOMEM;
         return nullptr;
     }
-    if (ReadFileBytes(path, buffer, fileSize) != fileSize) {
+    if (const int error = ReadExactly(fd.get(), buffer, fileSize)) {
         std::free(buffer);
         size = 0;
+        errno = error;
         return nullptr;
     }
     size = static_cast<uint32_t>(fileSize);
     return buffer;
+}
+
+int LoadRegularFile(const char* path, size_t limit, std::string& bytes)
+{
+    UniqueFd fd;
+    size_t size = 0;
+    if (const int error = OpenRegularFile(path, limit, fd, size))
+        return error;
+    std::string read(size, '\0');
+    if (const int error = ReadExactly(fd.get(), reinterpret_cast<unsigned char*>(read.data()), size))
+        return error;
+    bytes = std::move(read);
+    return 0;
+}
+
+std::string LoadErrorText(int error)
+{
+    if (error == NotRegularFileError)
+        return "Not a regular file";
+    return TrimText(SystemErrorText(error));
 }
 
 std::string GetLocalDnsDomain()

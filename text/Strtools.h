@@ -24,9 +24,19 @@ using TFileBytes = std::unique_ptr<unsigned char, TFreeBlock>;
 
 // Reads up to n bytes from the start of the file; -1 when it cannot be opened.
 int ReadFileBytes(const char* path, unsigned char* buffer, int n);
-// The whole file in a block from malloc (release with free), or null. size is written on success
-// and set to 0 after a failed read; it is left alone when the file cannot be queried.
+// The whole regular file in a block from malloc (release with free), or null with errno set. size
+// is written on success and set to 0 after a failed read; it is left alone when the file cannot be
+// queried or is no regular file.
 unsigned char* LoadFileBytes(const char* path, uint32_t& size);
+
+// Why a whole file could not be loaded: an errno value, or this for a FIFO, a device or a socket,
+// whose reading could wait for ever or never end.
+inline constexpr int NotRegularFileError = -1;
+// The whole regular file at path into bytes, opened without waiting for a writer or a device; a
+// file larger than limit bytes is refused with EFBIG. 0, or why not (bytes are then left alone).
+int LoadRegularFile(const char* path, size_t limit, std::string& bytes);
+// The reason for a load error, one line without a line break.
+std::string LoadErrorText(int error);
 
 // DNS domain of this computer (the part of its canonical name after the first dot), or empty.
 std::string GetLocalDnsDomain();

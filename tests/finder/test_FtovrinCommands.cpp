@@ -28,6 +28,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -146,27 +149,35 @@ TEST_F(FtovrinCommandsTest, PingRunsWithTheSelectedAmplifiersAddressInATerminal)
     EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty());
 }
 
-// Whatever an amplifier puts in its IP field reaches the program as one argument, and nothing
-// else runs: no shell, no file made, no second program.
-TEST_F(FtovrinCommandsTest, HostileAddressFieldsStayOneArgument)
+// Any host can set the IP field, so it reaches a program only as a dotted IPv4 address: anything
+// else (an option such as "-oProxyCommand=", shell syntax, markup) is named in an error, and
+// nothing runs, also for a command line without "<IP>".
+TEST_F(FtovrinCommandsTest, AddressFieldsThatAreNoIpv4AddressRunNothing)
 {
-    MenuFile("ping | ping <IP>\n");
-    const std::string hostile[] = { "$(touch${IFS}X)", ";touch${IFS}X", "`id`", "|id>X&&id", "'\\$HOME~*?" };
-    int mac = 0;
-    for (const std::string& ip : hostile) {
-        Reply("0A1B3" + std::to_string(mac++), ip);
+    MenuFile("probe | probe <IP>\nno address | probe x\n");
+    const std::string fields[] = { "-oProxyCommand=", "--help", "-1.2.3.4", "$(touch${IFS}X)",
+        ";touch${IFS}X", "`id`", "|id>X&&id", "10.0.0.256", "010.0.0.7", "10.0.0", "<b>1.2.3.4</b>" };
+    int mac = 10;
+    for (const std::string& ip : fields) {
+        Reply("0A1B" + std::to_string(mac++), ip);
         ASSERT_EQ(Window().Amplifiers().Row(Window().Amplifiers().SelectedRow()).IP, ip);
-        UserItems()[0]->trigger();
+        for (QAction* item : UserItems()) {
+            UserDialogs::SetNextAnswer(QMessageBox::Ok);
+            item->trigger();
+            const auto asked = UserDialogs::TakeAsked();
+            ASSERT_EQ(asked.size(), 1) << ip;
+            EXPECT_EQ(asked[0].kind, "error");
+            EXPECT_EQ(asked[0].text,
+                "The selected amplifier's IP field \"" + QString::fromStdString(ip)
+                    + "\" is no IPv4 address. Nothing was run.");
+        }
     }
-    std::vector<Args> expected;
-    for (const std::string& ip : hostile)
-        expected.push_back({ ping, ip });
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(ProgramRuns(std::size(hostile)), expected);
-    QTest::qWait(150);
-    EXPECT_EQ(desktop.RunsSoFar().size(), 2 * std::size(hostile)) << "no other program started";
+    EXPECT_TRUE(NothingStarted());
     EXPECT_FALSE(fs::exists(desktop.Folder + "/X"));
-    EXPECT_TRUE(UserDialogs::TakeAsked().isEmpty());
+
+    Reply("0A1B2C", "10.0.0.7");
+    UserItems()[0]->trigger();
+    EXPECT_EQ(ProgramRuns(1), (std::vector<Args> { { probe, "10.0.0.7" } }));
 }
 
 TEST_F(FtovrinCommandsTest, WithoutSelectionTheAddressIsAskedAndRemembered)
@@ -180,9 +191,12 @@ TEST_F(FtovrinCommandsTest, WithoutSelectionTheAddressIsAskedAndRemembered)
     UserItems()[1]->trigger(); // asked even without "<IP>"
     UserDialogs::SetNextInput(std::nullopt);
     UserItems()[1]->trigger();
+    // What the user types is theirs, and taken as typed.
+    UserDialogs::SetNextInput("-oProxyCommand=x");
+    UserItems()[0]->trigger();
 
     const auto asked = UserDialogs::TakeAsked();
-    ASSERT_EQ(asked.size(), 4);
+    ASSERT_EQ(asked.size(), 5);
     for (const auto& a : asked) {
         EXPECT_EQ(a.kind, "input");
         EXPECT_EQ(a.caption, "Enter IP Address");
@@ -192,7 +206,8 @@ TEST_F(FtovrinCommandsTest, WithoutSelectionTheAddressIsAskedAndRemembered)
     EXPECT_EQ(asked[1].value, "192.168.1.") << "a cancelled prompt changes nothing";
     EXPECT_EQ(asked[2].value, "10.1.1.1");
     EXPECT_EQ(asked[3].value, "10.1.1.2");
-    EXPECT_EQ(ProgramRuns(2), (std::vector<Args> { { probe, "10.1.1.1" }, { probe, "x" } }));
+    EXPECT_EQ(ProgramRuns(3),
+        (std::vector<Args> { { probe, "-oProxyCommand=x" }, { probe, "10.1.1.1" }, { probe, "x" } }));
     EXPECT_EQ(Window().ParamValues.count("IP"), 0u);
 }
 
@@ -335,6 +350,54 @@ TEST_F(ConfigureMenuTest, AFailedWriteNamesTheFileAndKeepsTheOldOne)
         "Cannot create file \"" + QString::fromStdString(Window().CmdsFileName) + "\". Not a directory\n");
 }
 
+// Without a file of their own, the menu comes from the first default found; the editor starts
+// from it and writes the user's own file.
+TEST_F(ConfigureMenuTest, TheDefaultInUseIsReadAndTheEditWrittenToTheUsersOwnFile)
+{
+    const std::string own = desktop.Folder + "/cfg/tovrin/" + MenuFileName;
+    const std::string system = desktop.Folder + "/xdg/tovrin/" + MenuFileName;
+    const std::string beside = desktop.Folder + "/" + MenuFileName;
+    fs::create_directories(fs::path(system).parent_path());
+    std::ofstream(system, std::ios::binary) << "system | probe system\r\n";
+    std::ofstream(beside, std::ios::binary) << "beside | probe beside\r\n";
+    Window().CmdsFileName = own;
+    Window().CmdsDefaultFileNames = { system, beside };
+    Window().BuildUserCommandItems();
+    ASSERT_EQ(UserItems().size(), 1);
+    EXPECT_EQ(UserItems()[0]->text(), "system");
+
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    Configure([&](TFormMemo& memo) {
+        EXPECT_EQ(memo.windowTitle(), QString::fromStdString(own));
+        EXPECT_EQ(memo.Text(), "system | probe system\r\n");
+        memo.Memo1->setPlainText("mine | probe mine");
+        memo.accept();
+    });
+    EXPECT_EQ(Read(own), "mine | probe mine");
+    EXPECT_EQ(Read(system), "system | probe system\r\n");
+    Window().BuildUserCommandItems();
+    ASSERT_EQ(UserItems().size(), 1);
+    EXPECT_EQ(UserItems()[0]->text(), "mine");
+    UserDialogs::TakeAsked();
+}
+
+// A FIFO named like the menu file would hold the window for ever if it were opened for reading.
+TEST_F(ConfigureMenuTest, AMenuFileThatIsNoRegularFileIsRefusedWithoutWaiting)
+{
+    Window().CmdsFileName = desktop.Folder + "/" + MenuFileName;
+    ASSERT_EQ(::mkfifo(Window().CmdsFileName.c_str(), 0600), 0);
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    Window().BuildUserCommandItems();
+    EXPECT_TRUE(UserItems().isEmpty());
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    Window().MenuItemCfgToolsClick();
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2) << "at the start and in the editor";
+    for (const auto& a : asked)
+        EXPECT_EQ(a.text,
+            "Cannot open file \"" + QString::fromStdString(Window().CmdsFileName) + "\". Not a regular file");
+}
+
 TEST(InputQueryDialog, LongProposalShownWholeTypingLimitedSelectedAndPlain)
 {
     const std::string longValue(300, 'x');
@@ -358,6 +421,28 @@ TEST(InputQueryDialog, LongProposalShownWholeTypingLimitedSelectedAndPlain)
     shortEdit->end(false);
     QTest::keyClicks(shortEdit, "0123456789");
     EXPECT_EQ(shortEdit->text(), QString(250, 'a') + "01234");
+}
+
+// Enter on the proposal gives its bytes back, whatever they are; an edit gives the text as UTF-8.
+TEST(InputQueryDialog, AProposalConfirmedUneditedKeepsItsBytes)
+{
+    const std::tuple<std::string, const char*, std::string> cases[] = {
+        { "latin-1 \xFC\xA0", "", "latin-1 \xFC\xA0" },
+        { "\xEF\xBB\xBF bom", "", "\xEF\xBB\xBF bom" },
+        { "\xFC", "x", "\xC3\xBCx" },
+    };
+    for (const auto& [proposal, typed, confirmed] : cases) {
+        QTimer::singleShot(0, [typed = typed] {
+            auto* edit = QApplication::activeModalWidget()->findChild<QLineEdit*>();
+            edit->end(false);
+            QTest::keyClicks(edit, typed);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+        std::string value = proposal;
+        EXPECT_TRUE(UserDialogs::InputQuery(nullptr, "Enter Parameter Value", "Name", value));
+        EXPECT_EQ(value, confirmed) << proposal;
+    }
+    UserDialogs::TakeAsked();
 }
 
 } // namespace

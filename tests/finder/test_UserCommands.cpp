@@ -52,6 +52,23 @@ TEST(UserCommands, EntriesAreTrimmedSplitAtFirstBarAndCommentsSkipped)
     EXPECT_TRUE(ReadMenuEntries("").empty());
 }
 
+// A byte order mark as some editors write it: skipped at the start of the file only.
+TEST(UserCommands, ByteOrderMarkAtTheStartIsSkipped)
+{
+    struct Case {
+        std::string text;
+        std::vector<TMenuEntry> entries;
+    };
+    const Case cases[] = {
+        { "\xEF\xBB\xBF# comment\r\nping | ping <IP>", { { "ping", "ping <IP>" } } },
+        { "\xEF\xBB\xBFping | ping <IP>", { { "ping", "ping <IP>" } } },
+        { "a | b\n\xEF\xBB\xBF# not at the start",
+            { { "a", "b" }, { "\xEF\xBB\xBF# not at the start", "" } } },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadMenuEntries(c.text), c.entries) << c.text;
+}
+
 TEST(UserCommands, DefaultTextIs984BytesOfCommentLines)
 {
     const std::string text = DefaultMenuText();
@@ -65,8 +82,7 @@ TEST(UserCommands, DefaultTextIs984BytesOfCommentLines)
     }
     EXPECT_EQ(TrimText(lines[0]),
         "# This file defines context menu items to each amplifier displayed in the list.");
-    EXPECT_EQ(
-        TrimText(lines[7]), "# or with optional with a default value <?ParameterName:DefaultValue>");
+    EXPECT_EQ(TrimText(lines[7]), "# or with optional with a default value <?ParameterName:DefaultValue>");
     EXPECT_EQ(TrimText(lines[11]), "# telnet to port ...| telnet.exe <IP> <?Port>");
     EXPECT_TRUE(ReadMenuEntries(text).empty());
 }
@@ -89,6 +105,7 @@ TEST(UserCommands, ProgramAndParameters)
         { "echo $(id) `id` ;rm ~ *>x", "echo", "$(id) `id` ;rm ~ *>x",
             { "$(id)", "`id`", ";rm", "~", "*>x" } },
         { "echo 'a b'", "echo", "'a b'", { "'a", "b'" } },
+        { "ping -c\t3", "ping", "-c\t3", { "-c", "3" } },
     };
     for (const Case& c : cases) {
         std::string program = "old", parameters = "old";
@@ -99,21 +116,32 @@ TEST(UserCommands, ProgramAndParameters)
     }
 }
 
-TEST(UserCommands, MenuFileBesideExecutableOrInConfigFolder)
+TEST(UserCommands, MenuFileBesideAPortableCopyElseTheUsersOwnOverTheDefaults)
 {
+    const std::string name = MenuFileName;
     struct Case {
         TMenuFilePlaces places;
-        std::string path;
+        std::string own;
+        std::vector<std::string> defaults;
     };
     const Case cases[] = {
-        { { "/opt/tovrin", true, false, "/x", "/home/u" }, "/opt/tovrin/Tovrin_Cmds.txt" },
-        { { "/opt/tovrin", false, true, "/x", "/home/u" }, "/opt/tovrin/Tovrin_Cmds.txt" },
-        { { "/usr/bin", false, false, "/home/u/cfg/", "/home/u" }, "/home/u/cfg/tovrin/Tovrin_Cmds.txt" },
-        { { "/usr/bin", false, false, "", "/home/u" }, "/home/u/.config/tovrin/Tovrin_Cmds.txt" },
-        { { "/usr/bin", false, false, "relative/cfg", "/home/u" }, "/home/u/.config/tovrin/Tovrin_Cmds.txt" },
+        { { "/home/u/tovrin", true, "/x", "/home/u", "/etc/xdg" }, "/home/u/tovrin/" + name, {} },
+        { { "/usr/bin", true, "", "/root", "" }, "/root/.config/tovrin/" + name,
+            { "/etc/xdg/tovrin/" + name, "/usr/bin/" + name } },
+        { { "/usr", true, "", "/root", "" }, "/root/.config/tovrin/" + name,
+            { "/etc/xdg/tovrin/" + name, "/usr/" + name } },
+        { { "/usrlocal", true, "", "/home/u", "" }, "/usrlocal/" + name, {} },
+        { { "/opt/tovrin", false, "/home/u/cfg/", "/home/u", "/site/xdg/:relative::/etc/xdg" },
+            "/home/u/cfg/tovrin/" + name,
+            { "/site/xdg/tovrin/" + name, "/etc/xdg/tovrin/" + name, "/opt/tovrin/" + name } },
+        { { "/usr/local/bin", false, "relative/cfg", "/home/u", "relative" },
+            "/home/u/.config/tovrin/" + name, { "/etc/xdg/tovrin/" + name, "/usr/local/bin/" + name } },
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ChooseMenuFilePath(c.places), c.path);
+    for (const Case& c : cases) {
+        const TMenuFiles files = ChooseMenuFiles(c.places);
+        EXPECT_EQ(files.Own, c.own) << c.places.ExecutableFolder;
+        EXPECT_EQ(files.Defaults, c.defaults) << c.places.ExecutableFolder;
+    }
 }
 
 TEST(UserCommands, SaveCreatesTheConfigFolderAndReplacesTheFileWhole)

@@ -26,7 +26,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -139,6 +142,13 @@ TEST_F(FmemoTest, FilesComeBackByteForByte)
         { "latin-1 \xFC\xA0\x80\xFF", "" },
         { std::string("nul \0 byte\r\n\t", 13), "" },
         { "para \xE2\x80\xA9 sep \xC3\xBC", "" },
+        { "\xEF\xBB\xBF"
+          "a",
+            "" },
+        { "\xEF\xBB\xBF"
+          "bom\r\n",
+            "" },
+        { "\xEF\xBB\xBF\xFC latin-1 after a mark", "" },
         { "", "" },
     };
     int n = 0;
@@ -264,13 +274,33 @@ TEST_F(FmemoTest, FileErrorsNameTheFileAndChangeNothing)
     ASSERT_EQ(asked.size(), 2);
     EXPECT_EQ(asked[1].text, "Cannot create file \"" + Q(unwritable) + "\". No such file or directory");
 
-    UserDialogs::SetNextFileName(Q(files.Root()));
+    // No regular file, or one too large to edit: refused at once (a FIFO or a device would hold the
+    // window for ever), with the reason.
+    const std::string fifo = files.Path("fifo.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string huge = files.File("huge.txt");
+    std::filesystem::resize_file(huge, uint64_t(4) << 30);
+    const std::pair<std::string, QString> refused[] = {
+        { files.Root(), "Is a directory" },
+        { fifo, "Not a regular file" },
+        { "/dev/zero", "Not a regular file" },
+        { huge, "File too large (the editor opens files of up to 16 MiB)" },
+    };
+    for (const auto& [path, reason] : refused) {
+        UserDialogs::SetNextFileName(Q(path));
+        UserDialogs::SetNextAnswer(QMessageBox::Ok);
+        memo.Open1Click();
+        asked = UserDialogs::TakeAsked();
+        ASSERT_EQ(asked.size(), 2);
+        EXPECT_EQ(asked[1].text, "Cannot open file \"" + Q(path) + "\". " + reason);
+        EXPECT_EQ(memo.Text(), "kept text");
+    }
+    UserDialogs::SetNextFileName(Q(fifo));
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
-    memo.Open1Click();
+    memo.Saveas1Click();
     asked = UserDialogs::TakeAsked();
     ASSERT_EQ(asked.size(), 2);
-    EXPECT_EQ(asked[1].text, "Cannot open file \"" + Q(files.Root()) + "\". Is a directory");
-    EXPECT_EQ(memo.Text(), "kept text");
+    EXPECT_EQ(asked[1].text, "Cannot create file \"" + Q(fifo) + "\". Not a regular file");
 }
 
 TEST_F(FmemoTest, CopyAllPasteOverAndClear)

@@ -45,6 +45,10 @@ TEST_F(WriteFilesTest, WriteAndReplaceGiveExactlyTheBytes)
     EXPECT_EQ(platform::WriteFileBytes((folder / "missing" / "f").string(), "x"), ENOENT);
     EXPECT_EQ(platform::ReplaceFileBytes((folder / "missing" / "f").string(), "x"), ENOENT);
     EXPECT_EQ(platform::ReplaceFileBytes(folder.string(), "x"), EISDIR);
+    // A FIFO nobody reads fails at once rather than waiting for a reader.
+    const fs::path fifo = folder / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(platform::WriteFileBytes(fifo.string(), "x"), ENXIO);
 }
 
 TEST_F(WriteFilesTest, ReplaceKeepsPermissionsAndLinks)
