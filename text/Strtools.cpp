@@ -1,7 +1,7 @@
 #include "text/Strtools.h"
 
-#include "comm/UniqueFd.h"
 #include "platform/HostInfo.h"
+#include "platform/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
