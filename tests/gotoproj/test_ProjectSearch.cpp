@@ -21,6 +21,19 @@
 namespace {
 
 using Entries = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+// A clock for the listing cache that moves only when told.
+struct TestClock {
+    FolderListingCache::Clock::time_point now {};
+    void Advance(std::chrono::milliseconds by) { now += by; }
+    FolderListingCache::Access Access()
+    {
+        FolderListingCache::Access access = FolderListingCache::RealAccess();
+        access.Now = [this] { return now; };
+        return access;
+    }
+};
 
 class ProjectSearchTest : public ::testing::Test {
 protected:
@@ -32,18 +45,13 @@ protected:
 TEST(ExtractProjectNumber, Table)
 {
     const std::pair<const char*, const char*> cases[] = {
-        { "SN: 14 12345QTRX-B", "1412345QTRX" },
-        { "1395", "1395" },
-        { "12345-678", "12345678" },
-        { "P:\\Firmware\\Work\\1412345QTRX\\", "" },
-        { "P:\\Firmware\\Work\\1412345QTRX_A\\", "1412345QTRX" },
-        { "P:\\Produktion\\2013\\1395 Test\\", "" },
-        { "/mnt/p/Firmware/Work/1412345QTRX/", "" },
-        { "/mnt/p/Firmware/Work/1412345QTRX_A/", "1412345QTRX" },
-        { "/mnt/p/Produktion/2013/1395 Amp/", "" },
-        { "", "" },
-        { "123456\xC3\xA4X", "123456" }, // bytes above 127 are not letters
-        { "12/345678", "345678" },
+        { "SN: 14 12345QTRX-B", "1412345QTRX" }, { "1395", "1395" }, { "12345-678", "12345678" },
+        { "P:\\Firmware\\Work\\1412345QTRX\\", "" }, { "P:\\Firmware\\Work\\1412345QTRX_A\\", "1412345QTRX" },
+        { "P:\\Produktion\\2013\\1395 Test\\", "" }, { "/mnt/p/Firmware/Work/1412345QTRX/", "" },
+        { "/mnt/p/Firmware/Work/1412345QTRX_A/", "1412345QTRX" }, { "/mnt/p/Produktion/2013/1395 Amp/", "" },
+        { "", "" }, { "123456\xC3\xA4X", "123456" }, // bytes above 127 are not letters
+        { "12/345678", "345678" }, { "123456QTRX", "123456QTRX" }, // letters count from the sixth digit on
+        { "12345QTRX", "12345" }, // not after the fifth
     };
     for (const auto& [text, number] : cases)
         EXPECT_EQ(ExtractProjectNumber(text), number) << text;
@@ -194,22 +202,18 @@ TEST_F(ProjectSearchTest, CachedSearchEqualsPlainSearchAndRereadsOnlyChangedFold
         drive.Folder("Firmware/Work/13" + std::to_string(9500 + i) + "QT");
     }
     drive.Link("Firmware/Work/139599 link", drive.Folder("elsewhere/target"));
-    // Time stamps older than the settle time, as on a share nobody has touched for a while.
-    const auto backdate = [&](const std::string& relative) {
-        const timespec old[2] = { { time(nullptr) - 60, 0 }, { time(nullptr) - 60, 0 } };
-        ASSERT_EQ(utimensat(AT_FDCWD, P(relative).c_str(), old, 0), 0);
-    };
-    backdate("Produktion/2013");
-    backdate("Firmware/Work");
 
-    FolderListingCache cache;
+    TestClock clock;
+    FolderListingCache cache(clock.Access());
     Entries found;
+    ASSERT_TRUE(SearchProjectFolders("1395", drive.Root(), cache, found));
+    clock.Advance(3s); // the stamps have stood: the next read is trusted
     for (const char* pattern : { "1", "13", "139", "1395", "13951", "1*QT", "" }) {
         ASSERT_TRUE(SearchProjectFolders(pattern, drive.Root(), cache, found));
         EXPECT_EQ(found, SearchProjectFolders(pattern, drive.Root())) << pattern;
     }
     const size_t reads = cache.Reads();
-    EXPECT_EQ(reads, 2u) << "each existing folder read once";
+    EXPECT_EQ(reads, 4u) << "each existing folder read when first seen and once more when settled";
 
     // A new folder changes its parent's time stamp: that folder alone is read again.
     drive.Folder("Firmware/Work/139600 New");
@@ -230,15 +234,101 @@ TEST_F(ProjectSearchTest, CachedSearchEqualsPlainSearchAndRereadsOnlyChangedFold
     EXPECT_FALSE(SearchProjectFolders("1395", drive.Root(), cache, found, [] { return true; }));
 }
 
-TEST_F(ProjectSearchTest, RecentlyChangedFolderIsReadAgainUntilItSettles)
+TEST_F(ProjectSearchTest, ListingIsTrustedOnceItsStampsHaveStoodTheSettleTimeByOurClock)
+{
+    const std::string folder = drive.Folder("Firmware/Work") + "/";
+    drive.Folder("Firmware/Work/139501");
+    struct Case {
+        const char* what;
+        long stampAgeSeconds; // by the server's clock, which need not agree with ours
+        std::chrono::milliseconds beforeSecond;
+        std::chrono::milliseconds beforeThird;
+        size_t reads; // after three look-ups
+    };
+    const Case cases[] = {
+        { "changed just now", 0, 0ms, 0ms, 3 },
+        { "old by a server clock behind ours", 3600, 0ms, 0ms, 3 },
+        { "young by a server clock ahead of ours", -3600, 2000ms, 0ms, 2 },
+        { "not yet settled", 3600, 1999ms, 0ms, 3 },
+        { "settled at the second look", 0, 2000ms, 0ms, 2 },
+        { "settled at the third look", 0, 1000ms, 1000ms, 3 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const timespec stamp { time(nullptr) - c.stampAgeSeconds, 0 };
+        const timespec stamps[2] = { stamp, stamp };
+        ASSERT_EQ(utimensat(AT_FDCWD, folder.c_str(), stamps, 0), 0);
+        TestClock clock;
+        FolderListingCache cache(clock.Access());
+        ASSERT_NE(cache.Entries(folder), nullptr);
+        clock.Advance(c.beforeSecond);
+        ASSERT_NE(cache.Entries(folder), nullptr);
+        clock.Advance(c.beforeThird);
+        ASSERT_NE(cache.Entries(folder), nullptr);
+        EXPECT_EQ(cache.Reads(), c.reads);
+    }
+}
+
+TEST_F(ProjectSearchTest, SettledListingIsReadAgainWhenTheFolderIsAnotherOrChanged)
+{
+    const std::string folder = drive.Folder("Firmware/Work") + "/";
+    drive.Folder("Firmware/Work/139501");
+    const std::pair<const char*, void (*)(struct stat&)> changes[] = {
+        { "another folder with the same stamps (inode)", [](struct stat& s) { ++s.st_ino; } },
+        { "on another device", [](struct stat& s) { ++s.st_dev; } },
+        { "modified", [](struct stat& s) { s.st_mtim.tv_nsec ^= 1; } },
+        { "status changed", [](struct stat& s) { s.st_ctim.tv_nsec ^= 1; } },
+        { "nothing", nullptr },
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        TestClock clock;
+        bool changed = false;
+        FolderListingCache::Access access = clock.Access();
+        access.Stat = [&](const std::string& path, struct stat& info) {
+            if (stat(path.c_str(), &info) != 0)
+                return false;
+            if (changed && change != nullptr)
+                change(info);
+            return true;
+        };
+        FolderListingCache cache(access);
+        cache.Entries(folder);
+        clock.Advance(2s);
+        cache.Entries(folder);
+        cache.Entries(folder);
+        ASSERT_EQ(cache.Reads(), 2u) << "settled and unchanged: from the cache";
+        changed = true;
+        ASSERT_NE(cache.Entries(folder), nullptr);
+        EXPECT_EQ(cache.Reads(), change != nullptr ? 3u : 2u);
+    }
+}
+
+TEST_F(ProjectSearchTest, ListingCutShortByAnErrorIsShownButNeverKept)
 {
     drive.Folder("Firmware/Work/139501");
-    FolderListingCache cache;
+    drive.Folder("Firmware/Work/139502");
+    TestClock clock;
+    int reads = 0;
+    FolderListingCache::Access access = clock.Access();
+    access.Read = [&](const std::string& folder, std::vector<FolderEntry>& entries) {
+        const FolderRead read = ReadFolderEntries(folder, entries);
+        // The share drops after the first entry in the first two reads.
+        if (++reads > 2 || read != FolderRead::Complete)
+            return read;
+        entries.resize(1);
+        return FolderRead::CutShort;
+    };
+    FolderListingCache cache(access);
     Entries found;
-    ASSERT_TRUE(SearchProjectFolders("1395", drive.Root(), cache, found));
-    ASSERT_TRUE(SearchProjectFolders("1395", drive.Root(), cache, found));
-    // Changed just now: a change within the same time stamp tick could not be told apart.
-    EXPECT_EQ(cache.Reads(), 2u);
+    for (int look = 0; look < 2; ++look) {
+        ASSERT_TRUE(SearchProjectFolders("", drive.Root(), cache, found));
+        EXPECT_EQ(found.size(), 1u) << "what was read before the error is listed";
+        clock.Advance(3s);
+    }
+    ASSERT_TRUE(SearchProjectFolders("13950", drive.Root(), cache, found));
+    EXPECT_EQ(found, SearchProjectFolders("13950", drive.Root()));
+    EXPECT_EQ(found.size(), 2u);
 }
 
 } // namespace
