@@ -3,6 +3,7 @@
 #include "gotoproj/ProjectSearch.h"
 #include "gotoproj/ProjectSearchWorker.h"
 #include "gui/DesktopActions.h"
+#include "gui/FocusedButtonEnter.h"
 #include "gui/QtText.h"
 #include "gui/WindowPlacement.h"
 #include "text/Strtools.h"
@@ -99,6 +100,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     , FAnchors(QSize())
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(*this);
     EditAmpSN = ui->EditAmpSN;
     ListBox1 = ui->ListBox1;
     ButtonOk = ui->ButtonOk;
