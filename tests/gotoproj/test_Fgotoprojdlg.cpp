@@ -397,6 +397,52 @@ TEST_F(FgotoprojdlgTest, DoubleClickClosesWithOkAlsoBelowTheLastItem)
     EXPECT_EQ(dialog.result(), TFormGotoProj::ModalCancel);
 }
 
+// A scanner types a number and Enter in one burst: OK, Enter and a double click act on the
+// search for the field's text as it is then, not on the list still shown.
+TEST_F(FgotoprojdlgTest, ChoosingWhileTheSearchRunsActsOnTheFieldsText)
+{
+    drive.Folder("Produktion/2013/1390 Other");
+    drive.Folder("Produktion/2013/1395 Wanted");
+    drive.FoldersWithoutDigits("Produktion/2013", 500);
+    drive.FoldersWithoutDigits("Firmware/Work", 500);
+    struct Burst {
+        const char* shown; // the field's text whose search has been shown
+        const char* typed;
+        const char* chosen; // the first entry of the search for the field's text
+    };
+    const Burst bursts[] = {
+        { "139", "5 Wanted", "Produktion/2013/1395 Wanted/" },
+        { "", "1395 W", "Produktion/2013/1395 Wanted/" }, // the first look into a year folder
+        { "1395 W", "\b\b\b0", "Produktion/2013/1390 Other/" }, // "139" and "0"
+        { "14", "12345", "Produktion/2014/1412345QTRX/" },
+        { "1395 Wanted", "9", "" }, // nothing found: no folder chosen
+    };
+    enum class Way { Enter, ClickOk, DoubleClick };
+    TFormGotoProj dialog(nullptr, drive.Root());
+    for (int round = 0; round < 4; ++round)
+        for (const Burst& burst : bursts)
+            for (const Way way : { Way::Enter, Way::ClickOk, Way::DoubleClick }) {
+                SCOPED_TRACE(std::string(burst.shown) + " + " + burst.typed + ", way "
+                    + std::to_string(static_cast<int>(way)));
+                dialog.show();
+                QApplication::setActiveWindow(&dialog);
+                dialog.EditAmpSN->setFocus();
+                dialog.EditAmpSN->setText(burst.shown);
+                ASSERT_TRUE(Settled(dialog));
+                QTest::keyClicks(dialog.EditAmpSN, burst.typed);
+                if (way == Way::Enter)
+                    QTest::keyClick(dialog.EditAmpSN, Qt::Key_Return);
+                else if (way == Way::ClickOk)
+                    QTest::mouseClick(dialog.ButtonOk, Qt::LeftButton);
+                else
+                    QTest::mouseDClick(dialog.ListBox1->viewport(), Qt::LeftButton, {}, QPoint(30, 10));
+                EXPECT_FALSE(dialog.isVisible());
+                EXPECT_EQ(dialog.result(), TFormGotoProj::ModalOk);
+                EXPECT_EQ(dialog.GetSelectedPath(), *burst.chosen ? P(burst.chosen) : "");
+                EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+            }
+}
+
 TEST_F(FgotoprojdlgTest, ExecAnswersAQueuedResult)
 {
     TFormGotoProj dialog(nullptr, drive.Root());

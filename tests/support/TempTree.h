@@ -17,6 +17,9 @@ public:
 
     // Makes the folder with its parents; returns its full path.
     std::string Folder(const std::string& relative) const;
+    // Makes count folders inside relative whose names hold no digit, so that no number pattern
+    // finds them: bulk that makes each read of that folder take measurable time.
+    void FoldersWithoutDigits(const std::string& relative, int count) const;
     // Writes a file (parents made); returns its full path.
     std::string File(const std::string& relative, const std::string& bytes = {}) const;
     // A symbolic link at relative pointing to target (as given).
