@@ -234,101 +234,65 @@ TEST_F(ProjectSearchTest, CachedSearchEqualsPlainSearchAndRereadsOnlyChangedFold
     EXPECT_FALSE(SearchProjectFolders("1395", drive.Root(), cache, found, [] { return true; }));
 }
 
-TEST_F(ProjectSearchTest, ListingIsTrustedOnceItsStampsHaveStoodTheSettleTimeByOurClock)
+// A listing is kept once the folder's stamps have stood the settle time by our clock (the
+// server's need not agree), and read again when the folder is another, has changed, or its
+// listing was cut short by an error.
+TEST_F(ProjectSearchTest, ListingIsReadAgainUntilSettledAndWhenTheFolderIsAnotherOrChanged)
 {
-    const std::string folder = drive.Folder("Firmware/Work") + "/";
     drive.Folder("Firmware/Work/139501");
+    const std::string folder = drive.Path("Firmware/Work/");
+    using Change = void (*)(struct stat&);
     struct Case {
         const char* what;
-        long stampAgeSeconds; // by the server's clock, which need not agree with ours
-        std::chrono::milliseconds beforeSecond;
-        std::chrono::milliseconds beforeThird;
-        size_t reads; // after three look-ups
+        long stampAgeSeconds; // by the server's clock
+        std::chrono::milliseconds betweenLooks;
+        Change beforeThirdLook;
+        bool firstReadsCutShort;
+        size_t reads; // after three looks
     };
     const Case cases[] = {
-        { "changed just now", 0, 0ms, 0ms, 3 },
-        { "old by a server clock behind ours", 3600, 0ms, 0ms, 3 },
-        { "young by a server clock ahead of ours", -3600, 2000ms, 0ms, 2 },
-        { "not yet settled", 3600, 1999ms, 0ms, 3 },
-        { "settled at the second look", 0, 2000ms, 0ms, 2 },
-        { "settled at the third look", 0, 1000ms, 1000ms, 3 },
+        { "changed just now", 0, 0ms, nullptr, false, 3 },
+        { "old by a server clock behind ours", 3600, 0ms, nullptr, false, 3 },
+        { "young by a server clock ahead of ours", -3600, 2000ms, nullptr, false, 2 },
+        { "not settled at the second look", 3600, 1999ms, nullptr, false, 3 },
+        { "settled and unchanged", 0, 2000ms, nullptr, false, 2 },
+        { "another folder with the same stamps", 0, 2000ms, [](struct stat& s) { ++s.st_ino; }, false, 3 },
+        { "on another device", 0, 2000ms, [](struct stat& s) { ++s.st_dev; }, false, 3 },
+        { "modified", 0, 2000ms, [](struct stat& s) { s.st_mtim.tv_nsec ^= 1; }, false, 3 },
+        { "status changed", 0, 2000ms, [](struct stat& s) { s.st_ctim.tv_nsec ^= 1; }, false, 3 },
+        { "cut short by an error", 0, 2000ms, nullptr, true, 3 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const timespec stamp { time(nullptr) - c.stampAgeSeconds, 0 };
-        const timespec stamps[2] = { stamp, stamp };
+        const timespec stamps[2]
+            = { { time(nullptr) - c.stampAgeSeconds, 0 }, { time(nullptr) - c.stampAgeSeconds, 0 } };
         ASSERT_EQ(utimensat(AT_FDCWD, folder.c_str(), stamps, 0), 0);
         TestClock clock;
-        FolderListingCache cache(clock.Access());
+        int looks = 0;
+        FolderListingCache::Access access = clock.Access();
+        access.Stat = [&](const std::string& path, struct stat& info) {
+            const bool found = stat(path.c_str(), &info) == 0;
+            if (++looks == 3 && c.beforeThirdLook != nullptr)
+                c.beforeThirdLook(info);
+            return found;
+        };
+        access.Read = [&](const std::string& path, std::vector<FolderEntry>& entries) {
+            const FolderRead read = ReadFolderEntries(path, entries);
+            if (!c.firstReadsCutShort || looks > 2)
+                return read;
+            entries.resize(1); // the share dropped after the first entry
+            return FolderRead::CutShort;
+        };
+        FolderListingCache cache(access);
+        const std::vector<FolderEntry>* entries = cache.Entries(folder);
+        ASSERT_NE(entries, nullptr);
+        EXPECT_EQ(entries->size(), c.firstReadsCutShort ? 1u : 3u) << "what was read is listed";
+        clock.Advance(c.betweenLooks);
         ASSERT_NE(cache.Entries(folder), nullptr);
-        clock.Advance(c.beforeSecond);
-        ASSERT_NE(cache.Entries(folder), nullptr);
-        clock.Advance(c.beforeThird);
+        clock.Advance(c.betweenLooks);
         ASSERT_NE(cache.Entries(folder), nullptr);
         EXPECT_EQ(cache.Reads(), c.reads);
     }
-}
-
-TEST_F(ProjectSearchTest, SettledListingIsReadAgainWhenTheFolderIsAnotherOrChanged)
-{
-    const std::string folder = drive.Folder("Firmware/Work") + "/";
-    drive.Folder("Firmware/Work/139501");
-    const std::pair<const char*, void (*)(struct stat&)> changes[] = {
-        { "another folder with the same stamps (inode)", [](struct stat& s) { ++s.st_ino; } },
-        { "on another device", [](struct stat& s) { ++s.st_dev; } },
-        { "modified", [](struct stat& s) { s.st_mtim.tv_nsec ^= 1; } },
-        { "status changed", [](struct stat& s) { s.st_ctim.tv_nsec ^= 1; } },
-        { "nothing", nullptr },
-    };
-    for (const auto& [what, change] : changes) {
-        SCOPED_TRACE(what);
-        TestClock clock;
-        bool changed = false;
-        FolderListingCache::Access access = clock.Access();
-        access.Stat = [&](const std::string& path, struct stat& info) {
-            if (stat(path.c_str(), &info) != 0)
-                return false;
-            if (changed && change != nullptr)
-                change(info);
-            return true;
-        };
-        FolderListingCache cache(access);
-        cache.Entries(folder);
-        clock.Advance(2s);
-        cache.Entries(folder);
-        cache.Entries(folder);
-        ASSERT_EQ(cache.Reads(), 2u) << "settled and unchanged: from the cache";
-        changed = true;
-        ASSERT_NE(cache.Entries(folder), nullptr);
-        EXPECT_EQ(cache.Reads(), change != nullptr ? 3u : 2u);
-    }
-}
-
-TEST_F(ProjectSearchTest, ListingCutShortByAnErrorIsShownButNeverKept)
-{
-    drive.Folder("Firmware/Work/139501");
-    drive.Folder("Firmware/Work/139502");
-    TestClock clock;
-    int reads = 0;
-    FolderListingCache::Access access = clock.Access();
-    access.Read = [&](const std::string& folder, std::vector<FolderEntry>& entries) {
-        const FolderRead read = ReadFolderEntries(folder, entries);
-        // The share drops after the first entry in the first two reads.
-        if (++reads > 2 || read != FolderRead::Complete)
-            return read;
-        entries.resize(1);
-        return FolderRead::CutShort;
-    };
-    FolderListingCache cache(access);
-    Entries found;
-    for (int look = 0; look < 2; ++look) {
-        ASSERT_TRUE(SearchProjectFolders("", drive.Root(), cache, found));
-        EXPECT_EQ(found.size(), 1u) << "what was read before the error is listed";
-        clock.Advance(3s);
-    }
-    ASSERT_TRUE(SearchProjectFolders("13950", drive.Root(), cache, found));
-    EXPECT_EQ(found, SearchProjectFolders("13950", drive.Root()));
-    EXPECT_EQ(found.size(), 2u);
 }
 
 } // namespace

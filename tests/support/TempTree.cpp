@@ -32,13 +32,14 @@ std::string TempTree::Path(const std::string& relative) const
     return FRoot + "/" + relative;
 }
 
-void TempTree::FoldersWithoutDigits(const std::string& relative, int count) const
+void TempTree::FoldersWithoutDigits(std::initializer_list<std::string> folders, int count) const
 {
     for (int i = 0; i < count; ++i) {
         std::string name = "bulk-";
         for (const char digit : std::to_string(i))
             name += static_cast<char>('a' + (digit - '0'));
-        fs::create_directories(fs::path(Path(relative)) / name);
+        for (const std::string& folder : folders)
+            fs::create_directories(fs::path(Path(folder)) / name);
     }
 }
 
