@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The project finder on a large drive: makes a sample drive of N folders (default 100,000, most in
-# two year folders and the firmware work folder), waits until its time stamps have settled, and
-# types into the real dialog (bench/finder_typing_gui.cpp), then removes the drive.
+# two year folders and the firmware work folder), types into the real dialog
+# (bench/finder_typing_gui.cpp), then removes the drive.
 #
 #   bench/finder_typing.sh [BUILD_DIR] [N] [ROUNDS]      (defaults: build, 100000, 5)
 set -euo pipefail
@@ -16,6 +16,4 @@ drive=$(mktemp -d "${TMPDIR:-/tmp}/tovrin-bench-drive-XXXXXX")
 trap 'rm -rf "$drive"' EXIT
 "$build/sampledrive" "$drive/p" --count "$count"
 echo "sample drive: $(find "$drive/p" -mindepth 2 -maxdepth 3 -type d | wc -l) folders"
-# Listings of folders changed within the last two seconds are not trusted by the cache.
-sleep 2.5
 QT_QPA_PLATFORM=offscreen "$build/bench/finder_typing_gui" "$drive/p" "$rounds"

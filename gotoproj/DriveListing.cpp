@@ -2,8 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -18,31 +18,31 @@ bool LeadsToFolder(int dirFd, const char* name)
     return fstatat(dirFd, name, &info, 0) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool Before(const timespec& a, const timespec& b)
-{
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
-
 bool Same(const timespec& a, const timespec& b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// Time stamps of shares and of some file systems are coarse (up to two seconds), and a folder may
-// change within the same tick in which it was read; a listing is trusted only when the folder's
-// last change lies this far before the read began.
-constexpr time_t SettleSeconds = 2;
+// Time stamps of shares and of some file systems are coarse (up to two seconds), so a change
+// within the tick of the stamps a listing was read under would go unnoticed. Once the same stamps
+// have stood this long by our own clock, any later change gets new ones, whatever the server's
+// clock says (it need not agree with ours).
+constexpr std::chrono::seconds SettleTime(2);
 
 } // namespace
 
-bool ReadFolderEntries(const std::string& folder, std::vector<FolderEntry>& entries)
+FolderRead ReadFolderEntries(const std::string& folder, std::vector<FolderEntry>& entries)
 {
     entries.clear();
     std::unique_ptr<DIR, CloseDir> dir(opendir(folder.c_str()));
     if (!dir)
-        return false;
+        return FolderRead::Unreadable;
     const int dirFd = dirfd(dir.get());
-    while (const dirent* item = readdir(dir.get())) {
+    for (;;) {
+        errno = 0;
+        const dirent* item = readdir(dir.get());
+        if (item == nullptr)
+            return errno == 0 ? FolderRead::Complete : FolderRead::CutShort;
         FolderEntry entry;
         entry.name = item->d_name;
         switch (item->d_type) {
@@ -65,7 +65,6 @@ bool ReadFolderEntries(const std::string& folder, std::vector<FolderEntry>& entr
         }
         entries.push_back(std::move(entry));
     }
-    return true;
 }
 
 bool IsFolderEntry(const std::string& folder, const FolderEntry& entry)
@@ -75,35 +74,61 @@ bool IsFolderEntry(const std::string& folder, const FolderEntry& entry)
     return LeadsToFolder(AT_FDCWD, (folder + entry.name).c_str());
 }
 
+FolderListingCache::Access FolderListingCache::RealAccess()
+{
+    return {
+        [](const std::string& folder, struct stat& info) { return stat(folder.c_str(), &info) == 0; },
+        ReadFolderEntries,
+        [] { return Clock::now(); },
+    };
+}
+
+FolderListingCache::FolderListingCache(Access access)
+    : FAccess(std::move(access))
+{
+}
+
+bool FolderListingCache::SameFolderState(const Listing& listing, const struct stat& info)
+{
+    return listing.device == info.st_dev && listing.inode == info.st_ino
+        && Same(listing.modified, info.st_mtim) && Same(listing.changed, info.st_ctim);
+}
+
 const std::vector<FolderEntry>* FolderListingCache::Entries(const std::string& folder)
 {
     struct stat info { };
-    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (!FAccess.Stat(folder, info) || !S_ISDIR(info.st_mode)) {
         FListings.erase(folder);
         return nullptr;
     }
-    auto found = FListings.find(folder);
-    if (found != FListings.end()) {
-        const Listing& listing = found->second;
-        if (!listing.unsettled && listing.device == info.st_dev && listing.inode == info.st_ino
-            && Same(listing.modified, info.st_mtim) && Same(listing.changed, info.st_ctim))
-            return &listing.entries;
+    // Taken after the stat: these stamps were there at this moment at the latest.
+    const Clock::time_point now = FAccess.Now();
+    Clock::time_point stampsSeen = now;
+    const auto found = FListings.find(folder);
+    if (found != FListings.end() && SameFolderState(found->second, info)) {
+        if (found->second.trusted)
+            return &found->second.entries;
+        stampsSeen = found->second.stampsSeen;
     }
 
-    timespec readStart {};
-    clock_gettime(CLOCK_REALTIME, &readStart);
     Listing listing;
     ++FReads;
-    if (!ReadFolderEntries(folder, listing.entries)) {
+    switch (FAccess.Read(folder, listing.entries)) {
+    case FolderRead::Unreadable:
         FListings.erase(folder);
         return nullptr;
+    case FolderRead::CutShort:
+        FListings.erase(folder);
+        FUncached = std::move(listing.entries);
+        return &FUncached;
+    case FolderRead::Complete:
+        break;
     }
     listing.device = info.st_dev;
     listing.inode = info.st_ino;
     listing.modified = info.st_mtim;
     listing.changed = info.st_ctim;
-    timespec settled = readStart;
-    settled.tv_sec -= SettleSeconds;
-    listing.unsettled = !Before(info.st_mtim, settled);
+    listing.stampsSeen = stampsSeen;
+    listing.trusted = now - stampsSeen >= SettleTime;
     return &(FListings[folder] = std::move(listing)).entries;
 }

@@ -3,6 +3,7 @@
 #include "gotoproj/ProjectSearch.h"
 #include "gotoproj/ProjectSearchWorker.h"
 #include "gui/DesktopActions.h"
+#include "gui/FocusedButtonEnter.h"
 #include "gui/QtText.h"
 #include "gui/WindowPlacement.h"
 #include "text/Strtools.h"
@@ -10,7 +11,9 @@
 
 #include <QAbstractListModel>
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileIconProvider>
 #include <QGuiApplication>
@@ -23,6 +26,7 @@
 #include <QSocketNotifier>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -99,6 +103,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     , FAnchors(QSize())
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(*this);
     EditAmpSN = ui->EditAmpSN;
     ListBox1 = ui->ListBox1;
     ButtonOk = ui->ButtonOk;
@@ -404,6 +409,32 @@ int TFormGotoProj::exec()
 void TFormGotoProj::accept()
 {
     done(ModalOk);
+}
+
+void TFormGotoProj::done(int result)
+{
+    if (result == ModalOk && !WaitForSearch())
+        return;
+    QDialog::done(result);
+}
+
+bool TFormGotoProj::WaitForSearch()
+{
+    TakeFound();
+    if (!SearchPending())
+        return true;
+    // Timers and the search's own wake-up go on meanwhile; keys and clicks wait their turn, so
+    // that what a scanner types after Enter is not taken as part of this choice.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop waiting;
+    const QMetaObject::Connection shown
+        = connect(this, &TFormGotoProj::SearchShown, &waiting, &QEventLoop::quit);
+    QTimer::singleShot(SearchWaitLimitMs, &waiting, &QEventLoop::quit);
+    if (SearchPending())
+        waiting.exec(QEventLoop::ExcludeUserInputEvents);
+    disconnect(shown);
+    QApplication::restoreOverrideCursor();
+    return !SearchPending();
 }
 
 void TFormGotoProj::reject()

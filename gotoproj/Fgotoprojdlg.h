@@ -77,6 +77,11 @@ public:
 
     void accept() override;
     void reject() override;
+    // OK (button, Enter, double click) acts on the result for the field's text as it is now: a
+    // search still on its way is waited for. When the share does not answer within
+    // SearchWaitLimitMs, the dialog stays open rather than close on an older list.
+    void done(int result) override;
+    static constexpr int SearchWaitLimitMs = 5000;
 
 signals:
     // The newest search's result is in the list.
@@ -108,6 +113,7 @@ protected:
 
 private:
     void TakeFound();
+    bool WaitForSearch();
     void ShowFound(uint64_t search, std::vector<std::string> entries);
     void AddFoundFolder(const std::string& path);
     void SelectRow(int row);

@@ -90,7 +90,7 @@ std::vector<std::string> SearchProjectFolders(const std::string& pattern, const 
     std::vector<std::string> found;
     std::vector<FolderEntry> entries;
     for (const ProjectSearchMask& mask : ProjectSearchMasks(pattern, driveRoot))
-        if (ReadFolderEntries(mask.folder, entries))
+        if (ReadFolderEntries(mask.folder, entries) != FolderRead::Unreadable)
             AppendMatches(mask, entries, found);
     return found;
 }

@@ -1,5 +1,6 @@
 #include "ipsettings/Fipsettings.h"
 
+#include "gui/FocusedButtonEnter.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "gui/WindowPlacement.h"
@@ -50,6 +51,7 @@ TFormIpSettings::TFormIpSettings(QWidget* parent, const std::string& localDnsDom
     , ui(std::make_unique<Ui::TFormIpSettings>())
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(*this);
     EditMac = ui->EditMac;
     EditName = ui->EditName;
     CheckBoxDhcp = ui->CheckBoxDhcp;

@@ -1,5 +1,6 @@
 #include "ipsettings/Fselipaddr.h"
 
+#include "gui/FocusedButtonEnter.h"
 #include "gui/WindowPlacement.h"
 #include "platform/LocalInterfaces.h"
 #include "ui_Fselipaddr.h"
@@ -15,6 +16,7 @@ TFormSelIpAddr::TFormSelIpAddr(QWidget* parent)
     , FAddressSource(platform::LocalIPv4Addresses)
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(*this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     ComboBoxLocalAddrs = ui->ComboBoxLocalAddrs;
 }

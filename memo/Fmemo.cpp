@@ -1,6 +1,7 @@
 #include "memo/Fmemo.h"
 
 #include "gotoproj/Fgotoprojdlg.h"
+#include "gui/FocusedButtonEnter.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/KeyboardState.h"
 #include "gui/QtText.h"
@@ -62,6 +63,7 @@ TFormMemo::TFormMemo(QWidget* parent)
     , FAnchors(QSize(590, 440))
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(*this);
     MainMenu1 = ui->MainMenu1;
     Memo1 = ui->Memo1;
     ButtonOk = ui->ButtonOk;

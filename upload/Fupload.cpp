@@ -1,5 +1,6 @@
 #include "upload/Fupload.h"
 
+#include "gui/FocusedButtonEnter.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/GuiDelivery.h"
 #include "gui/QtText.h"
@@ -45,6 +46,7 @@ TFormUpload::TFormUpload(QWidget* parent)
     , anchors(QSize())
 {
     ui->setupUi(this);
+    EnterPressesFocusedButton(*this);
     EditIP = ui->EditIP;
     EditFilename = ui->EditFilename;
     EditTargetname = ui->EditTargetname;

@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 
 namespace {
@@ -395,6 +396,44 @@ TEST_F(FgotoprojdlgTest, DoubleClickClosesWithOkAlsoBelowTheLastItem)
     dialog.show();
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(dialog.result(), TFormGotoProj::ModalCancel);
+}
+
+// A scanner types a number and Enter in one burst: OK, Enter and a double click act on the
+// search for the field's text as it is then, not on the list still shown.
+TEST_F(FgotoprojdlgTest, ChoosingWhileTheSearchRunsActsOnTheFieldsText)
+{
+    drive.Folder("Produktion/2013/1390 Other");
+    drive.Folder("Produktion/2013/1395 Wanted");
+    drive.FoldersWithoutDigits({ "Produktion/2013", "Firmware/Work" }, 500);
+    const std::array<const char*, 3> bursts[] = {
+        // shown (settled), typed, the first entry for the field's text
+        { "139", "5 Wanted", "Produktion/2013/1395 Wanted/" },
+        { "", "1395 W", "Produktion/2013/1395 Wanted/" }, // the first look into a year folder
+        { "1395 W", "\b\b\b0", "Produktion/2013/1390 Other/" }, // "139" and "0"
+        { "1395 Wanted", "9", "" }, // nothing found: no folder chosen
+    };
+    TFormGotoProj dialog(nullptr, drive.Root());
+    for (int round = 0; round < 3; ++round)
+        for (const auto& [shown, typed, chosen] : bursts)
+            for (const int way : { 0, 1, 2 }) { // Enter, a click on OK, a double click
+                SCOPED_TRACE(std::string(shown) + " + " + typed + ", way " + std::to_string(way));
+                dialog.show();
+                QApplication::setActiveWindow(&dialog);
+                dialog.EditAmpSN->setFocus();
+                dialog.EditAmpSN->setText(shown);
+                ASSERT_TRUE(Settled(dialog));
+                QTest::keyClicks(dialog.EditAmpSN, typed);
+                if (way == 0)
+                    QTest::keyClick(dialog.EditAmpSN, Qt::Key_Return);
+                else if (way == 1)
+                    QTest::mouseClick(dialog.ButtonOk, Qt::LeftButton);
+                else
+                    QTest::mouseDClick(dialog.ListBox1->viewport(), Qt::LeftButton, {}, QPoint(30, 10));
+                EXPECT_FALSE(dialog.isVisible());
+                EXPECT_EQ(dialog.result(), TFormGotoProj::ModalOk);
+                EXPECT_EQ(dialog.GetSelectedPath(), *chosen ? P(chosen) : "");
+                EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+            }
 }
 
 TEST_F(FgotoprojdlgTest, ExecAnswersAQueuedResult)

@@ -156,6 +156,40 @@ TEST_F(GotoProjExportsTest, FinderOkFillsBothBuffersCutToTheirSize)
     EXPECT_EQ(std::string(untouched, 4), "uuuu");
 }
 
+TEST_F(GotoProjExportsTest, FinderOkWhileTheSearchRunsGivesTheFolderForTheFieldsText)
+{
+    drive.FoldersWithoutDigits({ "Produktion/2013", "Firmware/Work" }, 500);
+    drive.Folder("Produktion/2013/1390 Other");
+    struct Case {
+        const char* pattern;
+        int shownRows; // waited for before the burst of keys and Enter
+        const char* typed;
+        const char* number;
+        const char* path;
+    };
+    const Case cases[] = {
+        { "139", 2, "5", "1395", "Produktion/2013/1395 Amp/" },
+        { nullptr, 0, "1395", "1395", "Produktion/2013/1395 Amp/" }, // the first look into a year folder
+        { "1412345", 1, "\b\b\b\b\b\b\b1390", "1390", "Produktion/2013/1390 Other/" },
+    };
+    for (int round = 0; round < 5; ++round)
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.pattern ? c.pattern : "(null)") + " + " + c.typed);
+            WhenModal([&](QWidget& dialog) {
+                auto* list = dialog.findChild<QListView*>("ListBox1");
+                auto* edit = dialog.findChild<QLineEdit*>("EditAmpSN");
+                EXPECT_TRUE(WaitFor([&] { return list->model()->rowCount() >= c.shownRows; }));
+                QTest::keyClicks(edit, c.typed);
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+            char number[32] = "unset";
+            char path[512] = "unset";
+            ASSERT_EQ(Loaded().gotoProj(nullptr, c.pattern, number, sizeof number, path, sizeof path), 1);
+            EXPECT_STREQ(number, c.number);
+            EXPECT_EQ(std::string(path), drive.Path(c.path));
+        }
+}
+
 TEST_F(GotoProjExportsTest, FinderCancelLeavesTheBuffersAlone)
 {
     char number[16] = "before";

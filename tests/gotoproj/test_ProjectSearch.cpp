@@ -21,6 +21,19 @@
 namespace {
 
 using Entries = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+// A clock for the listing cache that moves only when told.
+struct TestClock {
+    FolderListingCache::Clock::time_point now {};
+    void Advance(std::chrono::milliseconds by) { now += by; }
+    FolderListingCache::Access Access()
+    {
+        FolderListingCache::Access access = FolderListingCache::RealAccess();
+        access.Now = [this] { return now; };
+        return access;
+    }
+};
 
 class ProjectSearchTest : public ::testing::Test {
 protected:
@@ -32,18 +45,13 @@ protected:
 TEST(ExtractProjectNumber, Table)
 {
     const std::pair<const char*, const char*> cases[] = {
-        { "SN: 14 12345QTRX-B", "1412345QTRX" },
-        { "1395", "1395" },
-        { "12345-678", "12345678" },
-        { "P:\\Firmware\\Work\\1412345QTRX\\", "" },
-        { "P:\\Firmware\\Work\\1412345QTRX_A\\", "1412345QTRX" },
-        { "P:\\Produktion\\2013\\1395 Test\\", "" },
-        { "/mnt/p/Firmware/Work/1412345QTRX/", "" },
-        { "/mnt/p/Firmware/Work/1412345QTRX_A/", "1412345QTRX" },
-        { "/mnt/p/Produktion/2013/1395 Amp/", "" },
-        { "", "" },
-        { "123456\xC3\xA4X", "123456" }, // bytes above 127 are not letters
-        { "12/345678", "345678" },
+        { "SN: 14 12345QTRX-B", "1412345QTRX" }, { "1395", "1395" }, { "12345-678", "12345678" },
+        { "P:\\Firmware\\Work\\1412345QTRX\\", "" }, { "P:\\Firmware\\Work\\1412345QTRX_A\\", "1412345QTRX" },
+        { "P:\\Produktion\\2013\\1395 Test\\", "" }, { "/mnt/p/Firmware/Work/1412345QTRX/", "" },
+        { "/mnt/p/Firmware/Work/1412345QTRX_A/", "1412345QTRX" }, { "/mnt/p/Produktion/2013/1395 Amp/", "" },
+        { "", "" }, { "123456\xC3\xA4X", "123456" }, // bytes above 127 are not letters
+        { "12/345678", "345678" }, { "123456QTRX", "123456QTRX" }, // letters count from the sixth digit on
+        { "12345QTRX", "12345" }, // not after the fifth
     };
     for (const auto& [text, number] : cases)
         EXPECT_EQ(ExtractProjectNumber(text), number) << text;
@@ -194,22 +202,18 @@ TEST_F(ProjectSearchTest, CachedSearchEqualsPlainSearchAndRereadsOnlyChangedFold
         drive.Folder("Firmware/Work/13" + std::to_string(9500 + i) + "QT");
     }
     drive.Link("Firmware/Work/139599 link", drive.Folder("elsewhere/target"));
-    // Time stamps older than the settle time, as on a share nobody has touched for a while.
-    const auto backdate = [&](const std::string& relative) {
-        const timespec old[2] = { { time(nullptr) - 60, 0 }, { time(nullptr) - 60, 0 } };
-        ASSERT_EQ(utimensat(AT_FDCWD, P(relative).c_str(), old, 0), 0);
-    };
-    backdate("Produktion/2013");
-    backdate("Firmware/Work");
 
-    FolderListingCache cache;
+    TestClock clock;
+    FolderListingCache cache(clock.Access());
     Entries found;
+    ASSERT_TRUE(SearchProjectFolders("1395", drive.Root(), cache, found));
+    clock.Advance(3s); // the stamps have stood: the next read is trusted
     for (const char* pattern : { "1", "13", "139", "1395", "13951", "1*QT", "" }) {
         ASSERT_TRUE(SearchProjectFolders(pattern, drive.Root(), cache, found));
         EXPECT_EQ(found, SearchProjectFolders(pattern, drive.Root())) << pattern;
     }
     const size_t reads = cache.Reads();
-    EXPECT_EQ(reads, 2u) << "each existing folder read once";
+    EXPECT_EQ(reads, 4u) << "each existing folder read when first seen and once more when settled";
 
     // A new folder changes its parent's time stamp: that folder alone is read again.
     drive.Folder("Firmware/Work/139600 New");
@@ -230,15 +234,65 @@ TEST_F(ProjectSearchTest, CachedSearchEqualsPlainSearchAndRereadsOnlyChangedFold
     EXPECT_FALSE(SearchProjectFolders("1395", drive.Root(), cache, found, [] { return true; }));
 }
 
-TEST_F(ProjectSearchTest, RecentlyChangedFolderIsReadAgainUntilItSettles)
+// A listing is kept once the folder's stamps have stood the settle time by our clock (the
+// server's need not agree), and read again when the folder is another, has changed, or its
+// listing was cut short by an error.
+TEST_F(ProjectSearchTest, ListingIsReadAgainUntilSettledAndWhenTheFolderIsAnotherOrChanged)
 {
     drive.Folder("Firmware/Work/139501");
-    FolderListingCache cache;
-    Entries found;
-    ASSERT_TRUE(SearchProjectFolders("1395", drive.Root(), cache, found));
-    ASSERT_TRUE(SearchProjectFolders("1395", drive.Root(), cache, found));
-    // Changed just now: a change within the same time stamp tick could not be told apart.
-    EXPECT_EQ(cache.Reads(), 2u);
+    const std::string folder = drive.Path("Firmware/Work/");
+    using Change = void (*)(struct stat&);
+    struct Case {
+        const char* what;
+        long stampAgeSeconds; // by the server's clock
+        std::chrono::milliseconds betweenLooks;
+        Change beforeThirdLook;
+        bool firstReadsCutShort;
+        size_t reads; // after three looks
+    };
+    const Case cases[] = {
+        { "changed just now", 0, 0ms, nullptr, false, 3 },
+        { "old by a server clock behind ours", 3600, 0ms, nullptr, false, 3 },
+        { "young by a server clock ahead of ours", -3600, 2000ms, nullptr, false, 2 },
+        { "not settled at the second look", 3600, 1999ms, nullptr, false, 3 },
+        { "settled and unchanged", 0, 2000ms, nullptr, false, 2 },
+        { "another folder with the same stamps", 0, 2000ms, [](struct stat& s) { ++s.st_ino; }, false, 3 },
+        { "on another device", 0, 2000ms, [](struct stat& s) { ++s.st_dev; }, false, 3 },
+        { "modified", 0, 2000ms, [](struct stat& s) { s.st_mtim.tv_nsec ^= 1; }, false, 3 },
+        { "status changed", 0, 2000ms, [](struct stat& s) { s.st_ctim.tv_nsec ^= 1; }, false, 3 },
+        { "cut short by an error", 0, 2000ms, nullptr, true, 3 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const timespec stamps[2]
+            = { { time(nullptr) - c.stampAgeSeconds, 0 }, { time(nullptr) - c.stampAgeSeconds, 0 } };
+        ASSERT_EQ(utimensat(AT_FDCWD, folder.c_str(), stamps, 0), 0);
+        TestClock clock;
+        int looks = 0;
+        FolderListingCache::Access access = clock.Access();
+        access.Stat = [&](const std::string& path, struct stat& info) {
+            const bool found = stat(path.c_str(), &info) == 0;
+            if (++looks == 3 && c.beforeThirdLook != nullptr)
+                c.beforeThirdLook(info);
+            return found;
+        };
+        access.Read = [&](const std::string& path, std::vector<FolderEntry>& entries) {
+            const FolderRead read = ReadFolderEntries(path, entries);
+            if (!c.firstReadsCutShort || looks > 2)
+                return read;
+            entries.resize(1); // the share dropped after the first entry
+            return FolderRead::CutShort;
+        };
+        FolderListingCache cache(access);
+        const std::vector<FolderEntry>* entries = cache.Entries(folder);
+        ASSERT_NE(entries, nullptr);
+        EXPECT_EQ(entries->size(), c.firstReadsCutShort ? 1u : 3u) << "what was read is listed";
+        clock.Advance(c.betweenLooks);
+        ASSERT_NE(cache.Entries(folder), nullptr);
+        clock.Advance(c.betweenLooks);
+        ASSERT_NE(cache.Entries(folder), nullptr);
+        EXPECT_EQ(cache.Reads(), c.reads);
+    }
 }
 
 } // namespace

@@ -32,6 +32,17 @@ std::string TempTree::Path(const std::string& relative) const
     return FRoot + "/" + relative;
 }
 
+void TempTree::FoldersWithoutDigits(std::initializer_list<std::string> folders, int count) const
+{
+    for (int i = 0; i < count; ++i) {
+        std::string name = "bulk-";
+        for (const char digit : std::to_string(i))
+            name += static_cast<char>('a' + (digit - '0'));
+        for (const std::string& folder : folders)
+            fs::create_directories(fs::path(Path(folder)) / name);
+    }
+}
+
 std::string TempTree::Folder(const std::string& relative) const
 {
     const std::string path = Path(relative);
