@@ -10,6 +10,7 @@
 #include "finder/SettingsCheck.h"
 #include "finder/SettingsWatch.h"
 #include "platform/HostInfo.h"
+#include "platform/WriteFiles.h"
 #include "upload/Upload.h"
 #include "upload/UploadStop.h"
 
@@ -136,19 +137,39 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
         return ExitOk;
     }
 
-    // JSON lines go out as amplifiers first answer; the table needs them all for its widths.
+    // JSON lines go out as amplifiers first answer; the table needs them all for its widths, and a
+    // file is written whole at the end, with the latest times.
+    const bool toFile = !options.Output.empty();
     std::vector<std::string> printed;
     scan.Run(
         Milliseconds(options.Seconds), true,
         [&](const TTovrinData& record) {
-            if (!options.Json || std::find(printed.begin(), printed.end(), record.MacKey) != printed.end())
+            if (!options.Json || toFile
+                || std::find(printed.begin(), printed.end(), record.MacKey) != printed.end())
                 return;
             printed.push_back(record.MacKey);
-            context.out << JsonLine(AmplifierJson(record)) << "\n" << std::flush;
+            const int row = scan.List().Find(record.MacKey);
+            const auto seen = scan.List().Seen(row);
+            context.out << JsonLine(AmplifierJson(TListedAmplifier { record, seen.First, seen.Last })) << "\n"
+                        << std::flush;
         },
         interrupted);
-    if (!options.Json)
-        context.out << AmplifierTable(Rows(scan.List()));
+    std::string text;
+    if (options.Csv) {
+        text = AmplifierCsv(ListedAmplifiers(scan.List()));
+    } else if (!options.Json) {
+        text = AmplifierTable(Rows(scan.List()));
+    } else if (toFile) {
+        for (const TListedAmplifier& amplifier : ListedAmplifiers(scan.List()))
+            text += JsonLine(AmplifierJson(amplifier)) + "\n";
+    }
+    if (!toFile) {
+        context.out << text << std::flush;
+    } else if (const int error = platform::ReplaceFileBytes(options.Output, text)) {
+        context.err << "tovrinctl: cannot write \"" << TerminalSafe(options.Output)
+                    << "\": " << SystemErrorText(error) << "\n";
+        return ExitFailed;
+    }
     return interrupted() ? ExitInterrupted : ExitOk;
 }
 

@@ -26,7 +26,9 @@ struct TDiscoverOptions {
     std::string Interface;
     double Seconds = 2;
     bool Json = false;
+    bool Csv = false;
     bool Watch = false;
+    std::string Output; // the list goes to this file (through a temporary file) instead of out
 };
 int RunDiscover(TCtlContext& context, const TDiscoverOptions& options);
 

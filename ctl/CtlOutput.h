@@ -3,6 +3,7 @@
 // from the network are shown so that they cannot steer a terminal, and are kept exact in JSON.
 
 #include "finder/Discovery.h"
+#include "finder/ListExport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,6 +23,8 @@ std::string AlignedTable(const std::vector<std::vector<std::string>>& rows);
 std::string AmplifierTable(const std::vector<TTovrinData>& amplifiers);
 // {"mac","ip","netmask","gateway","flag","name"}, all strings.
 nlohmann::json AmplifierJson(const TTovrinData& amplifier);
+// The same with "first_seen" and "last_seen" (IsoLocalTime).
+nlohmann::json AmplifierJson(const TListedAmplifier& amplifier);
 // One line of JSON, never failing on the text it holds.
 std::string JsonLine(const nlohmann::json& value);
 

@@ -35,9 +35,17 @@ int main(int argc, char** argv)
         "--interface", discover.Interface, "Interface name (eth0) or one of its IPv4 addresses");
     discoverCommand->add_option("--seconds", discover.Seconds, "How long to listen")
         ->check(CLI::Range(0.0, 86400.0));
-    discoverCommand->add_flag("--json", discover.Json, "One JSON object per amplifier and line");
+    auto* json = discoverCommand->add_flag("--json", discover.Json, "One JSON object per amplifier and line");
+    auto* csv = discoverCommand
+                    ->add_flag("--csv", discover.Csv,
+                        "CSV: a header row, then one row per amplifier with first and last seen")
+                    ->excludes(json);
+    auto* output = discoverCommand->add_option(
+        "-o,--output", discover.Output, "Write the list to this file instead of standard output");
     discoverCommand->add_flag("--watch", discover.Watch, "Keep a live table on the terminal until Ctrl+C")
-        ->excludes("--json");
+        ->excludes(json)
+        ->excludes(csv)
+        ->excludes(output);
     discoverCommand->callback([&] { status = RunDiscover(context, discover); });
 
     TSetIpOptions setIp;
