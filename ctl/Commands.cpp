@@ -167,7 +167,7 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
         context.out << text << std::flush;
     } else if (const int error = platform::ReplaceFileBytes(options.Output, text)) {
         context.err << "tovrinctl: cannot write \"" << TerminalSafe(options.Output)
-                    << "\": " << SystemErrorText(error) << "\n";
+                    << "\": " << TrimText(SystemErrorText(error)) << "\n";
         return ExitFailed;
     }
     return interrupted() ? ExitInterrupted : ExitOk;
