@@ -69,24 +69,36 @@ std::vector<TTovrinData> Rows(const AmplifierList& list)
     return rows;
 }
 
-// Redraws a block of lines in place: the cursor goes back up over the previous block first.
-class TLiveBlock {
+// The live table, on the terminal's alternate screen while it runs: each redraw starts at the top
+// left and fits the table to the terminal's size as it is then, so that a line that would wrap or
+// a table taller than the screen cannot push the previous one up instead of replacing it. The
+// final table stays on the normal screen afterwards.
+class TLiveScreen {
 public:
-    explicit TLiveBlock(std::ostream& out)
+    TLiveScreen(std::ostream& out, std::function<TTerminalSize()> size)
         : FOut(out)
+        , FSize(std::move(size))
     {
+        FOut << "\x1b[?1049h" << std::flush;
     }
+    ~TLiveScreen() { FOut << "\x1b[?1049l" << FLast << std::flush; }
+    TLiveScreen(const TLiveScreen&) = delete;
+    TLiveScreen& operator=(const TLiveScreen&) = delete;
+
     void Show(const std::string& block)
     {
-        if (FLines > 0)
-            FOut << "\x1b[" << FLines << "F";
-        FOut << "\x1b[J" << block << std::flush;
-        FLines = static_cast<int>(std::count(block.begin(), block.end(), '\n'));
+        const TTerminalSize size = FSize ? FSize() : TTerminalSize {};
+        std::string screen = "\x1b[H";
+        for (const std::string& line : FitToScreen(block, size.Columns, size.Rows))
+            screen += line + "\x1b[K\n";
+        FOut << screen << "\x1b[J" << std::flush;
+        FLast = block;
     }
 
 private:
     std::ostream& FOut;
-    int FLines = 0;
+    std::function<TTerminalSize()> FSize;
+    std::string FLast;
 };
 
 void ShowProgress(TCtlContext& context, const std::string& line)
@@ -127,7 +139,7 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
     const auto interrupted = [&] { return context.interrupts() > 0; };
 
     if (options.Watch) {
-        TLiveBlock live(context.out);
+        TLiveScreen live(context.out, context.terminalSize);
         live.Show(AmplifierTable({}));
         while (!interrupted()) {
             scan.Run(static_cast<int>(HelloIntervalMs), true, {}, interrupted);

@@ -12,11 +12,18 @@ inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 inline constexpr int ExitInterrupted = 130;
 
+// Columns and rows of the terminal; 0 where unknown.
+struct TTerminalSize {
+    int Columns = 0;
+    int Rows = 0;
+};
+
 struct TCtlContext {
     std::ostream& out;
     std::ostream& err;
     bool terminal = false; // out and err go to a terminal: progress and live tables redraw in place
     std::function<int()> interrupts = [] { return 0; }; // Ctrl+C presses so far
+    std::function<TTerminalSize()> terminalSize = [] { return TTerminalSize {}; }; // at each redraw
     int commandPort = 2500;
 };
 

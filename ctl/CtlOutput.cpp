@@ -59,6 +59,41 @@ std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
     return table;
 }
 
+std::vector<std::string> FitToScreen(const std::string& block, int columns, int rows)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < block.size()) {
+        const size_t end = std::min(block.find('\n', start), block.size());
+        lines.push_back(block.substr(start, end - start));
+        start = end + 1;
+    }
+    if (rows > 0 && lines.size() > static_cast<size_t>(rows - 1)) {
+        const size_t kept = rows > 2 ? static_cast<size_t>(rows - 2) : 0;
+        const size_t left = lines.size() - kept;
+        lines.resize(kept);
+        if (rows > 1)
+            lines.push_back(FormatText("... %zu more lines", left));
+    }
+    if (columns <= 0)
+        return lines;
+    const auto width = static_cast<size_t>(std::max(columns - 1, 0));
+    for (std::string& line : lines) {
+        // Characters are counted by their first byte: UTF-8 continuation bytes take no column.
+        size_t shown = 0;
+        size_t i = 0;
+        for (; i < line.size(); ++i) {
+            if ((static_cast<unsigned char>(line[i]) & 0xc0) == 0x80)
+                continue;
+            if (shown == width)
+                break;
+            ++shown;
+        }
+        line.resize(i);
+    }
+    return lines;
+}
+
 std::string AmplifierTable(const std::vector<TTovrinData>& amplifiers)
 {
     std::vector<std::vector<std::string>> rows { { "MAC", "IP", "NETMASK", "GATEWAY", "FLAG", "NAME" } };

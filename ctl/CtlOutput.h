@@ -19,6 +19,10 @@ std::string JsonText(const std::string& text);
 
 // Columns padded to their widest cell, separated by two blanks, one line each (no trailing blanks).
 std::string AlignedTable(const std::vector<std::vector<std::string>>& rows);
+// The lines of block fitted to a terminal: each cut to columns - 1 characters (a line filling the
+// last column would wrap on some terminals), and at most rows - 1 lines, the last of them then
+// telling how many were left out. 0 means no limit. UTF-8 characters are never cut apart.
+std::vector<std::string> FitToScreen(const std::string& block, int columns, int rows);
 // The discovery table: a heading and one row per amplifier.
 std::string AmplifierTable(const std::vector<TTovrinData>& amplifiers);
 // {"mac","ip","netmask","gateway","flag","name"}, all strings.

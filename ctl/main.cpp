@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -15,6 +16,12 @@ int main(int argc, char** argv)
     TCtlContext context { std::cout, std::cerr };
     context.terminal = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
     context.interrupts = [] { return TInterrupts::Count(); };
+    context.terminalSize = [] {
+        winsize size {};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+            return TTerminalSize {};
+        return TTerminalSize { size.ws_col, size.ws_row };
+    };
 
     CLI::App app(
         "Finds amplifiers on the local network, changes their IP settings and uploads files to them.",
