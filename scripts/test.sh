@@ -5,7 +5,8 @@
 # (the worker's delivery to the window thread, the upload thread) under ThreadSanitizer too,
 # offscreen. After the plain tests the window tests that matter run again natively under a Wayland
 # compositor (scripts/wayland-tests.sh). In between it builds the Debian package, validates it,
-# and runs the unpacked program as an ordinary user (scripts/check-package.sh). Exits non-zero on any failure or sanitizer report.
+# and runs the unpacked program as an ordinary user (scripts/check-package.sh). Exits non-zero on
+# any failure or sanitizer report.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
