@@ -59,10 +59,12 @@ declare -A left_out=(
     [memo_test_Fmemo]="FmemoTest.ShortcutsRunTheirCommandsAndCtrlOAsksTheFinder"
     [ipsettings_test_Fipsettings]="FipsettingsTest.SetDefaultFillsTheDefaultAddressesAndLeavesTheFocus:FipsettingsTest.InHousePresetReplacesAllAddressesInformsAndPutsTheCaretInTheIpField:FipsettingsTest.WindowIsAFixedDialogCentredOnTheWindowThatOpensIt:FipsettingsTest.TabOrderAndLabelAccelerators"
     [ipsettings_test_Fselipaddr]=""
+    [upload_test_Fupload]="FuploadTest.MainWindowItemAimsTheDialogAtTheSelectedAmplifier"
 )
 failed=0
 for test in finder_test_Ftovrin finder_test_FtovrinSaveList finder_test_FtovrinCommands finder_test_FtovrinNetwork \
-    gotoproj_test_Fgotoprojdlg memo_test_Fmemo ipsettings_test_Fipsettings ipsettings_test_Fselipaddr; do
+    gotoproj_test_Fgotoprojdlg memo_test_Fmemo ipsettings_test_Fipsettings ipsettings_test_Fselipaddr \
+    upload_test_Fupload; do
     log=$runtime_dir/$test.log
     if timeout 300 "$build/tests/$test" --gtest_filter="*-${left_out[$test]}" >"$log" 2>&1; then
         echo "wayland: $test: $(grep -E '^\[  PASSED  \]' "$log" | tail -1)"
