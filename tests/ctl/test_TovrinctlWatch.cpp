@@ -71,7 +71,7 @@ protected:
     // Waits until the pane shows what check wants; the last pane read is left in shown.
     bool PaneShows(const std::function<bool(const std::string&)>& check, std::string& shown)
     {
-        for (int tries = 0; tries < 150; ++tries) {
+        for (int tries = 0; tries < 300; ++tries) {
             shown = Pane();
             if (check(shown))
                 return true;
