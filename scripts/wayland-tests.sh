@@ -27,6 +27,7 @@ network=
 runtime_dir=
 cleanup() {
     local i
+    set +e # the killed children's statuses are no failure of this script
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
         kill "${pids[i]}" 2>/dev/null
         wait "${pids[i]}" 2>/dev/null
@@ -79,8 +80,9 @@ done
 network=tvw$$
 bash "$root/scripts/testnet.sh" up "$network" 6 >/dev/null
 bash "$root/scripts/testnet.sh" exec "$network" amp "$build/ampsim" --count 6 \
-    --names Stage-Left,Stage-Right,FOH-Rack-1,FOH-Rack-2,Monitor-World,Sub-Array-L >/dev/null 2>&1 &
-pids+=($!)
+    --names Stage-Left,Stage-Right,FOH-Rack-1,FOH-Rack-2,Monitor-World,Sub-Array-L >"$runtime_dir/ampsim.log" 2>&1 &
+simulator=$!
+pids+=("$simulator")
 bash "$root/scripts/testnet.sh" exec "$network" app "$build/tovrin" >"$runtime_dir/tovrin.log" 2>&1 &
 tovrin=$!
 pids+=("$tovrin")
@@ -91,7 +93,17 @@ xdotool mousemove 512 740 sleep 0.3 key Return
 sleep 4
 if kill -0 "$tovrin" 2>/dev/null; then
     import -window root "$screenshot"
-    echo "wayland: tovrin runs natively under weston; screenshot in $screenshot"
+    # The simulator counts the hellos it answered: none would mean the interface dialog was never
+    # confirmed and no discovery ran.
+    kill "$simulator"
+    wait "$simulator" 2>/dev/null || true
+    hellos=$(sed -n 's/.* \([0-9]*\) hello(s) received.*/\1/p' "$runtime_dir/ampsim.log")
+    if [ "${hellos:-0}" -gt 0 ]; then
+        echo "wayland: tovrin runs natively under weston and said hello $hellos times; screenshot in $screenshot"
+    else
+        echo "wayland: tovrin runs under weston but its discovery never reached the amplifiers" >&2
+        failed=1
+    fi
 else
     echo "wayland: tovrin ended under weston:" >&2
     cat "$runtime_dir/tovrin.log" >&2
