@@ -7,7 +7,8 @@
 #   lib/<triplet>/tovrin/libtovrin_gui.so.0       the window library (SONAME libtovrin_gui.so.0), kept
 #                                                 private: other programs dlopen it by its full path
 #   include/tovrin/TovrinGotoProj.h               the exported functions, for those callers
-#   share/applications, share/icons/hicolor, share/metainfo, share/man/man1, share/doc/tovrin
+#   share/applications, share/icons/hicolor, share/metainfo, share/man/man1, share/doc/tovrin,
+#   share/bash-completion/completions/tovrinctl
 include(GNUInstallDirs)
 
 set(TOVRIN_PACKAGE_DIR ${PROJECT_SOURCE_DIR}/packaging)
@@ -68,16 +69,29 @@ foreach(program tovrin tovrinctl)
       message(STATUS "help2man not found (Debian package help2man): ${program} is installed without a manual page")
       continue()
     endif()
+    # Sections --help cannot give (exit status, output formats) come from <program>.h2m.
+    set(include_args "")
+    set(include_file ${TOVRIN_PACKAGE_DIR}/${program}.h2m)
+    if(EXISTS ${include_file})
+      set(include_args --include=${include_file})
+    else()
+      set(include_file "")
+    endif()
     add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/packaging/${program}.1
       COMMAND ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
-              "--name=${summary_${program}}"
+              "--name=${summary_${program}}" ${include_args}
               --output=${CMAKE_CURRENT_BINARY_DIR}/packaging/${program}.1 $<TARGET_FILE:${program}>
-      DEPENDS ${program} VERBATIM)
+      DEPENDS ${program} ${include_file} VERBATIM)
     tovrin_gzip(${CMAKE_CURRENT_BINARY_DIR}/packaging/${program}.1 ${page})
   endif()
   list(APPEND package_data ${page})
   install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
+
+if(TARGET tovrinctl)
+  install(FILES ${TOVRIN_PACKAGE_DIR}/tovrinctl.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tovrinctl)
+endif()
 
 if(TARGET tovrin)
   install(FILES ${TOVRIN_PACKAGE_DIR}/tovrin.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -133,4 +147,6 @@ its command port. It runs as an ordinary user, without root or capabilities.")
 # Dependencies come from the shared libraries the programs use (dpkg-shlibdeps); the private window
 # library is found through the programs' RUNPATH.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Under a Wayland session the program then runs natively instead of through XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 include(CPack)

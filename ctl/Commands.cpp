@@ -10,6 +10,7 @@
 #include "finder/SettingsWatch.h"
 #include "platform/HostInfo.h"
 #include "platform/UniqueFd.h"
+#include "platform/WriteFiles.h"
 #include "upload/Upload.h"
 #include "upload/UploadStop.h"
 
@@ -69,24 +70,36 @@ std::vector<TTovrinData> Rows(const AmplifierList& list)
     return rows;
 }
 
-// Redraws a block of lines in place: the cursor goes back up over the previous block first.
-class TLiveBlock {
+// The live table, on the terminal's alternate screen while it runs: each redraw starts at the top
+// left and fits the table to the terminal's size as it is then, so that a line that would wrap or
+// a table taller than the screen cannot push the previous one up instead of replacing it. The
+// final table stays on the normal screen afterwards.
+class TLiveScreen {
 public:
-    explicit TLiveBlock(std::ostream& out)
+    TLiveScreen(std::ostream& out, std::function<TTerminalSize()> size)
         : FOut(out)
+        , FSize(std::move(size))
     {
+        FOut << "\x1b[?1049h" << std::flush;
     }
+    ~TLiveScreen() { FOut << "\x1b[?1049l" << FLast << std::flush; }
+    TLiveScreen(const TLiveScreen&) = delete;
+    TLiveScreen& operator=(const TLiveScreen&) = delete;
+
     void Show(const std::string& block)
     {
-        if (FLines > 0)
-            FOut << "\x1b[" << FLines << "F";
-        FOut << "\x1b[J" << block << std::flush;
-        FLines = static_cast<int>(std::count(block.begin(), block.end(), '\n'));
+        const TTerminalSize size = FSize ? FSize() : TTerminalSize {};
+        std::string screen = "\x1b[H";
+        for (const std::string& line : FitToScreen(block, size.Columns, size.Rows))
+            screen += line + "\x1b[K\n";
+        FOut << screen << "\x1b[J" << std::flush;
+        FLast = block;
     }
 
 private:
     std::ostream& FOut;
-    int FLines = 0;
+    std::function<TTerminalSize()> FSize;
+    std::string FLast;
 };
 
 void ShowProgress(TCtlContext& context, const std::string& line)
@@ -127,7 +140,7 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
     const auto interrupted = [&] { return context.interrupts() > 0; };
 
     if (options.Watch) {
-        TLiveBlock live(context.out);
+        TLiveScreen live(context.out, context.terminalSize);
         live.Show(AmplifierTable({}));
         while (!interrupted()) {
             scan.Run(static_cast<int>(HelloIntervalMs), true, {}, interrupted);
@@ -137,19 +150,39 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
         return ExitOk;
     }
 
-    // JSON lines go out as amplifiers first answer; the table needs them all for its widths.
+    // JSON lines go out as amplifiers first answer; the table needs them all for its widths, and a
+    // file is written whole at the end, with the latest times.
+    const bool toFile = !options.Output.empty();
     std::vector<std::string> printed;
     scan.Run(
         Milliseconds(options.Seconds), true,
         [&](const TTovrinData& record) {
-            if (!options.Json || std::find(printed.begin(), printed.end(), record.MacKey) != printed.end())
+            if (!options.Json || toFile
+                || std::find(printed.begin(), printed.end(), record.MacKey) != printed.end())
                 return;
             printed.push_back(record.MacKey);
-            context.out << JsonLine(AmplifierJson(record)) << "\n" << std::flush;
+            const int row = scan.List().Find(record.MacKey);
+            const auto seen = scan.List().Seen(row);
+            context.out << JsonLine(AmplifierJson(TListedAmplifier { record, seen.First, seen.Last })) << "\n"
+                        << std::flush;
         },
         interrupted);
-    if (!options.Json)
-        context.out << AmplifierTable(Rows(scan.List()));
+    std::string text;
+    if (options.Csv) {
+        text = AmplifierCsv(ListedAmplifiers(scan.List()));
+    } else if (!options.Json) {
+        text = AmplifierTable(Rows(scan.List()));
+    } else if (toFile) {
+        for (const TListedAmplifier& amplifier : ListedAmplifiers(scan.List()))
+            text += JsonLine(AmplifierJson(amplifier)) + "\n";
+    }
+    if (!toFile) {
+        context.out << text << std::flush;
+    } else if (const int error = platform::ReplaceFileBytes(options.Output, text)) {
+        context.err << "tovrinctl: cannot write \"" << TerminalSafe(options.Output)
+                    << "\": " << TrimText(SystemErrorText(error)) << "\n";
+        return ExitFailed;
+    }
     return interrupted() ? ExitInterrupted : ExitOk;
 }
 

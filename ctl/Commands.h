@@ -12,11 +12,18 @@ inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 inline constexpr int ExitInterrupted = 130;
 
+// Columns and rows of the terminal; 0 where unknown.
+struct TTerminalSize {
+    int Columns = 0;
+    int Rows = 0;
+};
+
 struct TCtlContext {
     std::ostream& out;
     std::ostream& err;
     bool terminal = false; // out and err go to a terminal: progress and live tables redraw in place
     std::function<int()> interrupts = [] { return 0; }; // Ctrl+C presses so far
+    std::function<TTerminalSize()> terminalSize = [] { return TTerminalSize {}; }; // at each redraw
     int commandPort = 2500;
 };
 
@@ -26,7 +33,9 @@ struct TDiscoverOptions {
     std::string Interface;
     double Seconds = 2;
     bool Json = false;
+    bool Csv = false;
     bool Watch = false;
+    std::string Output; // the list goes to this file (through a temporary file) instead of out
 };
 int RunDiscover(TCtlContext& context, const TDiscoverOptions& options);
 

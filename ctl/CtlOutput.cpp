@@ -1,50 +1,13 @@
 #include "ctl/CtlOutput.h"
 
 #include "text/Strtools.h"
+#include "text/TextEncoding.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <ctime>
 
 namespace {
-
-bool IsValidUtf8(const std::string& text)
-{
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        size_t more = 0;
-        uint32_t code = 0;
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        } else if ((byte & 0xe0) == 0xc0) {
-            more = 1;
-            code = byte & 0x1f;
-        } else if ((byte & 0xf0) == 0xe0) {
-            more = 2;
-            code = byte & 0x0f;
-        } else if ((byte & 0xf8) == 0xf0) {
-            more = 3;
-            code = byte & 0x07;
-        } else {
-            return false;
-        }
-        if (i + more >= text.size())
-            return false;
-        for (size_t k = 1; k <= more; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xc0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3f);
-        }
-        static const uint32_t smallest[] = { 0, 0x80, 0x800, 0x10000 };
-        if (code < smallest[more] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-            return false;
-        i += more + 1;
-    }
-    return true;
-}
 
 std::string Clock(double seconds)
 {
@@ -71,19 +34,7 @@ std::string TerminalSafe(const std::string& text)
 
 std::string JsonText(const std::string& text)
 {
-    if (IsValidUtf8(text))
-        return text;
-    std::string latin1;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            latin1 += c;
-        } else {
-            latin1 += static_cast<char>(0xc0 | (byte >> 6));
-            latin1 += static_cast<char>(0x80 | (byte & 0x3f));
-        }
-    }
-    return latin1;
+    return AsUtf8(text);
 }
 
 std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
@@ -108,6 +59,41 @@ std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
     return table;
 }
 
+std::vector<std::string> FitToScreen(const std::string& block, int columns, int rows)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < block.size()) {
+        const size_t end = std::min(block.find('\n', start), block.size());
+        lines.push_back(block.substr(start, end - start));
+        start = end + 1;
+    }
+    if (rows > 0 && lines.size() > static_cast<size_t>(rows - 1)) {
+        const size_t kept = rows > 2 ? static_cast<size_t>(rows - 2) : 0;
+        const size_t left = lines.size() - kept;
+        lines.resize(kept);
+        if (rows > 1)
+            lines.push_back(FormatText("... %zu more lines", left));
+    }
+    if (columns <= 0)
+        return lines;
+    const auto width = static_cast<size_t>(std::max(columns - 1, 0));
+    for (std::string& line : lines) {
+        // Characters are counted by their first byte: UTF-8 continuation bytes take no column.
+        size_t shown = 0;
+        size_t i = 0;
+        for (; i < line.size(); ++i) {
+            if ((static_cast<unsigned char>(line[i]) & 0xc0) == 0x80)
+                continue;
+            if (shown == width)
+                break;
+            ++shown;
+        }
+        line.resize(i);
+    }
+    return lines;
+}
+
 std::string AmplifierTable(const std::vector<TTovrinData>& amplifiers)
 {
     std::vector<std::vector<std::string>> rows { { "MAC", "IP", "NETMASK", "GATEWAY", "FLAG", "NAME" } };
@@ -121,6 +107,14 @@ nlohmann::json AmplifierJson(const TTovrinData& a)
 {
     return { { "mac", JsonText(a.Mac) }, { "ip", JsonText(a.IP) }, { "netmask", JsonText(a.NetMask) },
         { "gateway", JsonText(a.Gateway) }, { "flag", a.Flag ? "1" : "0" }, { "name", JsonText(a.Name) } };
+}
+
+nlohmann::json AmplifierJson(const TListedAmplifier& a)
+{
+    nlohmann::json value = AmplifierJson(a.Record);
+    value["first_seen"] = IsoLocalTime(a.FirstSeen);
+    value["last_seen"] = IsoLocalTime(a.LastSeen);
+    return value;
 }
 
 std::string JsonLine(const nlohmann::json& value)

@@ -3,6 +3,7 @@
 // from the network are shown so that they cannot steer a terminal, and are kept exact in JSON.
 
 #include "finder/Discovery.h"
+#include "finder/ListExport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,10 +19,16 @@ std::string JsonText(const std::string& text);
 
 // Columns padded to their widest cell, separated by two blanks, one line each (no trailing blanks).
 std::string AlignedTable(const std::vector<std::vector<std::string>>& rows);
+// The lines of block fitted to a terminal: each cut to columns - 1 characters (a line filling the
+// last column would wrap on some terminals), and at most rows - 1 lines, the last of them then
+// telling how many were left out. 0 means no limit. UTF-8 characters are never cut apart.
+std::vector<std::string> FitToScreen(const std::string& block, int columns, int rows);
 // The discovery table: a heading and one row per amplifier.
 std::string AmplifierTable(const std::vector<TTovrinData>& amplifiers);
 // {"mac","ip","netmask","gateway","flag","name"}, all strings.
 nlohmann::json AmplifierJson(const TTovrinData& amplifier);
+// The same with "first_seen" and "last_seen" (IsoLocalTime).
+nlohmann::json AmplifierJson(const TListedAmplifier& amplifier);
 // One line of JSON, never failing on the text it holds.
 std::string JsonLine(const nlohmann::json& value);
 

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -15,6 +16,12 @@ int main(int argc, char** argv)
     TCtlContext context { std::cout, std::cerr };
     context.terminal = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
     context.interrupts = [] { return TInterrupts::Count(); };
+    context.terminalSize = [] {
+        winsize size {};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0)
+            return TTerminalSize {};
+        return TTerminalSize { size.ws_col, size.ws_row };
+    };
 
     CLI::App app(
         "Finds amplifiers on the local network, changes their IP settings and uploads files to them.",
@@ -36,9 +43,17 @@ int main(int argc, char** argv)
         "--interface", discover.Interface, "Interface name (eth0) or one of its IPv4 addresses");
     discoverCommand->add_option("--seconds", discover.Seconds, "How long to listen")
         ->check(CLI::Range(0.0, 86400.0));
-    discoverCommand->add_flag("--json", discover.Json, "One JSON object per amplifier and line");
+    auto* json = discoverCommand->add_flag("--json", discover.Json, "One JSON object per amplifier and line");
+    auto* csv = discoverCommand
+                    ->add_flag("--csv", discover.Csv,
+                        "CSV: a header row, then one row per amplifier with first and last seen")
+                    ->excludes(json);
+    auto* output = discoverCommand->add_option(
+        "-o,--output", discover.Output, "Write the list to this file instead of standard output");
     discoverCommand->add_flag("--watch", discover.Watch, "Keep a live table on the terminal until Ctrl+C")
-        ->excludes("--json");
+        ->excludes(json)
+        ->excludes(csv)
+        ->excludes(output);
     discoverCommand->callback([&] { status = RunDiscover(context, discover); });
 
     TSetIpOptions setIp;

@@ -90,9 +90,11 @@ bool ParseTovrinReply(const char* text, TTovrinData& record)
     return ParseTovrinReply(text, static_cast<size_t>(-1), record);
 }
 
-void AmplifierList::UpdateAmplifier(const TTovrinData& record, uint32_t now)
+void AmplifierList::UpdateAmplifier(
+    const TTovrinData& record, uint32_t now, std::chrono::system_clock::time_point seen)
 {
     if (const auto found = FIndex.find(record.MacKey); found != FIndex.end()) {
+        FSeen[found->second].Last = seen;
         TTovrinData& row = FRows[found->second];
         const bool shownTextChanged = row.IP != record.IP || row.Name != record.Name;
         row = record;
@@ -104,6 +106,7 @@ void AmplifierList::UpdateAmplifier(const TTovrinData& record, uint32_t now)
     FIndex.emplace(record.MacKey, FRows.size());
     FRows.push_back(record);
     FRows.back().LastSeen = now;
+    FSeen.push_back({ seen, seen });
     const int row = Count() - 1;
     FSelected = row;
     if (FObserver != nullptr) {
@@ -139,11 +142,13 @@ int AmplifierList::RemoveStale(uint32_t maxAge, uint32_t now)
             newSelected = static_cast<int>(kept);
         if (kept != i) {
             FRows[kept] = std::move(FRows[i]);
+            FSeen[kept] = FSeen[i];
             FIndex[FRows[kept].MacKey] = kept;
         }
         ++kept;
     }
     FRows.resize(kept);
+    FSeen.resize(kept);
     FSelected = newSelected;
 
     if (FObserver != nullptr) {

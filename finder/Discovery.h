@@ -4,6 +4,7 @@
 // Window-free: the list keeps the records and tells an observer what changed, so a view mirrors it
 // without scanning. The current tick is always passed in, so callers (and tests) own the clock.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -63,15 +64,24 @@ public:
 
     void SetObserver(Observer* observer) { FObserver = observer; }
 
+    // Wall-clock times of a row's first and latest reply, for records kept beyond the run (the
+    // tick in LastSeen only orders replies within it).
+    struct SeenTimes {
+        std::chrono::system_clock::time_point First;
+        std::chrono::system_clock::time_point Last;
+    };
+
     // Refreshes the row of record.MacKey, or appends a row and selects it. A refresh brings the
     // whole record up to date, so later operations act on the latest reply.
-    void UpdateAmplifier(const TTovrinData& record, uint32_t now);
+    void UpdateAmplifier(const TTovrinData& record, uint32_t now,
+        std::chrono::system_clock::time_point seen = std::chrono::system_clock::now());
     // Removes every row whose last reply is more than maxAge ms before now, computed as an age so
     // that it holds across the wrap of the tick counter. Returns how many rows were removed.
     int RemoveStale(uint32_t maxAge, uint32_t now);
 
     int Count() const { return static_cast<int>(FRows.size()); }
     const TTovrinData& Row(int row) const { return FRows[static_cast<size_t>(row)]; }
+    const SeenTimes& Seen(int row) const { return FSeen[static_cast<size_t>(row)]; }
     // Index of the row with that MacKey, or -1.
     int Find(const std::string& macKey) const;
 
@@ -83,6 +93,7 @@ public:
 
 private:
     std::vector<TTovrinData> FRows;
+    std::vector<SeenTimes> FSeen; // beside FRows, row for row
     std::unordered_map<std::string, size_t> FIndex;
     int FSelected = -1;
     Observer* FObserver = nullptr;

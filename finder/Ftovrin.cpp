@@ -112,7 +112,8 @@ TFormTovrin::~TFormTovrin()
 
 // The context menu, top to bottom. The IP settings item (the default, also run by a double click
 // on a row) and the upload item go first, then separator N1, the menu configuration, separator
-// N2, and "Copy IP-Address"; the user command items follow it.
+// N2, and "Copy IP-Address"; the user command items follow it, then separator N3 and "Save List
+// As...".
 void TFormTovrin::BuildPopupMenu()
 {
     PopupMenu1 = new QMenu(this);
@@ -130,6 +131,11 @@ void TFormTovrin::BuildPopupMenu()
     N2->setObjectName("N2");
     MenuItemCopyIP = AddMenuItem("MenuItemCopyIP", tr("Copy IP-Address"), QKeySequence(Qt::CTRL | Qt::Key_I),
         &TFormTovrin::MenuItemCopyIPClick);
+    // Last, so that the items above and the user items keep their places.
+    N3 = PopupMenu1->addSeparator();
+    N3->setObjectName("N3");
+    MenuItemSaveList = AddMenuItem("MenuItemSaveList", tr("Save List As..."),
+        QKeySequence(Qt::CTRL | Qt::Key_S), &TFormTovrin::MenuItemSaveListClick);
 }
 
 QAction* TFormTovrin::AddMenuItem(

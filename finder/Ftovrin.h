@@ -60,6 +60,9 @@ public:
     QAction* N1;
     QAction* MenuItemCfgTools;
     QAction* N2;
+    // Behind the user command items: separator N3 and "Save List As...".
+    QAction* N3;
+    QAction* MenuItemSaveList;
     TStringToks Commands;
     TParamMemory ParamValues;
     std::string CmdsFileName;
@@ -81,6 +84,8 @@ public:
     void BuildUserCommandItems();
     void MenuItemCfgToolsClick();
     void MenuItemCmdsXClick();
+    // Writes every row to a CSV file the user chooses (finder/ListExport.h).
+    void MenuItemSaveListClick();
     // What MenuItemCmdsXClick runs for the item with that index.
     void RunUserCommand(size_t index);
     // How long a sent settings change is watched for before the user is told it did not show.

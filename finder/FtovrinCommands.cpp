@@ -70,7 +70,7 @@ void TFormTovrin::BuildUserCommandItems()
         item->setProperty("UserCommand", true);
         connect(item, &QAction::triggered, this, &TFormTovrin::MenuItemCmdsXClick);
         Commands.push_back(entry.Template);
-        PopupMenu1->addAction(item);
+        PopupMenu1->insertAction(N3, item);
     }
 }
 

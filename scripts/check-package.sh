@@ -96,7 +96,16 @@ if [ -x "$unpacked/usr/bin/tovrinctl" ]; then
     else
         fail "tovrinctl --help fails from the package"
     fi
+    [ -f "$unpacked/usr/share/bash-completion/completions/tovrinctl" ] ||
+        fail "the package holds no bash completion for tovrinctl"
+    for section in "EXIT STATUS" "CSV (discover"; do
+        zcat "$unpacked/usr/share/man/man1/tovrinctl.1.gz" | grep -qF "$section" ||
+            fail "the manual page of tovrinctl has no '$section' section"
+    done
+    say "tovrinctl: bash completion and manual page sections present"
 fi
+[ "$(dpkg-deb --field "$deb" Recommends)" = "qt6-wayland" ] ||
+    fail "the package does not recommend qt6-wayland (native Wayland windows)"
 
 say "the unpacked program as an ordinary user"
 bash "$root/scripts/check-user-run.sh" --program "$program" --build "$build" || fail "the unpacked program"

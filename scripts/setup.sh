@@ -14,6 +14,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev libssl-dev time
   fonts-dejavu-core
   file desktop-file-utils appstream lintian librsvg2-bin help2man xclip tcpdump
+  python3 tmux
+  weston qt6-wayland
 )
 
 missing=()

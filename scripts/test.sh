@@ -3,8 +3,10 @@
 # whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer, every window-free test (the
 # GUI is not built there) under ThreadSanitizer, and the window tests whose code crosses threads
 # (the worker's delivery to the window thread, the upload thread) under ThreadSanitizer too,
-# offscreen. In between it builds the Debian package, validates it, and runs the unpacked program
-# as an ordinary user (scripts/check-package.sh). Exits non-zero on any failure or sanitizer report.
+# offscreen. After the plain tests the window tests that matter run again natively under a Wayland
+# compositor (scripts/wayland-tests.sh). In between it builds the Debian package, validates it,
+# and runs the unpacked program as an ordinary user (scripts/check-package.sh). Exits non-zero on
+# any failure or sanitizer report.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -32,6 +34,10 @@ step "build (warnings as errors)"
 bash scripts/build.sh build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_WERROR=ON
 step "tests"
 run_ctest build/ci
+
+step "window tests and the program under Wayland (weston, QT_QPA_PLATFORM=wayland)"
+bash scripts/wayland-tests.sh build/ci
+passed=$((passed + 1))
 
 step "Debian package: build, validate, unpack, run as an ordinary user"
 deb=$(bash scripts/package.sh build/package | tail -1)
@@ -66,4 +72,4 @@ CXX=clang++ BUILD_TARGETS=fuzz_ParseTovrinReply bash scripts/build.sh build/fuzz
 build/fuzz/fuzz/fuzz_ParseTovrinReply -max_total_time=20 -print_final_stats=1 2>&1 | tail -4
 passed=$((passed + 1))
 
-printf '\nAll test runs passed (plain, package, ASan+UBSan, TSan, TSan windows, fuzz).\n%d passed, 0 failed\n' "$passed"
+printf '\nAll test runs passed (plain, Wayland, package, ASan+UBSan, TSan, TSan windows, fuzz).\n%d passed, 0 failed\n' "$passed"

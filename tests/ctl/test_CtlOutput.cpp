@@ -110,3 +110,28 @@ TEST(FileDigest, Sha256OfAKnownText)
     EXPECT_EQ(Sha256OfFile(path, error), "");
     EXPECT_FALSE(error.empty());
 }
+
+TEST(CtlOutput, LiveTablesFitTheTerminalWithoutCuttingCharactersApart)
+{
+    using Lines = std::vector<std::string>;
+    const std::string table = "MAC  NAME\nA1   B\xc3\xbchne\nA2   Foyer\nA3   Bar\n";
+    const struct {
+        int columns, rows;
+        Lines expected;
+    } cases[] = {
+        { 0, 0, { "MAC  NAME", "A1   B\xc3\xbchne", "A2   Foyer", "A3   Bar" } },
+        { 80, 24, { "MAC  NAME", "A1   B\xc3\xbchne", "A2   Foyer", "A3   Bar" } },
+        // One column stays free; the two bytes of the u umlaut count as one.
+        { 8, 0, { "MAC  NA", "A1   B\xc3\xbc", "A2   Fo", "A3   Ba" } },
+        { 7, 0, { "MAC  N", "A1   B", "A2   F", "A3   B" } },
+        { 1, 0, { "", "", "", "" } },
+        // The last row stays free for the cursor; what does not fit is counted.
+        { 0, 5, { "MAC  NAME", "A1   B\xc3\xbchne", "A2   Foyer", "A3   Bar" } },
+        { 0, 4, { "MAC  NAME", "A1   B\xc3\xbchne", "... 2 more lines" } },
+        { 12, 3, { "MAC  NAME", "... 3 more " } },
+        { 0, 2, { "... 4 more lines" } },
+        { 0, 1, {} },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FitToScreen(table, c.columns, c.rows), c.expected) << c.columns << "x" << c.rows;
+}

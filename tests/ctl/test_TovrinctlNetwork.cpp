@@ -2,6 +2,7 @@
 // amplifiers on the other side (the program runs on the app side; nothing leaves the namespaces).
 
 #include "ctl/FileDigest.h"
+#include "support/CsvReader.h"
 #include "support/PrivateNetworkTest.h"
 #include "support/ProgramRun.h"
 #include "tools/ampsim/Ampsim.h"
@@ -13,6 +14,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -31,6 +34,12 @@ std::vector<nlohmann::json> JsonLines(const std::string& text)
     for (std::string line; std::getline(in, line);)
         values.push_back(nlohmann::json::parse(line));
     return values;
+}
+
+// "2026-12-07T16:43:03+01:00"
+bool IsIsoLocalTime(const std::string& text)
+{
+    return std::regex_match(text, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)"));
 }
 
 class TovrinctlNetworkTest : public PrivateNetworkTest<AmpCount> {
@@ -105,9 +114,13 @@ TEST_F(TovrinctlNetworkTest, DiscoverListsEveryAmplifierOnceAsJsonOrTable)
             ++i;
         ASSERT_LT(i, sim->Count()) << mac;
         const ampsim::Amplifier amp = sim->Amp(i);
+        // A line goes out at the first reply: both times are that reply's.
+        const std::string seen = line.at("first_seen");
+        EXPECT_TRUE(IsIsoLocalTime(seen)) << seen;
         EXPECT_EQ(line,
             (nlohmann::json { { "mac", amp.Mac }, { "ip", amp.IP }, { "netmask", amp.NetMask },
-                { "gateway", amp.Gateway }, { "flag", "0" }, { "name", amp.Name } }));
+                { "gateway", amp.Gateway }, { "flag", "0" }, { "name", amp.Name }, { "first_seen", seen },
+                { "last_seen", seen } }));
     }
     EXPECT_EQ(macs.size(), static_cast<size_t>(AmpCount));
 
@@ -124,6 +137,59 @@ TEST_F(TovrinctlNetworkTest, DiscoverListsEveryAmplifierOnceAsJsonOrTable)
                   + "  0     " + first.Name + "\n"),
         std::string::npos)
         << r.Out;
+}
+
+TEST_F(TovrinctlNetworkTest, DiscoverWritesCsvAndJsonFilesWithTheLatestTimes)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAmplifiers([](std::vector<ampsim::Amplifier>& amps) {
+        amps[1].Name = "=1+1";
+        amps[2].Name = "B\xfchne,\"3\"";
+    }));
+    const std::string csvPath = folder + "/list.csv";
+    ProgramResult r = Run({ "discover", "--csv", "--seconds", "2.5", "-o", csvPath });
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "");
+    std::string error;
+    const auto rows = ReadCsvWithPython(csvPath, error);
+    ASSERT_TRUE(rows) << error;
+    ASSERT_EQ(rows->size(), static_cast<size_t>(AmpCount + 1));
+    EXPECT_EQ((*rows)[0],
+        (std::vector<std::string> {
+            "mac", "ip", "netmask", "gateway", "flag", "name", "first_seen", "last_seen" }));
+    std::map<std::string, std::vector<std::string>> byMac;
+    for (size_t k = 1; k < rows->size(); ++k)
+        byMac[(*rows)[k].at(0)] = (*rows)[k];
+    ASSERT_EQ(byMac.size(), static_cast<size_t>(AmpCount));
+    for (size_t i = 0; i < sim->Count(); ++i) {
+        const ampsim::Amplifier amp = sim->Amp(i);
+        const auto& row = byMac[amp.Mac];
+        ASSERT_EQ(row.size(), 8u) << amp.Mac;
+        EXPECT_EQ(std::vector<std::string>(row.begin() + 1, row.begin() + 4),
+            (std::vector<std::string> { amp.IP, amp.NetMask, amp.Gateway }));
+        EXPECT_TRUE(IsIsoLocalTime(row[6]) && IsIsoLocalTime(row[7])) << row[6] << " " << row[7];
+        // Replies come every 500 ms for 2.5 s: the latest is two seconds after the first.
+        EXPECT_LT(row[6], row[7]) << amp.Mac;
+    }
+    EXPECT_EQ(byMac[sim->Amp(1).Mac][5], "'=1+1");
+    EXPECT_EQ(byMac[sim->Amp(2).Mac][5], "B\xc3\xbchne,\"3\"");
+
+    // JSON to a file: written at the end, with the latest times too.
+    const std::string jsonPath = folder + "/list.jsonl";
+    r = Run({ "discover", "--json", "--seconds", "2.5", "--output", jsonPath });
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    std::ifstream in(jsonPath);
+    std::stringstream text;
+    text << in.rdbuf();
+    const auto lines = JsonLines(text.str());
+    ASSERT_EQ(lines.size(), static_cast<size_t>(AmpCount));
+    for (const auto& line : lines)
+        EXPECT_LT(line.at("first_seen").get<std::string>(), line.at("last_seen").get<std::string>()) << line;
+
+    // A file that cannot be written is named with the reason, and the run fails.
+    r = Run({ "discover", "--csv", "--seconds", "0.5", "-o", folder + "/missing/list.csv" });
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(
+        r.Err, "tovrinctl: cannot write \"" + folder + "/missing/list.csv\": No such file or directory\n");
 }
 
 TEST_F(TovrinctlNetworkTest, SetIpSendsTheDatagramAndReportsWhetherTheChangeShowed)

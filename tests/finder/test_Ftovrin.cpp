@@ -239,8 +239,15 @@ TEST_F(FtovrinTest, CopyIpAddressPutsTheSelectedAddressOnTheClipboard)
     List().setCurrentItem(List().topLevelItem(0));
     Window().SuppressActivation();
     Window().show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
-    QTest::keyClick(&List(), Qt::Key_I, Qt::ControlModifier);
+    if (QGuiApplication::platformName() == "wayland") {
+        // The compositor decides which window has the keyboard: the Wayland clipboard is checked
+        // through the menu choice.
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
+        Window().MenuItemCopyIP->trigger();
+    } else {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
+        QTest::keyClick(&List(), Qt::Key_I, Qt::ControlModifier);
+    }
     EXPECT_EQ(clipboard->text(), "198.18.1.7");
     EXPECT_EQ(Window().Selected.MacKey, "C1");
 }

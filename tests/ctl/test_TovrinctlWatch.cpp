@@ -1,0 +1,162 @@
+// tovrinctl discover --watch in a real terminal: a tmux pane inside the private test network, read
+// back as the user sees it while amplifiers come and go and the pane is resized.
+
+#include "support/PrivateNetworkTest.h"
+#include "support/ProgramRun.h"
+#include "support/TempTree.h"
+#include "tools/ampsim/Ampsim.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <functional>
+#include <sstream>
+
+namespace {
+
+const std::string Program = TOVRIN_BINARY_DIR "/tovrinctl";
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+int CountOf(const std::string& text, const std::string& part)
+{
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+class TovrinctlWatchTest : public PrivateNetworkTest<2> {
+protected:
+    void SetUp() override
+    {
+        PrivateNetworkTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        if (::access("/usr/bin/tmux", X_OK) != 0)
+            GTEST_SKIP() << "tmux is not installed (scripts/setup.sh installs it)";
+        sim = std::make_unique<ampsim::Simulator>(ampsim::Options {}, ampsim::MakeAmplifiers(2));
+        bool started = false;
+        std::string error;
+        net->RunInAmp([&] { started = sim->Start(error); });
+        ASSERT_TRUE(started) << error;
+        socket = folder.Path("tmux.sock");
+        // A server without the user's configuration; panes stay readable after their program ended.
+        ASSERT_EQ(Tmux({ "-f", "/dev/null", "new-session", "-d", "-s", "idle" }).Status, 0);
+        ASSERT_EQ(Tmux({ "set-option", "-g", "remain-on-exit", "on" }).Status, 0);
+    }
+    void TearDown() override
+    {
+        if (!socket.empty())
+            Tmux({ "kill-server" });
+        if (sim)
+            sim->Stop();
+    }
+
+    // tmux runs on the app side: the server it starts, and the program in its pane, stay there.
+    ProgramResult Tmux(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), { "/usr/bin/tmux", "-S", socket });
+        return RunProgram(args, 10000, net->NamespacePath(NetSide::App));
+    }
+    std::string Pane() { return Tmux({ "capture-pane", "-p", "-t", "watch" }).Out; }
+    // Waits until the pane shows what check wants; the last pane read is left in shown.
+    bool PaneShows(const std::function<bool(const std::string&)>& check, std::string& shown)
+    {
+        for (int tries = 0; tries < 300; ++tries) {
+            shown = Pane();
+            if (check(shown))
+                return true;
+            ::usleep(100 * 1000);
+        }
+        return false;
+    }
+    std::string Mac(int i) { return sim->Amp(static_cast<size_t>(i)).Mac; }
+    void SetSilent(int i, bool silent)
+    {
+        sim->Modify(static_cast<size_t>(i), [silent](ampsim::Amplifier& amp) { amp.Silent = silent; });
+    }
+
+    TempTree folder { "tovrin-watch" };
+    std::string socket;
+    std::unique_ptr<ampsim::Simulator> sim;
+};
+
+TEST_F(TovrinctlWatchTest, TheTableFollowsAmplifiersAndFitsThePaneAsItIsResized)
+{
+    ASSERT_EQ(Tmux({ "new-session", "-d", "-s", "watch", "-x", "100", "-y", "20", Program, "discover",
+                       "--watch", "--interface", TestNetwork::AppAddress() })
+                  .Status,
+        0);
+    std::string pane;
+    const auto tableOf = [&](std::vector<int> shown) {
+        return [this, shown](const std::string& text) {
+            const auto lines = Lines(text);
+            int rows = 0;
+            for (const auto& line : lines)
+                rows += line.empty() ? 0 : 1;
+            bool all = !lines.empty() && lines[0].rfind("MAC ", 0) == 0 && CountOf(text, "MAC ") == 1;
+            for (int i = 0; i < 2; ++i) {
+                const bool wanted = std::find(shown.begin(), shown.end(), i) != shown.end();
+                all = all && (CountOf(text, Mac(i)) == (wanted ? 1 : 0));
+            }
+            return all && rows == 1 + static_cast<int>(shown.size());
+        };
+    };
+
+    ASSERT_TRUE(PaneShows(tableOf({ 0, 1 }), pane)) << pane;
+    EXPECT_NE(pane.find(Mac(1) + "  " + sim->Amp(1).IP + "  "), std::string::npos) << pane;
+
+    // One falls silent and goes from the table; it answers again and is back.
+    SetSilent(1, true);
+    EXPECT_TRUE(PaneShows(tableOf({ 0 }), pane)) << pane;
+    SetSilent(1, false);
+    EXPECT_TRUE(PaneShows(tableOf({ 0, 1 }), pane)) << pane;
+
+    // Narrower than the table: every line is cut to fit, none wraps onto the next.
+    ASSERT_EQ(Tmux({ "resize-window", "-t", "watch", "-x", "30", "-y", "20" }).Status, 0);
+    EXPECT_TRUE(PaneShows(
+        [&](const std::string& text) {
+            for (const auto& line : Lines(text))
+                if (line.size() > 29)
+                    return false;
+            return tableOf({ 0, 1 })(text);
+        },
+        pane))
+        << pane;
+
+    // Lower than the table: what does not fit is counted on the last line.
+    ASSERT_EQ(Tmux({ "resize-window", "-t", "watch", "-x", "100", "-y", "3" }).Status, 0);
+    EXPECT_TRUE(PaneShows(
+        [&](const std::string& text) {
+            const auto lines = Lines(text);
+            return lines.size() >= 2 && lines[0].rfind("MAC ", 0) == 0 && lines[1] == "... 2 more lines";
+        },
+        pane))
+        << pane;
+
+    // Ctrl+C ends it; the last table stays on the normal screen.
+    ASSERT_EQ(Tmux({ "resize-window", "-t", "watch", "-x", "100", "-y", "20" }).Status, 0);
+    ASSERT_EQ(Tmux({ "send-keys", "-t", "watch", "C-c" }).Status, 0);
+    std::string dead;
+    for (int tries = 0; tries < 100 && dead != "1 0\n"; ++tries) {
+        ::usleep(100 * 1000);
+        dead = Tmux({ "display-message", "-p", "-t", "watch", "#{pane_dead} #{pane_dead_status}" }).Out;
+    }
+    EXPECT_EQ(dead, "1 0\n");
+    // With the lines the pane's resizing pushed into its history.
+    pane = Tmux({ "capture-pane", "-p", "-S", "-", "-t", "watch" }).Out;
+    EXPECT_EQ(CountOf(pane, "MAC "), 1) << pane;
+    EXPECT_EQ(CountOf(pane, Mac(0)), 1) << pane;
+    EXPECT_EQ(CountOf(pane, Mac(1)), 1) << pane;
+}
+
+} // namespace
