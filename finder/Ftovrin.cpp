@@ -195,6 +195,9 @@ bool TFormTovrin::StartWorker(const std::string& localAddress, std::string& erro
             FDiscoveryWatch.WorkerEnded();
     };
     worker->SetDelivery(FDelivery.Function());
+    // Replies are read on while this thread is busy (with a dialog's layout, or just descheduled
+    // on a loaded machine) instead of overflowing the socket.
+    worker->SetPosting(FDelivery.Posting());
     if (!worker->Open("udp:" + localAddress + ":" + std::to_string(DiscoveryPort), error))
         return false;
     FOwnPeers = OwnDatagramPeers(localAddress, worker->LocalPort());
