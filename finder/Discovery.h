@@ -4,10 +4,11 @@
 // Window-free: the list keeps the records and tells an observer what changed, so a view mirrors it
 // without scanning. The current tick is always passed in, so callers (and tests) own the clock.
 
+#include "finder/MacIndex.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 // One discovered amplifier, copied by value.
@@ -83,7 +84,7 @@ public:
 
 private:
     std::vector<TTovrinData> FRows;
-    std::unordered_map<std::string, size_t> FIndex;
+    MacIndex FIndex;
     int FSelected = -1;
     Observer* FObserver = nullptr;
 };

@@ -187,6 +187,45 @@ std::vector<std::string> Keys(const AmplifierList& list)
     return keys;
 }
 
+TEST(MacIndex, KeysThatDifferOnlyInLengthOrOneByteFindTheirOwnRows)
+{
+    // Around the fifteen packed bytes and beyond, with a zero byte, a shared prefix and a suffix.
+    const std::vector<std::string> keys { "", "A", std::string("A\0", 2), "AB", "0A1B2C", "0A1B2D", "D0A1B2C",
+        "0A1B2C3D4E5F", "0A1B2C3D4E5F00", "0A1B2C3D4E5F001", "0A1B2C3D4E5F0012", "0A1B2C3D4E5F0013",
+        std::string(40, 'x'), std::string(41, 'x') };
+    MacIndex index;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(index.Find(keys[i]), -1) << i;
+        index.Insert(keys[i], i);
+    }
+    for (size_t i = 0; i < keys.size(); ++i)
+        EXPECT_EQ(index.Find(keys[i]), static_cast<long>(i)) << i;
+    EXPECT_EQ(index.Find("0A1B2C3D4E5F0014"), -1);
+    EXPECT_EQ(index.Find("0A1B2"), -1);
+    index.Clear();
+    for (const auto& key : keys)
+        EXPECT_EQ(index.Find(key), -1) << key;
+}
+
+TEST(MacIndex, HoldsAWholeSubnetThroughItsGrowthAndRefillsAfterClearing)
+{
+    MacIndex index;
+    char key[16];
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 70000; ++i) {
+            std::snprintf(key, sizeof key, "00C0DE%06X", i);
+            index.Insert(key, static_cast<size_t>(i));
+        }
+        EXPECT_EQ(index.Size(), 70000u);
+        for (int i = 0; i < 70000; i += 7) {
+            std::snprintf(key, sizeof key, "00C0DE%06X", i);
+            ASSERT_EQ(index.Find(key), i);
+        }
+        EXPECT_EQ(index.Find("00C0DE011170"), -1) << "one past the last";
+        index.Clear();
+    }
+}
+
 TEST(AmplifierList, RefreshKeepsOneRowPerMacAndTakesTheLatestReply)
 {
     AmplifierList list;
