@@ -23,6 +23,7 @@ void Simulator::Impl::RememberAddresses()
         if (ParseIPv4(a.Config.IP, own))
             OwnAddresses.insert(own.s_addr);
     }
+    FilterOwnDatagrams();
 }
 
 // Called with Mutex held. "MAC 5 1" (DHCP) or "MAC 5 0 ip netmask gateway".

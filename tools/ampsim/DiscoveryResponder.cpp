@@ -9,12 +9,62 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace ampsim {
+
+namespace {
+
+    // Address ranges (host order, inclusive) that cover a set of addresses. Gaps of up to two
+    // addresses are bridged: the last octets .255 and .0 that amplifier addresses skip.
+    std::vector<std::pair<uint32_t, uint32_t>> CoveringRanges(const std::unordered_set<in_addr_t>& addresses)
+    {
+        std::vector<uint32_t> sorted;
+        sorted.reserve(addresses.size());
+        for (const in_addr_t a : addresses)
+            sorted.push_back(ntohl(a));
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<std::pair<uint32_t, uint32_t>> ranges;
+        for (const uint32_t a : sorted) {
+            if (!ranges.empty() && a - ranges.back().second <= 3)
+                ranges.back().second = a;
+            else
+                ranges.emplace_back(a, a);
+        }
+        return ranges;
+    }
+
+} // namespace
+
+// Every reply is a broadcast, and the kernel hands a copy of each back to this very socket: at
+// tens of thousands of amplifiers those copies fill its buffer and the next hello is dropped.
+// A socket filter drops datagrams from the amplifiers' own addresses before they take any room.
+// Called with Mutex held.
+void Simulator::Impl::FilterOwnDatagrams()
+{
+    if (!Udp || OwnAddresses.size() == FilteredAddressCount)
+        return;
+    const auto ranges = CoveringRanges(OwnAddresses);
+    constexpr size_t MaxRanges = (BPF_MAXINSNS - 2) / 3;
+    if (ranges.size() > MaxRanges)
+        return; // too scattered for one program: the service thread still skips them itself
+    std::vector<sock_filter> program;
+    // The sender's address, from the IP header in front of the datagram.
+    program.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_NET_OFF + 12)));
+    for (const auto& [low, high] : ranges) {
+        program.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, low, 0, 2));
+        program.push_back(BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, high, 1, 0));
+        program.push_back(BPF_STMT(BPF_RET | BPF_K, 0));
+    }
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu));
+    const sock_fprog attached { static_cast<unsigned short>(program.size()), program.data() };
+    if (::setsockopt(Udp.get(), SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached) == 0)
+        FilteredAddressCount = OwnAddresses.size();
+}
 
 bool Simulator::Impl::OpenUdp(std::string& error)
 {
@@ -39,6 +89,10 @@ bool Simulator::Impl::OpenUdp(std::string& error)
         error = "udp bind to port " + std::to_string(Opts.DiscoveryPort) + ": " + std::strerror(errno);
         return false;
     }
+    {
+        std::lock_guard lock(Mutex);
+        FilterOwnDatagrams();
+    }
     return Watch(Udp.get(), EPOLLIN);
 }
 
@@ -60,8 +114,10 @@ void Simulator::Impl::HandleDatagram(const std::string& bytes, const sockaddr_in
     std::vector<size_t> toAnswer;
     {
         std::lock_guard lock(Mutex);
-        if (OwnAddress(from.sin_addr.s_addr))
+        if (OwnAddress(from.sin_addr.s_addr)) {
+            Owner.FOwnRead++;
             return; // our own broadcast, looped back
+        }
         if (Log.size() < MaxLoggedDatagrams)
             Log.push_back(Datagram { PeerText(from), bytes });
         std::string text = Trimmed(bytes);

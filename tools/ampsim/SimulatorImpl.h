@@ -126,6 +126,7 @@ struct Simulator::Impl {
     std::map<int, Connection> Connections;
     uint64_t NextConnectionId = 0;
     std::unordered_set<in_addr_t> OwnAddresses; // every address an amplifier ever had
+    size_t FilteredAddressCount = 0; // how many of them the socket filter drops
     std::vector<std::string> Events; // told to Opts.OnEvent after each turn
     std::mt19937 Random;
 
@@ -159,6 +160,7 @@ struct Simulator::Impl {
 
     // Called with Mutex held.
     void RememberAddresses();
+    void FilterOwnDatagrams();
     void ReadDatagrams();
     void HandleDatagram(const std::string& bytes, const sockaddr_in& from, in_addr destination);
     void AnswerHello(const std::vector<size_t>& amps, const sockaddr_in& from);
