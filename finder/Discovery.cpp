@@ -102,6 +102,9 @@ void AmplifierList::UpdateAmplifier(const TTovrinData& record, uint32_t now)
         return;
     }
     FIndex.Insert(record.MacKey, FRows.size());
+    ++FCounts.added;
+    if (FCountReturns && FRemovedKeys.erase(record.MacKey) > 0)
+        ++FCounts.returned;
     FRows.push_back(record);
     FRows.back().LastSeen = now;
     const int row = Count() - 1;
@@ -129,6 +132,8 @@ int AmplifierList::RemoveStale(uint32_t maxAge, uint32_t now)
     size_t next = 0;
     for (size_t i = 0; i < FRows.size(); ++i) {
         if (next < removed.size() && static_cast<size_t>(removed[next]) == i) {
+            if (FCountReturns)
+                FRemovedKeys.insert(FRows[i].MacKey);
             if (static_cast<int>(i) == oldSelected)
                 newSelected = -1;
             ++next;
@@ -146,6 +151,7 @@ int AmplifierList::RemoveStale(uint32_t maxAge, uint32_t now)
     for (size_t i = 0; i < FRows.size(); ++i)
         FIndex.Insert(FRows[i].MacKey, i);
     FSelected = newSelected;
+    FCounts.removed += removed.size();
 
     if (FObserver != nullptr) {
         FObserver->RowsRemoved(removed);

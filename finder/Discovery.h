@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 // One discovered amplifier, copied by value.
@@ -64,6 +65,17 @@ public:
 
     void SetObserver(Observer* observer) { FObserver = observer; }
 
+    // What happened to the list so far. A row that comes back is a new row for a MAC suffix whose
+    // row had been removed before: with every amplifier answering, a row that flickered.
+    struct Counts {
+        uint64_t added = 0;
+        uint64_t removed = 0;
+        uint64_t returned = 0;
+    };
+    const Counts& Tally() const { return FCounts; }
+    // Counting returns keeps every removed MAC suffix: off unless asked for.
+    void CountReturns(bool on) { FCountReturns = on; }
+
     // Refreshes the row of record.MacKey, or appends a row and selects it. A refresh brings the
     // whole record up to date, so later operations act on the latest reply.
     void UpdateAmplifier(const TTovrinData& record, uint32_t now);
@@ -85,6 +97,9 @@ public:
 private:
     std::vector<TTovrinData> FRows;
     MacIndex FIndex;
+    Counts FCounts;
+    bool FCountReturns = false;
+    std::unordered_set<std::string> FRemovedKeys;
     int FSelected = -1;
     Observer* FObserver = nullptr;
 };

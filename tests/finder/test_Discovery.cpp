@@ -226,6 +226,41 @@ TEST(MacIndex, HoldsAWholeSubnetThroughItsGrowthAndRefillsAfterClearing)
     }
 }
 
+TEST(AmplifierList, TallyCountsRowsAddedRemovedAndThoseThatCameBack)
+{
+    // Each step: the MAC suffixes that answer at that tick (ticks 1000 ms apart, rows expire after
+    // 2000 ms of silence), then the tally expected after the step's expiry.
+    struct Step {
+        std::vector<std::string> answering;
+        uint64_t added, removed, returned;
+    };
+    const std::vector<Step> steps {
+        { { "A", "B", "C" }, 3, 0, 0 }, { { "A", "B", "C", "A" }, 3, 0, 0 }, // refreshes add nothing
+        { { "A" }, 3, 0, 0 }, { { "A" }, 3, 0, 0 }, { { "A" }, 3, 2, 0 }, // B and C silent for 3000 ms
+        { { "B", "D" }, 5, 2, 1 }, // B comes back, D is new
+        { { "B", "D", "B" }, 5, 2, 1 }, { {}, 5, 3, 1 }, // A goes
+        { {}, 5, 3, 1 }, { { "A", "C" }, 7, 5, 3 }, // both had gone before; B and D go
+    };
+    for (const bool counting : { true, false }) {
+        SCOPED_TRACE(counting);
+        AmplifierList list;
+        list.CountReturns(counting);
+        uint32_t now = 0;
+        for (size_t i = 0; i < steps.size(); ++i) {
+            now += 1000;
+            for (const auto& mac : steps[i].answering) {
+                TTovrinData record;
+                record.Mac = record.MacKey = mac;
+                list.UpdateAmplifier(record, now);
+            }
+            list.RemoveStale(2000, now);
+            EXPECT_EQ(list.Tally().added, steps[i].added) << "step " << i;
+            EXPECT_EQ(list.Tally().removed, steps[i].removed) << "step " << i;
+            EXPECT_EQ(list.Tally().returned, counting ? steps[i].returned : 0u) << "step " << i;
+        }
+    }
+}
+
 TEST(AmplifierList, RefreshKeepsOneRowPerMacAndTakesTheLatestReply)
 {
     AmplifierList list;
