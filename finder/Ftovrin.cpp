@@ -223,6 +223,7 @@ void TFormTovrin::StopWorker()
 
 void TFormTovrin::DatagramReceived(const std::string& peer, const char* data, int length)
 {
+    ++FDatagramsHandled;
     if (FHelloTicked && platform::TickCount() - FHelloTickAt >= HelloIntervalMs + HelloLateMs)
         TimerHelloTimer();
     SyncViewIfDue();
@@ -234,6 +235,15 @@ void TFormTovrin::DatagramReceived(const std::string& peer, const char* data, in
         return;
     UpdateAmplifier(record);
     WatchSettingsReply(record);
+}
+
+std::string TFormTovrin::DiscoveryTallyText() const
+{
+    const auto& tally = FAmplifiers.Tally();
+    return "discovery: " + std::to_string(FHellosSent) + " hellos sent, " + std::to_string(FDatagramsHandled)
+        + " datagrams handled, " + std::to_string(tally.added) + " rows added, "
+        + std::to_string(tally.removed) + " removed, " + std::to_string(tally.returned) + " came back, "
+        + std::to_string(FAmplifiers.Count()) + " listed";
 }
 
 void TFormTovrin::TimerHelloTimer()
@@ -254,8 +264,8 @@ void TFormTovrin::SayHello()
 {
     FHelloTickAt = platform::TickCount();
     FHelloTicked = true;
-    if (isVisible() && Worker)
-        Worker->SendText(nullptr, DiscoveryHello);
+    if (isVisible() && Worker && Worker->SendText(nullptr, DiscoveryHello) == 1)
+        ++FHellosSent;
 }
 
 void TFormTovrin::WatchDiscovery()
