@@ -120,7 +120,7 @@ run_once() {
             -v heard="${heard:-?}" -v sent="$sent" -v l0="$load0" -v l1="$load1" 'BEGIN {
                 printf "| %d | %s | %s | %s (%s removed) | %.0f | %.0f %% | %.2f | %.0f | %s | %d | %s / %s | %s -> %s |\n",
                     n, state, listed, back, removed, handled / life, 100 * dcpu / hz / s,
-                    handled > 0 ? 1e6 * tcpu / hz / handled : 0, dcs / s, rss, drops, heard, sent, l0, l1 }'
+                    (handled > 0 ? 1e6 * tcpu / hz / handled : 0), dcs / s, rss, drops, heard, sent, l0, l1 }'
     fi
     cleanup
 }
