@@ -7,7 +7,14 @@
 #
 # Environment: STATES="quiet loaded" (which machine states), RUNS=1 (runs per size and state),
 # WARMUP=8 (seconds before the measurement starts), LATENCY=0 (1: also run bench/discovery_net, the
-# worker and list in-process, for the reply-to-row latency percentiles).
+# worker and list in-process, for the reply-to-row latency percentiles), AMPSIM_ARGS (more options
+# for the simulator, e.g. --unicast: replies to the program's address instead of broadcasts, which
+# spares the simulator the local copy of each of its broadcasts; the program's receive path is the
+# same).
+#
+# The simulator answers from one thread; "replies/s" far under 2 x N means it could not keep up
+# (its replies then come late and rows expire although the program took every datagram it got:
+# see "kernel drops" and the replies still sent after the program ended, in the simulator's log).
 #
 # Per run, one table row. Counted by the processes themselves: the program's tally on standard error
 # at its end (TOVRIN_DISCOVERY_STATS: hellos sent, datagrams handled, rows added, removed and come
@@ -67,7 +74,9 @@ run_once() {
     network=tvs$$n$count
     bash "$root/scripts/testnet.sh" up "$network" "$count" >/dev/null || { echo "N=$count: network did not come up"; return 1; }
     local ampsim_log=$build/discovery_net_ampsim_$count.log tovrin_err=$build/discovery_net_tovrin_$count.err
-    bash "$root/scripts/testnet.sh" exec "$network" amp "$build/ampsim" --count "$count" --no-command --quiet >"$ampsim_log" 2>&1 &
+    # shellcheck disable=SC2086
+    bash "$root/scripts/testnet.sh" exec "$network" amp "$build/ampsim" --count "$count" --no-command --quiet \
+        ${AMPSIM_ARGS:-} >"$ampsim_log" 2>&1 &
     local simulator=$!
     pids+=("$simulator")
     start_virtual_display 1024x768
@@ -118,17 +127,17 @@ run_once() {
             -v handled="$handled" -v life="$lifetime" -v dcpu=$((cpu1 - cpu0)) -v tcpu="$total_cpu" -v hz="$hz" \
             -v s="$seconds" -v dcs=$((cs1 - cs0)) -v rss="$rss" -v drops=$((drops1 - drops0)) \
             -v heard="${heard:-?}" -v sent="$sent" -v l0="$load0" -v l1="$load1" 'BEGIN {
-                printf "| %d | %s | %s | %s (%s removed) | %.0f | %.0f %% | %.2f | %.0f | %s | %d | %s / %s | %s -> %s |\n",
-                    n, state, listed, back, removed, handled / life, 100 * dcpu / hz / s,
+                printf "| %d | %s | %s | %s (%s removed) | %.0f (%d) | %.0f %% | %.2f | %.0f | %s | %d | %s / %s | %s -> %s |\n",
+                    n, state, listed, back, removed, handled / life, 2 * n, 100 * dcpu / hz / s,
                     (handled > 0 ? 1e6 * tcpu / hz / handled : 0), dcs / s, rss, drops, heard, sent, l0, l1 }'
     fi
     cleanup
 }
 
 echo "discovery of N amplifiers by the real program, ${seconds} s measured after ${warmup} s, $(nproc) cores, $(date -u '+%F %H:%M') UTC"
-echo "load average at start: $(load_average)"
+echo "load average at start: $(load_average); simulator options: --count N --no-command --quiet ${AMPSIM_ARGS:-}"
 echo
-echo "| amplifiers | machine | rows listed | rows come back | replies/s | CPU of one core | µs per reply | context switches/s | RSS MiB | kernel drops | hellos heard / sent | load average (start -> end) |"
+echo "| amplifiers | machine | rows listed | rows come back | replies/s (2 x N asked) | CPU of one core | µs per reply | context switches/s | RSS MiB | kernel drops | hellos heard / sent | load average (start -> end) |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
 for state in $states; do
     for count in "${counts[@]}"; do
