@@ -1,8 +1,8 @@
 // Discovery on a real (private) network: N simulated amplifiers (the ampsim program, in the
 // amplifier side of a private test network) answer every hello; this process plays the program's
 // part with the real worker and amplifier list, driven the way the main window drives them: a
-// "window thread" that sends the hello and expires rows every 500 ms and runs every delivery of the
-// worker synchronously.
+// "window thread" that sends the hello and expires rows every 500 ms and runs the worker's posted
+// batches of datagrams (and any synchronous delivery).
 //
 //   discovery_net N SECONDS [JITTER_MS]
 //
@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -38,9 +39,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The window thread: runs posted calls while the poster waits, like a synchronous delivery.
+// The window thread: runs posted calls, and delivered ones while the poster waits.
 class WindowThreadModel {
 public:
+    void Post(std::function<void()> call)
+    {
+        std::lock_guard lock(FMutex);
+        if (FClosed)
+            return;
+        FPosted.push_back(std::move(call));
+        FChanged.notify_all();
+    }
+
     void Deliver(const std::function<void()>& call)
     {
         std::unique_lock lock(FMutex);
@@ -58,6 +68,7 @@ public:
     {
         std::lock_guard lock(FMutex);
         FClosed = true;
+        FPosted.clear();
         FChanged.notify_all();
     }
 
@@ -66,8 +77,16 @@ public:
     {
         std::unique_lock lock(FMutex);
         for (;;) {
-            if (!FChanged.wait_until(lock, deadline, [&] { return FPending != nullptr; }))
+            if (!FChanged.wait_until(lock, deadline, [&] { return FPending != nullptr || !FPosted.empty(); }))
                 return;
+            if (!FPosted.empty()) {
+                auto posted = std::move(FPosted.front());
+                FPosted.pop_front();
+                lock.unlock();
+                posted();
+                lock.lock();
+                continue;
+            }
             const auto* call = FPending;
             lock.unlock();
             (*call)();
@@ -82,6 +101,7 @@ private:
     std::mutex FMutex;
     std::condition_variable FChanged;
     const std::function<void()>* FPending = nullptr;
+    std::deque<std::function<void()>> FPosted;
     bool FDone = true;
     bool FClosed = false;
 };
@@ -197,6 +217,7 @@ int main(int argc, char** argv)
 
     auto worker = TRecvThread::Create();
     worker->SetDelivery([&](const std::function<void()>& call) { window.Deliver(call); });
+    worker->SetPosting([&](std::function<void()> call) { window.Post(std::move(call)); });
     worker->OnReceive = [&](const std::string&, const char* data, int length) {
         TTovrinData record;
         if (!ParseTovrinReply(data, static_cast<size_t>(length), record))

@@ -30,6 +30,127 @@ void WorkerCore::Deliver(const std::function<void()>& call)
         guarded();
 }
 
+void ReceivedBatch::Add(const char* data, int length, const sockaddr_in& from)
+{
+    const auto offset = static_cast<uint32_t>(FBytes.size());
+    FBytes.insert(FBytes.end(), data, data + length);
+    FBytes.push_back('\0');
+    FDatagrams.push_back({ offset, length, from });
+}
+
+void ReceivedBatch::Clear()
+{
+    FBytes.clear();
+    FDatagrams.clear();
+}
+
+void WorkerCore::HandOverReceived(std::unique_ptr<ReceivedBatch>& batch)
+{
+    if (batch->Empty() || FStopped)
+        return;
+    if (!FPosting) {
+        Deliver([&] { HandToOwner(*batch); });
+        batch->Clear();
+        return;
+    }
+    bool post = false;
+    {
+        std::unique_lock lock(FQueueMutex);
+        FQueueRoom.wait(lock, [&] { return FStopped || FQueuedWeight < FHandOverLimit; });
+        if (FStopped)
+            return;
+        FQueuedWeight += batch->Weight();
+        FQueued.push_back(std::move(batch));
+        if (!FSpare.empty()) {
+            batch = std::move(FSpare.back());
+            FSpare.pop_back();
+        } else {
+            batch = std::make_unique<ReceivedBatch>();
+        }
+        post = !FDrainPosted;
+        FDrainPosted = true;
+    }
+    if (post)
+        PostDrain();
+}
+
+void WorkerCore::PostDrain()
+{
+    // The posted call keeps the worker alive until it has run or has been dropped.
+    FPosting([self = FOwner.shared_from_this(), this] { DrainQueued(); });
+}
+
+std::unique_ptr<ReceivedBatch> WorkerCore::TakeQueued()
+{
+    std::unique_ptr<ReceivedBatch> batch;
+    {
+        std::lock_guard lock(FQueueMutex);
+        if (FQueued.empty())
+            return batch;
+        batch = std::move(FQueued.front());
+        FQueued.pop_front();
+        FQueuedWeight -= batch->Weight();
+    }
+    FQueueRoom.notify_one();
+    return batch;
+}
+
+void WorkerCore::Recycle(std::unique_ptr<ReceivedBatch> batch)
+{
+    constexpr size_t KeptSpares = 8;
+    batch->Clear();
+    std::lock_guard lock(FQueueMutex);
+    if (FSpare.size() < KeptSpares)
+        FSpare.push_back(std::move(batch));
+}
+
+void WorkerCore::DrainQueued()
+{
+    std::lock_guard handlers(FHandlerMutex);
+    size_t waiting = 0;
+    {
+        std::lock_guard lock(FQueueMutex);
+        waiting = FQueued.size();
+    }
+    for (; waiting > 0 && !FStopped; --waiting) {
+        auto batch = TakeQueued();
+        if (!batch)
+            break;
+        HandToOwner(*batch);
+        Recycle(std::move(batch));
+    }
+    bool again = false;
+    {
+        std::lock_guard lock(FQueueMutex);
+        again = !FQueued.empty() && !FStopped;
+        FDrainPosted = again;
+    }
+    if (again)
+        PostDrain();
+}
+
+void WorkerCore::DrainAllQueued()
+{
+    while (!FStopped) {
+        auto batch = TakeQueued();
+        if (!batch)
+            return;
+        HandToOwner(*batch);
+        Recycle(std::move(batch));
+    }
+}
+
+void WorkerCore::HandToOwner(const ReceivedBatch& batch)
+{
+    for (const ReceivedBatch::Datagram& d : batch.Datagrams()) {
+        if (FStopped)
+            return;
+        FormatPeerText(d.from, FLastPeer);
+        if (FOwner.OnReceive)
+            FOwner.OnReceive(FLastPeer, batch.Data(d), d.length);
+    }
+}
+
 void WorkerCore::NotifyConnected(const std::string& peer)
 {
     Deliver([&] {
@@ -59,7 +180,9 @@ void WorkerCore::NotifyChannelLost()
 void WorkerCore::GiveChannelLost(const std::string* peer)
 {
     Deliver([&] {
-        if (FDisconnectNotified)
+        // Datagrams read before the channel ended come first.
+        DrainAllQueued();
+        if (FStopped || FDisconnectNotified)
             return;
         FDisconnectNotified = true;
         if (FOwner.OnDisconnected)
@@ -88,6 +211,11 @@ void WorkerCore::Stop(bool giveDisconnect)
         }
         FStopped = true;
     }
+    {
+        // Taken so that a worker between its check and its wait cannot miss the wake-up.
+        std::lock_guard lock(FQueueMutex);
+    }
+    FQueueRoom.notify_all();
     if (FWakeFd) {
         const uint64_t one = 1;
         [[maybe_unused]] const ssize_t written = write(FWakeFd.get(), &one, sizeof one);
@@ -133,6 +261,16 @@ TRecvThread::~TRecvThread()
 void TRecvThread::SetDelivery(Delivery delivery)
 {
     impl->core.SetDelivery(std::move(delivery));
+}
+
+void TRecvThread::SetPosting(Posting posting)
+{
+    impl->core.SetPosting(std::move(posting));
+}
+
+void TRecvThread::SetHandOverLimit(size_t bytes)
+{
+    impl->core.SetHandOverLimit(bytes);
 }
 
 bool TRecvThread::Open(const std::string& address)

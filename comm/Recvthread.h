@@ -34,6 +34,8 @@ bool SocketSendString(int socket, const std::string& text);
 bool ReadUntil(int socket, std::string& text, int ms, char terminator);
 // "a.b.c.d:port" for an IPv4 socket address.
 std::string PeerText(const sockaddr_in& address);
+// The same into text, reusing its storage: called for every datagram received.
+void FormatPeerText(const sockaddr_in& address, std::string& text);
 
 // The communication worker: owns one channel chosen by a channel address, receives on its own
 // thread and hands every chunk to the owner's handlers through the owner's delivery function.
@@ -61,6 +63,9 @@ public:
     // Runs the given call on the owner's thread and returns when it has run. The default runs it
     // at once on the calling thread.
     using Delivery = std::function<void(const std::function<void()>& call)>;
+    // Runs the given call later on the owner's thread, without waiting for it; may drop it when the
+    // owner has gone.
+    using Posting = std::function<void(std::function<void()> call)>;
 
 private:
     // Only Create can make the key, so make_shared can build a worker but nobody else can.
@@ -79,6 +84,13 @@ public:
     PeerHandler OnConnected;
     PeerHandler OnDisconnected;
     void SetDelivery(Delivery delivery);
+    // With a posting, a Udp worker keeps reading while the owner's thread is busy: datagrams wait
+    // in a queue of batches (one posted call per batch that finds the queue empty) and the worker
+    // waits only while the queue holds the hand-over limit of bytes (default 4 MiB). OnReceive
+    // still runs once per datagram, in order, and never after Stop has returned; datagrams still
+    // queued at Stop are dropped.
+    void SetPosting(Posting posting);
+    void SetHandOverLimit(size_t bytes);
 
     // Opens the channel: "udp:addr:port", "tcp:host:port", "server:addr:port", "com:port:settings"
     // (and "udpclient", "tcpclient", "tcpserver", "serial"). A port that is not a whole number

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -156,7 +157,23 @@ bool ResolveHost(const std::string& host, in_addr_t& addr)
 
 std::string PeerText(const sockaddr_in& address)
 {
-    return DottedText(address.sin_addr) + ":" + std::to_string(ntohs(address.sin_port));
+    std::string text;
+    FormatPeerText(address, text);
+    return text;
+}
+
+void FormatPeerText(const sockaddr_in& address, std::string& text)
+{
+    // Longest form: "255.255.255.255:65535".
+    char buffer[24];
+    char* end = buffer;
+    const uint32_t host = ntohl(address.sin_addr.s_addr);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        end = std::to_chars(end, buffer + sizeof buffer, (host >> shift) & 0xFFu).ptr;
+        *end++ = shift == 0 ? ':' : '.';
+    }
+    end = std::to_chars(end, buffer + sizeof buffer, ntohs(address.sin_port)).ptr;
+    text.assign(buffer, end);
 }
 
 int ConnectWithTimeout(const std::string& host, int port, std::string& status, std::string& peer, int ms)

@@ -16,7 +16,12 @@
 namespace {
 
 constexpr int ReceiveAreaSize = 1600; // one datagram as read from the socket
-constexpr int DatagramsPerDelivery = 256;
+constexpr int DatagramsPerRead = 256;
+// After a read that found a burst under way, the worker lets the socket gather more for this long
+// before it reads again: one wake-up and one batch per millisecond instead of one per datagram,
+// which at a hundred thousand replies a second is most of the cost. The socket's buffer holds many
+// times what arrives meanwhile, and a reply reaches its row at most this much later.
+constexpr int GatherMs = 1;
 constexpr size_t MaxSendAddress = 63;
 
 struct ReceiveSlot {
@@ -73,22 +78,24 @@ private:
 };
 
 // Replies come in bursts of thousands right after a hello. Whatever is queued after a wait is taken
-// in one call and handed over in one delivery, which calls OnReceive per datagram in order and
-// stops as soon as a handler has stopped the worker.
+// in one call and handed over as one batch (see WorkerCore::HandOverReceived), whose datagrams
+// reach OnReceive one by one in order until a handler stops the worker.
 // A zero-length datagram is skipped: any host on the network could otherwise end discovery.
 // A datagram longer than the chunk limit is cut to it.
 void UdpTransport::Run(WorkerCore& core)
 {
     // Not zeroed: only the parts a receive has written are read.
-    const auto slots = std::make_unique_for_overwrite<ReceiveSlot[]>(DatagramsPerDelivery);
-    std::vector<iovec> vectors(DatagramsPerDelivery);
-    std::vector<mmsghdr> headers(DatagramsPerDelivery);
-    std::vector<int> accepted;
-    std::vector<int> lengths(DatagramsPerDelivery);
-    accepted.reserve(DatagramsPerDelivery);
+    const auto slots = std::make_unique_for_overwrite<ReceiveSlot[]>(DatagramsPerRead);
+    std::vector<iovec> vectors(DatagramsPerRead);
+    std::vector<mmsghdr> headers(DatagramsPerRead);
+    auto batch = std::make_unique<ReceivedBatch>();
     const int socket = FSocket.get();
+    bool inBurst = false;
 
     while (!core.Stopped()) {
+        // Only Stop ends the gathering early.
+        if (inBurst && WaitReadable(core.WakeFd(), -1, GatherMs) != WaitResult::TimedOut)
+            continue;
         const WaitResult wait = WaitReadable(socket, core.WakeFd(), -1);
         if (wait == WaitResult::Woken || wait == WaitResult::TimedOut)
             continue;
@@ -96,7 +103,7 @@ void UdpTransport::Run(WorkerCore& core)
             core.NotifyChannelLost();
             return;
         }
-        for (int i = 0; i < DatagramsPerDelivery; ++i) {
+        for (int i = 0; i < DatagramsPerRead; ++i) {
             vectors[i] = { slots[i].data, ReceiveAreaSize };
             headers[i] = {};
             msghdr& header = headers[i].msg_hdr;
@@ -107,36 +114,24 @@ void UdpTransport::Run(WorkerCore& core)
             header.msg_control = slots[i].control;
             header.msg_controllen = sizeof slots[i].control;
         }
-        const int count = recvmmsg(socket, headers.data(), DatagramsPerDelivery, MSG_DONTWAIT, nullptr);
+        const int count = recvmmsg(socket, headers.data(), DatagramsPerRead, MSG_DONTWAIT, nullptr);
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             continue;
         if (count < 0) {
             core.NotifyChannelLost();
             return;
         }
-        accepted.clear();
+        // A full read means more is waiting: read again at once.
+        inBurst = count > 0 && count < DatagramsPerRead;
         for (int i = 0; i < count; ++i) {
             const int length = static_cast<int>(std::min<unsigned>(headers[i].msg_len, MaxChunk));
             if (length == 0)
                 continue;
             if (FInterfaceIndex != 0 && ArrivalInterface(headers[i].msg_hdr) != FInterfaceIndex)
                 continue;
-            slots[i].data[length] = '\0';
-            lengths[i] = length;
-            accepted.push_back(i);
+            batch->Add(slots[i].data, length, slots[i].from);
         }
-        if (accepted.empty())
-            continue;
-        core.Deliver([&] {
-            TRecvThread& owner = core.Owner();
-            for (const int i : accepted) {
-                if (core.Stopped())
-                    return;
-                core.SetLastPeer(PeerText(slots[i].from));
-                if (owner.OnReceive)
-                    owner.OnReceive(core.LastPeer(), slots[i].data, lengths[i]);
-            }
-        });
+        core.HandOverReceived(batch);
     }
 }
 

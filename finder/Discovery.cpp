@@ -93,17 +93,20 @@ bool ParseTovrinReply(const char* text, TTovrinData& record)
 void AmplifierList::UpdateAmplifier(
     const TTovrinData& record, uint32_t now, std::chrono::system_clock::time_point seen)
 {
-    if (const auto found = FIndex.find(record.MacKey); found != FIndex.end()) {
-        FSeen[found->second].Last = seen;
-        TTovrinData& row = FRows[found->second];
+    if (const long found = FIndex.Find(record.MacKey); found >= 0) {
+        FSeen[static_cast<size_t>(found)].Last = seen;
+        TTovrinData& row = FRows[static_cast<size_t>(found)];
         const bool shownTextChanged = row.IP != record.IP || row.Name != record.Name;
         row = record;
         row.LastSeen = now;
         if (shownTextChanged && FObserver != nullptr)
-            FObserver->RowChanged(static_cast<int>(found->second));
+            FObserver->RowChanged(static_cast<int>(found));
         return;
     }
-    FIndex.emplace(record.MacKey, FRows.size());
+    FIndex.Insert(record.MacKey, FRows.size());
+    ++FCounts.added;
+    if (FCountReturns && FRemovedKeys.erase(record.MacKey) > 0)
+        ++FCounts.returned;
     FRows.push_back(record);
     FRows.back().LastSeen = now;
     FSeen.push_back({ seen, seen });
@@ -132,7 +135,8 @@ int AmplifierList::RemoveStale(uint32_t maxAge, uint32_t now)
     size_t next = 0;
     for (size_t i = 0; i < FRows.size(); ++i) {
         if (next < removed.size() && static_cast<size_t>(removed[next]) == i) {
-            FIndex.erase(FRows[i].MacKey);
+            if (FCountReturns)
+                FRemovedKeys.insert(FRows[i].MacKey);
             if (static_cast<int>(i) == oldSelected)
                 newSelected = -1;
             ++next;
@@ -143,13 +147,17 @@ int AmplifierList::RemoveStale(uint32_t maxAge, uint32_t now)
         if (kept != i) {
             FRows[kept] = std::move(FRows[i]);
             FSeen[kept] = FSeen[i];
-            FIndex[FRows[kept].MacKey] = kept;
         }
         ++kept;
     }
     FRows.resize(kept);
     FSeen.resize(kept);
+    // Expiry is rare beside lookups: the index is built again rather than kept up per move.
+    FIndex.Clear();
+    for (size_t i = 0; i < FRows.size(); ++i)
+        FIndex.Insert(FRows[i].MacKey, i);
     FSelected = newSelected;
+    FCounts.removed += removed.size();
 
     if (FObserver != nullptr) {
         FObserver->RowsRemoved(removed);
@@ -161,8 +169,7 @@ int AmplifierList::RemoveStale(uint32_t maxAge, uint32_t now)
 
 int AmplifierList::Find(const std::string& macKey) const
 {
-    const auto found = FIndex.find(macKey);
-    return found == FIndex.end() ? -1 : static_cast<int>(found->second);
+    return static_cast<int>(FIndex.Find(macKey));
 }
 
 void AmplifierList::Select(int row)

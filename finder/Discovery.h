@@ -4,11 +4,13 @@
 // Window-free: the list keeps the records and tells an observer what changed, so a view mirrors it
 // without scanning. The current tick is always passed in, so callers (and tests) own the clock.
 
+#include "finder/MacIndex.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // One discovered amplifier, copied by value.
@@ -71,6 +73,17 @@ public:
         std::chrono::system_clock::time_point Last;
     };
 
+    // What happened to the list so far. A row that comes back is a new row for a MAC suffix whose
+    // row had been removed before: with every amplifier answering, a row that flickered.
+    struct Counts {
+        uint64_t added = 0;
+        uint64_t removed = 0;
+        uint64_t returned = 0;
+    };
+    const Counts& Tally() const { return FCounts; }
+    // Counting returns keeps every removed MAC suffix: off unless asked for.
+    void CountReturns(bool on) { FCountReturns = on; }
+
     // Refreshes the row of record.MacKey, or appends a row and selects it. A refresh brings the
     // whole record up to date, so later operations act on the latest reply.
     void UpdateAmplifier(const TTovrinData& record, uint32_t now,
@@ -94,7 +107,10 @@ public:
 private:
     std::vector<TTovrinData> FRows;
     std::vector<SeenTimes> FSeen; // beside FRows, row for row
-    std::unordered_map<std::string, size_t> FIndex;
+    MacIndex FIndex;
+    Counts FCounts;
+    bool FCountReturns = false;
+    std::unordered_set<std::string> FRemovedKeys;
     int FSelected = -1;
     Observer* FObserver = nullptr;
 };

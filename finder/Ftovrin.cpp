@@ -201,6 +201,9 @@ bool TFormTovrin::StartWorker(const std::string& localAddress, std::string& erro
             FDiscoveryWatch.WorkerEnded();
     };
     worker->SetDelivery(FDelivery.Function());
+    // Replies are read on while this thread is busy (with a dialog's layout, or just descheduled
+    // on a loaded machine) instead of overflowing the socket.
+    worker->SetPosting(FDelivery.Posting());
     if (!worker->Open("udp:" + localAddress + ":" + std::to_string(DiscoveryPort), error))
         return false;
     FOwnPeers = OwnDatagramPeers(localAddress, worker->LocalPort());
@@ -226,6 +229,7 @@ void TFormTovrin::StopWorker()
 
 void TFormTovrin::DatagramReceived(const std::string& peer, const char* data, int length)
 {
+    ++FDatagramsHandled;
     if (FHelloTicked && platform::TickCount() - FHelloTickAt >= HelloIntervalMs + HelloLateMs)
         TimerHelloTimer();
     SyncViewIfDue();
@@ -237,6 +241,15 @@ void TFormTovrin::DatagramReceived(const std::string& peer, const char* data, in
         return;
     UpdateAmplifier(record);
     WatchSettingsReply(record);
+}
+
+std::string TFormTovrin::DiscoveryTallyText() const
+{
+    const auto& tally = FAmplifiers.Tally();
+    return "discovery: " + std::to_string(FHellosSent) + " hellos sent, " + std::to_string(FDatagramsHandled)
+        + " datagrams handled, " + std::to_string(tally.added) + " rows added, "
+        + std::to_string(tally.removed) + " removed, " + std::to_string(tally.returned) + " came back, "
+        + std::to_string(FAmplifiers.Count()) + " listed";
 }
 
 void TFormTovrin::TimerHelloTimer()
@@ -257,8 +270,8 @@ void TFormTovrin::SayHello()
 {
     FHelloTickAt = platform::TickCount();
     FHelloTicked = true;
-    if (isVisible() && Worker)
-        Worker->SendText(nullptr, DiscoveryHello);
+    if (isVisible() && Worker && Worker->SendText(nullptr, DiscoveryHello) == 1)
+        ++FHellosSent;
 }
 
 void TFormTovrin::WatchDiscovery()

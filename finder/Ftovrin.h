@@ -92,6 +92,10 @@ public:
     uint32_t SettingsWatchLimitMs = TSettingsWatch::DefaultLimitMs;
 
     const AmplifierList& Amplifiers() const { return FAmplifiers; }
+    // One line on how discovery went: hellos sent, datagrams handled, rows added, removed and
+    // come back (rows come back are counted only after CountReturningRows).
+    std::string DiscoveryTallyText() const;
+    void CountReturningRows() { FAmplifiers.CountReturns(true); }
     // The millisecond tick that replies are stamped and aged with; tests put it near the wrap.
     void SetClock(std::function<uint32_t()> clock);
     // For tests that show the window without a private network: the first showing then starts no
@@ -143,6 +147,8 @@ private:
     // When the last hello tick ran, on the real clock: deliveries run a tick that is due, so that a
     // flood of datagrams cannot hold the hello and the expiry back.
     uint32_t FHelloTickAt = 0;
+    uint64_t FHellosSent = 0;
+    uint64_t FDatagramsHandled = 0;
     bool FHelloTicked = false;
     bool FActivationQueued = false;
     bool FMirroringSelection = false;

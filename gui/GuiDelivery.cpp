@@ -109,6 +109,15 @@ TRecvThread::Delivery GuiDelivery::Function() const
     };
 }
 
+TRecvThread::Posting GuiDelivery::Posting() const
+{
+    return [shared = FShared](std::function<void()> call) {
+        std::lock_guard lock(shared->mutex);
+        if (shared->context != nullptr)
+            PostToThreadOf(shared->context, std::move(call));
+    };
+}
+
 void GuiDelivery::Close()
 {
     {

@@ -27,6 +27,8 @@ public:
 
     // A call from the GUI thread itself runs at once; never blocks the GUI thread on itself.
     TRecvThread::Delivery Function() const;
+    // Posts calls to the GUI thread without waiting; once closed, calls are dropped unrun.
+    TRecvThread::Posting Posting() const;
     void Close();
 
 private:

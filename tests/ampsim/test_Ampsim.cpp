@@ -354,6 +354,10 @@ TEST_F(Discovery, EveryAmplifierBroadcastsItsReplyFromItsOwnAddress)
     // Its own looped-back broadcasts are not taken for received datagrams.
     ASSERT_EQ(simulator->Received().size(), 1u);
     EXPECT_EQ(simulator->Received()[0].From, TestNetwork::AppAddress() + ":8001");
+    // Nor do they reach it: the second hello is read after anything the first one's replies left.
+    SendFromApp(Hello);
+    ASSERT_TRUE(Simulator::WaitUntil([&] { return simulator->HellosReceived() == 2; }, HangLimitMs));
+    EXPECT_EQ(simulator->OwnDatagramsRead(), 0u) << "its own replies took room in its socket";
 }
 
 TEST_F(Discovery, UnicastRepliesSilentAndCrLfAmplifiers)

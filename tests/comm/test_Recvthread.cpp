@@ -348,6 +348,146 @@ TEST(UdpWorkerLife, HandlerThatStopsInTheMiddleOfABurstGetsNoMoreOfIt)
     EXPECT_EQ(events[3].kind, 'D');
 }
 
+// A worker that hands datagrams over through a posted queue, as the main window's does.
+class QueuedUdpWorker : public ::testing::Test {
+protected:
+    void StartWorker(size_t handOverLimit = 0, bool start = true)
+    {
+        worker = TRecvThread::Create();
+        recorder.Bind(*worker);
+        worker->SetDelivery(owner.Delivery());
+        worker->SetPosting([this](std::function<void()> call) {
+            ++posts;
+            owner.Post(std::move(call));
+        });
+        if (handOverLimit != 0)
+            worker->SetHandOverLimit(handOverLimit);
+        std::string error;
+        ASSERT_TRUE(worker->Open("udp:127.0.0.1:0", error)) << error;
+        port = worker->LocalPort();
+        if (start)
+            worker->Start();
+    }
+    void TearDown() override
+    {
+        OpenGate();
+        EXPECT_TRUE(StopAndRelease(owner, worker));
+    }
+    // Keeps the owner's thread busy until OpenGate, as a window thread busy elsewhere.
+    void BlockOwner()
+    {
+        owner.Post([this] {
+            std::unique_lock lock(gateMutex);
+            gate.wait(lock, [this] { return gateOpen; });
+        });
+    }
+    void OpenGate()
+    {
+        {
+            std::lock_guard lock(gateMutex);
+            gateOpen = true;
+        }
+        gate.notify_all();
+    }
+    void SendNumbered(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            sender.SendTo(port, "reply " + std::to_string(i));
+    }
+    // Every numbered datagram once, in order, from the sender, on the owner's thread.
+    void ExpectNumberedInOrder(int count)
+    {
+        ASSERT_TRUE(recorder.WaitFor(static_cast<size_t>(count), 'R')) << recorder.CountOf('R');
+        const auto events = recorder.Events();
+        ASSERT_EQ(events.size(), static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(events[i].data, "reply " + std::to_string(i));
+            ASSERT_TRUE(events[i].terminated);
+            ASSERT_EQ(events[i].peer, sender.PeerText());
+            ASSERT_EQ(events[i].thread, owner.Id());
+        }
+    }
+
+    OwnerLoop owner;
+    Recorder recorder;
+    std::shared_ptr<TRecvThread> worker;
+    std::atomic<int> posts { 0 };
+    int port = 0;
+    UdpPeer sender;
+    std::mutex gateMutex;
+    std::condition_variable gate;
+    bool gateOpen = false;
+};
+
+TEST_F(QueuedUdpWorker, KeepsReadingWhileTheOwnerIsBusyAndWakesItOnceForAllThatWaits)
+{
+    StartWorker();
+    BlockOwner();
+    constexpr int count = 2000;
+    SendNumbered(count);
+    EXPECT_TRUE(WaitUdpQueueEmpty(port)) << "the worker stopped reading while its owner was busy";
+    EXPECT_EQ(posts, 1) << "batches that find a call already posted post no other";
+    OpenGate();
+    ExpectNumberedInOrder(count);
+}
+
+TEST_F(QueuedUdpWorker, FullQueueHoldsTheWorkerBackWithoutLosingOrReordering)
+{
+    // A limit below one datagram lets a single batch wait at a time.
+    for (const size_t limit : { size_t { 1 }, size_t { 64 }, size_t { 4096 } }) {
+        SCOPED_TRACE(limit);
+        StartWorker(limit);
+        SendNumbered(1500);
+        ExpectNumberedInOrder(1500);
+        EXPECT_TRUE(StopAndRelease(owner, worker));
+        recorder.Clear();
+    }
+}
+
+TEST_F(QueuedUdpWorker, StopEndsAWorkerWaitingOnAFullQueueAndDropsWhatWaits)
+{
+    StartWorker(1);
+    BlockOwner();
+    SendNumbered(1);
+    while (posts == 0)
+        std::this_thread::yield();
+    // The first batch fills the queue: the worker reads the next one and waits for room.
+    SendNumbered(1);
+    ASSERT_TRUE(WaitUdpQueueEmpty(port));
+    worker->Stop();
+    EXPECT_EQ(recorder.CountOf('D'), 1u) << "Stop itself reports the end";
+    std::weak_ptr<TRecvThread> watch = worker;
+    worker.reset();
+    OpenGate();
+    EXPECT_TRUE(WaitReleased(watch)) << "the waiting worker did not end";
+    owner.RunAndWait([] {});
+    EXPECT_EQ(recorder.CountOf('R'), 0u) << "nothing is handed over once Stop has returned";
+}
+
+TEST_F(QueuedUdpWorker, HandlerThatStopsInTheMiddleOfQueuedBatchesGetsNoMore)
+{
+    StartWorker(0, false);
+    const auto record = worker->OnReceive;
+    int calls = 0;
+    worker->OnReceive = [&](const std::string& peer, const char* data, int length) {
+        record(peer, data, length);
+        if (++calls == 3)
+            worker->Stop();
+    };
+    // Queued before the worker starts, so that its first read takes all ten as one batch.
+    SendNumbered(10);
+    BlockOwner();
+    worker->Start();
+    ASSERT_TRUE(WaitUdpQueueEmpty(port));
+    OpenGate();
+    ASSERT_TRUE(recorder.WaitFor(1, 'D'));
+    owner.RunAndWait([] {});
+    const auto events = recorder.Events();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[2].data, "reply 2");
+    EXPECT_EQ(events[3].kind, 'D');
+}
+
 TEST_F(UdpWorker, SendsToHostAndPortAndToTheChannelPortForAHostAlone)
 {
     UdpPeer receiver;

@@ -87,6 +87,24 @@ TEST(ConnectWithTimeout, UnresolvableNameFailsWithTheLookupMessage)
     EXPECT_EQ(OpenTcpConnection("no-such-host.invalid", 2500, 500), -1);
 }
 
+TEST(PeerText, WritesEveryAddressAndPortAsTheDottedFormDoes)
+{
+    struct Case {
+        const char* ip;
+        int port;
+    };
+    const Case cases[] = { { "0.0.0.0", 0 }, { "255.255.255.255", 65535 }, { "10.0.0.1", 8001 },
+        { "192.168.100.9", 9 }, { "1.22.133.4", 10000 }, { "127.0.0.1", 65534 } };
+    std::string reused = "an earlier, longer text that must not stay behind";
+    for (const Case& c : cases) {
+        const std::string expected = std::string(c.ip) + ":" + std::to_string(c.port);
+        const sockaddr_in address = Ipv4Address(c.ip, c.port);
+        EXPECT_EQ(PeerText(address), expected);
+        FormatPeerText(address, reused);
+        EXPECT_EQ(reused, expected);
+    }
+}
+
 TEST(ResolveHost, TakesEveryDottedAddressIncludingTheBroadcastAddress)
 {
     in_addr_t address = 1;

@@ -187,6 +187,80 @@ std::vector<std::string> Keys(const AmplifierList& list)
     return keys;
 }
 
+TEST(MacIndex, KeysThatDifferOnlyInLengthOrOneByteFindTheirOwnRows)
+{
+    // Around the fifteen packed bytes and beyond, with a zero byte, a shared prefix and a suffix.
+    const std::vector<std::string> keys { "", "A", std::string("A\0", 2), "AB", "0A1B2C", "0A1B2D", "D0A1B2C",
+        "0A1B2C3D4E5F", "0A1B2C3D4E5F00", "0A1B2C3D4E5F001", "0A1B2C3D4E5F0012", "0A1B2C3D4E5F0013",
+        std::string(40, 'x'), std::string(41, 'x') };
+    MacIndex index;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(index.Find(keys[i]), -1) << i;
+        index.Insert(keys[i], i);
+    }
+    for (size_t i = 0; i < keys.size(); ++i)
+        EXPECT_EQ(index.Find(keys[i]), static_cast<long>(i)) << i;
+    EXPECT_EQ(index.Find("0A1B2C3D4E5F0014"), -1);
+    EXPECT_EQ(index.Find("0A1B2"), -1);
+    index.Clear();
+    for (const auto& key : keys)
+        EXPECT_EQ(index.Find(key), -1) << key;
+}
+
+TEST(MacIndex, HoldsAWholeSubnetThroughItsGrowthAndRefillsAfterClearing)
+{
+    MacIndex index;
+    char key[16];
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 70000; ++i) {
+            std::snprintf(key, sizeof key, "00C0DE%06X", i);
+            index.Insert(key, static_cast<size_t>(i));
+        }
+        EXPECT_EQ(index.Size(), 70000u);
+        for (int i = 0; i < 70000; i += 7) {
+            std::snprintf(key, sizeof key, "00C0DE%06X", i);
+            ASSERT_EQ(index.Find(key), i);
+        }
+        EXPECT_EQ(index.Find("00C0DE011170"), -1) << "one past the last";
+        index.Clear();
+    }
+}
+
+TEST(AmplifierList, TallyCountsRowsAddedRemovedAndThoseThatCameBack)
+{
+    // Each step: the MAC suffixes that answer at that tick (ticks 1000 ms apart, rows expire after
+    // 2000 ms of silence), then the tally expected after the step's expiry.
+    struct Step {
+        std::vector<std::string> answering;
+        uint64_t added, removed, returned;
+    };
+    const std::vector<Step> steps {
+        { { "A", "B", "C" }, 3, 0, 0 }, { { "A", "B", "C", "A" }, 3, 0, 0 }, // refreshes add nothing
+        { { "A" }, 3, 0, 0 }, { { "A" }, 3, 0, 0 }, { { "A" }, 3, 2, 0 }, // B and C silent for 3000 ms
+        { { "B", "D" }, 5, 2, 1 }, // B comes back, D is new
+        { { "B", "D", "B" }, 5, 2, 1 }, { {}, 5, 3, 1 }, // A goes
+        { {}, 5, 3, 1 }, { { "A", "C" }, 7, 5, 3 }, // both had gone before; B and D go
+    };
+    for (const bool counting : { true, false }) {
+        SCOPED_TRACE(counting);
+        AmplifierList list;
+        list.CountReturns(counting);
+        uint32_t now = 0;
+        for (size_t i = 0; i < steps.size(); ++i) {
+            now += 1000;
+            for (const auto& mac : steps[i].answering) {
+                TTovrinData record;
+                record.Mac = record.MacKey = mac;
+                list.UpdateAmplifier(record, now);
+            }
+            list.RemoveStale(2000, now);
+            EXPECT_EQ(list.Tally().added, steps[i].added) << "step " << i;
+            EXPECT_EQ(list.Tally().removed, steps[i].removed) << "step " << i;
+            EXPECT_EQ(list.Tally().returned, counting ? steps[i].returned : 0u) << "step " << i;
+        }
+    }
+}
+
 TEST(AmplifierList, RefreshKeepsOneRowPerMacAndTakesTheLatestReply)
 {
     AmplifierList list;

@@ -361,6 +361,33 @@ TEST_F(GuiDeliveryTest, ClosingReleasesAWaitingWorkerWithoutRunningItsCall)
     EXPECT_FALSE(ran) << "after closing, deliveries return at once";
 }
 
+TEST_F(GuiDeliveryTest, PostedCallsRunOnTheGuiThreadInOrderAndNotOnceClosed)
+{
+    auto delivery = std::make_unique<GuiDelivery>();
+    const auto post = delivery->Posting();
+    std::vector<int> order;
+    std::vector<QThread*> threads;
+    std::thread worker([&] {
+        for (int i = 0; i < 3; ++i)
+            post([&, i] {
+                order.push_back(i);
+                threads.push_back(QThread::currentThread());
+            });
+    });
+    worker.join();
+    EXPECT_TRUE(order.empty()) << "posting does not wait for the call";
+    ASSERT_TRUE(WaitFor([&] { return order.size() == 3; }, 10000));
+    EXPECT_EQ(order, (std::vector<int> { 0, 1, 2 }));
+    for (QThread* thread : threads)
+        EXPECT_EQ(thread, QThread::currentThread());
+
+    post([&] { order.push_back(3); });
+    delivery.reset();
+    post([&] { order.push_back(4); });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(order.size(), 3u) << "calls posted before and after closing are dropped";
+}
+
 } // namespace
 
 int main(int argc, char* argv[])

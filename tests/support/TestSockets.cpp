@@ -3,6 +3,10 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
 sockaddr_in Ipv4Address(const std::string& ip, int port)
 {
     sockaddr_in address {};
@@ -79,4 +83,35 @@ long SendDatagram(int socket, const std::string& bytes, const std::string& ip, i
 {
     const sockaddr_in to = Ipv4Address(ip, port);
     return ::sendto(socket, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+long UdpReceiveQueueOf(int port)
+{
+    std::FILE* table = std::fopen("/proc/net/udp", "r");
+    if (table == nullptr)
+        return -1;
+    char line[512];
+    long found = -1;
+    while (found < 0 && std::fgets(line, sizeof line, table) != nullptr) {
+        unsigned localAddress = 0, localPort = 0, remoteAddress = 0, remotePort = 0, state = 0;
+        unsigned long txQueue = 0, rxQueue = 0;
+        if (std::sscanf(line, " %*d: %x:%x %x:%x %x %lx:%lx", &localAddress, &localPort, &remoteAddress,
+                &remotePort, &state, &txQueue, &rxQueue)
+                == 7
+            && localPort == static_cast<unsigned>(port))
+            found = static_cast<long>(rxQueue);
+    }
+    std::fclose(table);
+    return found;
+}
+
+bool WaitUdpQueueEmpty(int port)
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (UdpReceiveQueueOf(port) != 0) {
+        if (std::chrono::steady_clock::now() > limit)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }

@@ -36,3 +36,9 @@ UniqueFd BoundUdpSocket(const std::string& ip, int port);
 
 // Sends bytes as one datagram to ip:port; what sendto returned.
 long SendDatagram(int socket, const std::string& bytes, const std::string& ip, int port);
+
+// Bytes waiting in the receive queue of the UDP socket bound to local port (as /proc/net/udp shows
+// them), or -1 when no such socket is listed.
+long UdpReceiveQueueOf(int port);
+// Until the UDP socket on port has nothing left to read; false after 10 s.
+bool WaitUdpQueueEmpty(int port);

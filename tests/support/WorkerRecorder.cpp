@@ -34,6 +34,12 @@ std::vector<WorkerEvent> Recorder::Events()
     return events;
 }
 
+void Recorder::Clear()
+{
+    std::lock_guard lock(mutex);
+    events.clear();
+}
+
 std::string Recorder::ReceivedFrom(const std::string& peer)
 {
     std::lock_guard lock(mutex);
@@ -102,6 +108,18 @@ void OwnerLoop::RunAndWait(const std::function<void()>& call)
 TRecvThread::Delivery OwnerLoop::Delivery()
 {
     return [this](const std::function<void()>& call) { RunAndWait(call); };
+}
+
+void OwnerLoop::Post(std::function<void()> call)
+{
+    std::lock_guard lock(mutex);
+    calls.push_back(std::move(call));
+    wake.notify_all();
+}
+
+TRecvThread::Posting OwnerLoop::Posting()
+{
+    return [this](std::function<void()> call) { Post(std::move(call)); };
 }
 
 void OwnerLoop::Run()

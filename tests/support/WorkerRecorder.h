@@ -33,6 +33,7 @@ public:
     bool WaitFor(size_t count, char kind = 0);
     size_t CountOf(char kind);
     std::vector<WorkerEvent> Events();
+    void Clear();
     // The bytes of all receive events from peer, joined in order.
     std::string ReceivedFrom(const std::string& peer);
 
@@ -55,6 +56,9 @@ public:
     // WorkerHangLimit ends the test program with a message instead of hanging it.
     void RunAndWait(const std::function<void()>& call);
     TRecvThread::Delivery Delivery();
+    // Runs call later on the loop's thread without waiting.
+    void Post(std::function<void()> call);
+    TRecvThread::Posting Posting();
     std::thread::id Id() const { return thread.get_id(); }
 
 private:

@@ -142,6 +142,9 @@ public:
     std::vector<std::string> SettingsReceived(size_t i) const;
     uint64_t HellosReceived() const { return FHellos.load(); }
     uint64_t RepliesSent() const { return FReplies.load(); }
+    // The amplifiers' own broadcasts that came back to the discovery socket and had to be read
+    // (the kernel drops them before they take room in it, as far as it can be told how).
+    uint64_t OwnDatagramsRead() const { return FOwnRead.load(); }
     std::vector<Upload> Uploads() const;
     // With Options::RecordReplyTimes: every discovery reply sent so far, in sending order (the
     // first 4,000,000).
@@ -157,6 +160,7 @@ private:
     std::unique_ptr<Impl> impl;
     std::atomic<uint64_t> FHellos { 0 };
     std::atomic<uint64_t> FReplies { 0 };
+    std::atomic<uint64_t> FOwnRead { 0 };
     std::atomic<uint64_t> FConnections { 0 };
 };
 

@@ -313,9 +313,11 @@ int main(int argc, char** argv)
     if (!timesWritten)
         std::fprintf(stderr, "ampsim: cannot write %s\n", settings.ReplyTimesPath.c_str());
     auto uploads = simulator.Uploads();
-    std::printf("ampsim: stopped by %s; %llu hello(s) received, %llu repl(ies) sent, %zu upload(s)\n",
+    std::printf("ampsim: stopped by %s; %llu hello(s) received, %llu repl(ies) sent, %zu upload(s), %llu own "
+                "datagram(s) read back\n",
         signal == SIGINT ? "SIGINT" : "SIGTERM", static_cast<unsigned long long>(simulator.HellosReceived()),
-        static_cast<unsigned long long>(simulator.RepliesSent()), uploads.size());
+        static_cast<unsigned long long>(simulator.RepliesSent()), uploads.size(),
+        static_cast<unsigned long long>(simulator.OwnDatagramsRead()));
     for (const auto& u : uploads)
         std::printf("  upload %s %s %u bytes announced, %llu received, fnv1a64 %016llx%s\n", u.Mac.c_str(),
             u.TargetPath.c_str(), u.AnnouncedSize, static_cast<unsigned long long>(u.Received),
