@@ -383,6 +383,40 @@ TEST_F(Discovery, UnicastRepliesSilentAndCrLfAmplifiers)
     EXPECT_EQ(replies[0].From, TestNetwork::AmpAddress(2) + ":8001");
 }
 
+// An amplifier whose address this machine does not hold (taken by settings, never added to an
+// interface) still answers, but never from that address: a reply must not forge its source.
+TEST_F(Discovery, AmplifierOnAnAddressNotHeldHereAnswersFromAHeldOne)
+{
+    const std::string notHeld = "198.18.7.7";
+    struct Case {
+        const char* name;
+        bool broadcast;
+    };
+    for (const Case& c : { Case { "broadcast replies", true }, Case { "replies to the asker", false } }) {
+        SCOPED_TRACE(c.name);
+        Options options;
+        options.ReplyBroadcast = c.broadcast;
+        Start(options, [&](std::vector<Amplifier>& amps) { amps[1].IP = notHeld; });
+        for (int round = 0; round < 2; ++round) { // the second one after the addresses were read
+            SendFromApp(Hello);
+            auto replies = Collect(3);
+            ASSERT_EQ(replies.size(), 3u);
+            for (const auto& r : replies) {
+                const size_t i = std::stoul(r.Text.substr(9, 3), nullptr, 16) - 1;
+                ASSERT_LT(i, 3u);
+                EXPECT_EQ(r.Text, ReplyText(simulator->Amp(i)));
+                const std::string ip = r.From.substr(0, r.From.find(':'));
+                EXPECT_NE(ip, notHeld);
+                if (i != 1) {
+                    EXPECT_EQ(ip, TestNetwork::AmpAddress(static_cast<int>(i)));
+                }
+            }
+        }
+        simulator.reset();
+        app.reset();
+    }
+}
+
 TEST_F(Discovery, SettingsDatagramReachesOnlyItsAmplifierWhichRebootsAndAnswersAnew)
 {
     Options options;

@@ -131,9 +131,10 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
     ASSERT_NE(goneAt, 0u) << "the silent amplifier was never removed";
     const uint32_t silentFor = goneAt - lastSeen;
     std::printf("row removed %u ms after the last reply\n", static_cast<unsigned>(silentFor));
-    // More than 2000 ms, at the next 500 ms tick; a little slack for a loaded machine.
+    // Never before 2000 ms of silence, however fast or slow the machine. At which hello tick
+    // after that it goes is checked on a clock the test sets (SilentRowsExpireAtTheHelloTick...):
+    // here, on the real clock, a busy machine may only make it later.
     EXPECT_GT(silentFor, 2000u);
-    EXPECT_LE(silentFor, 2600u);
     EXPECT_EQ(List().topLevelItemCount(), AmpCount - 1);
     EXPECT_EQ(Row(0).value(0), QString::fromStdString(Simulator->Amp(1).Mac));
 

@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <linux/filter.h>
+#include <memory>
+#include <net/if.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -36,6 +39,32 @@ namespace {
                 ranges.emplace_back(a, a);
         }
         return ranges;
+    }
+
+    // Every local IPv4 address with the index of the interface that holds it.
+    std::unordered_map<in_addr_t, unsigned> ReadLocalInterfaces()
+    {
+        std::unordered_map<in_addr_t, unsigned> holders;
+        ifaddrs* list = nullptr;
+        if (::getifaddrs(&list) != 0)
+            return holders;
+        std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> owned(list, &::freeifaddrs);
+        std::unordered_map<std::string, unsigned> indexes;
+        for (const ifaddrs* a = list; a; a = a->ifa_next) {
+            if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !a->ifa_name)
+                continue;
+            // An address label ("dev:label") names its device before the colon.
+            std::string device(a->ifa_name);
+            device = device.substr(0, device.find(':'));
+            auto [known, added] = indexes.try_emplace(device, 0u);
+            if (added)
+                known->second = ::if_nametoindex(device.c_str());
+            if (known->second == 0)
+                continue;
+            in_addr_t address = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr;
+            holders.try_emplace(address, known->second);
+        }
+        return holders;
     }
 
 } // namespace
@@ -78,6 +107,12 @@ bool Simulator::Impl::OpenUdp(std::string& error)
         error = std::string("udp socket: ") + std::strerror(errno);
         return false;
     }
+    // Each reply leaves from its amplifier's own address. A plain socket makes the kernel look
+    // that address up among all local ones per datagram, which at tens of thousands of addresses
+    // costs more than the rest of the send; a transparent socket is spared the lookup. Only
+    // allowed with network administration rights (root in the private network); without them
+    // every reply simply pays for the lookup.
+    AnySourceAllowed = ::setsockopt(Udp.get(), IPPROTO_IP, IP_TRANSPARENT, &on, sizeof on) == 0;
     if (::setsockopt(Udp.get(), SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
         ::setsockopt(Udp.get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     if (::setsockopt(Udp.get(), SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer) != 0)
@@ -123,6 +158,7 @@ void Simulator::Impl::HandleDatagram(const std::string& bytes, const sockaddr_in
         std::string text = Trimmed(bytes);
         if (text == Hello) {
             Owner.FHellos++;
+            LocalInterfacesStale = true;
             // A hello sent to one amplifier's own address is for that one alone.
             bool unicast = OwnAddress(destination.s_addr);
             for (size_t i = 0; i < Amps.size(); ++i) {
@@ -163,6 +199,20 @@ void Simulator::Impl::AnswerHello(const std::vector<size_t>& amps, const sockadd
 }
 
 // Called with Mutex held.
+std::optional<unsigned> Simulator::Impl::InterfaceHolding(in_addr_t address)
+{
+    auto holder = LocalInterfaces.find(address);
+    if (holder == LocalInterfaces.end() && LocalInterfacesStale) {
+        LocalInterfaces = ReadLocalInterfaces();
+        LocalInterfacesStale = false;
+        holder = LocalInterfaces.find(address);
+    }
+    if (holder == LocalInterfaces.end())
+        return std::nullopt;
+    return holder->second;
+}
+
+// Called with Mutex held.
 void Simulator::Impl::SendReply(size_t ampIndex, const sockaddr_in& helloSender)
 {
     const Amplifier& amp = Amps[ampIndex].Config;
@@ -181,7 +231,17 @@ void Simulator::Impl::SendReply(size_t ampIndex, const sockaddr_in& helloSender)
     // The reply leaves from the amplifier's own address, as if each had its own socket.
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
     in_pktinfo info {};
-    if (ParseIPv4(amp.IP, info.ipi_spec_dst)) {
+    bool fromOwnAddress = ParseIPv4(amp.IP, info.ipi_spec_dst);
+    if (fromOwnAddress && AnySourceAllowed) {
+        // The kernel no longer refuses an address this machine does not hold: refuse it here,
+        // and name the interface for a broadcast, which the kernel would otherwise find by
+        // looking the address up after all.
+        const auto holder = InterfaceHolding(info.ipi_spec_dst.s_addr);
+        fromOwnAddress = holder.has_value();
+        if (holder && to.sin_addr.s_addr == htonl(INADDR_BROADCAST))
+            info.ipi_ifindex = static_cast<int>(*holder);
+    }
+    if (fromOwnAddress) {
         message.msg_control = control;
         message.msg_controllen = sizeof control;
         cmsghdr* c = CMSG_FIRSTHDR(&message);

@@ -14,9 +14,11 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace ampsim {
@@ -127,6 +129,12 @@ struct Simulator::Impl {
     uint64_t NextConnectionId = 0;
     std::unordered_set<in_addr_t> OwnAddresses; // every address an amplifier ever had
     size_t FilteredAddressCount = 0; // how many of them the socket filter drops
+    // With a transparent discovery socket the kernel takes a reply's source address as given, so
+    // the simulator itself checks that the address is this machine's: the local addresses and
+    // the interface that holds each, read again after a miss once per hello at most.
+    bool AnySourceAllowed = false;
+    std::unordered_map<in_addr_t, unsigned> LocalInterfaces;
+    bool LocalInterfacesStale = true;
     std::vector<std::string> Events; // told to Opts.OnEvent after each turn
     std::mt19937 Random;
 
@@ -167,6 +175,8 @@ struct Simulator::Impl {
 
     // Called with Mutex held.
     void SendReply(size_t ampIndex, const sockaddr_in& helloSender);
+    // Called with Mutex held. The interface holding a local address; nullopt when none does.
+    std::optional<unsigned> InterfaceHolding(in_addr_t address);
 
     // Called with Mutex held. "MAC 5 1" (DHCP) or "MAC 5 0 ip netmask gateway".
     void ApplySettings(const std::string& bytes);
