@@ -37,7 +37,7 @@ Discovery:
   --jitter MS             spread each amplifier's reply over MS after a hello
   --reboot MS             silence after new settings (default 1500)
   --send-threads N        threads sending the replies due at once after a hello, 1 to 64
-                          (default 1 below 4096 replies, else 2)
+                          (default 1 below 4096 replies, else 4)
   --no-discovery          no UDP service
 Command port:
   --command-address IP    bind address (default 0.0.0.0: each amplifier on its own address)
