@@ -383,6 +383,51 @@ TEST_F(Discovery, UnicastRepliesSilentAndCrLfAmplifiers)
     EXPECT_EQ(replies[0].From, TestNetwork::AmpAddress(2) + ":8001");
 }
 
+// Replies sent by several threads at once: each amplifier still answers every hello exactly once,
+// from its own address, with its faults, and the record of when each left stays in sending order.
+TEST_F(Discovery, SeveralSendThreadsAnswerEachHelloOncePerAmplifier)
+{
+    struct Case {
+        unsigned Threads;
+        bool ThirdSilent;
+    };
+    for (const Case c : { Case { 2, true }, Case { 3, false }, Case { 8, false } }) {
+        SCOPED_TRACE("send threads " + std::to_string(c.Threads));
+        simulator.reset();
+        app.reset();
+        Options options;
+        options.SendThreads = c.Threads;
+        options.RecordReplyTimes = true;
+        Start(options, [&](std::vector<Amplifier>& amps) {
+            amps[1].ReplyCrLf = true;
+            amps[2].Silent = c.ThirdSilent;
+        });
+        const size_t answering = c.ThirdSilent ? 2 : 3;
+        for (int hello = 1; hello <= 2; ++hello) {
+            SendFromApp(Hello);
+            auto replies = Collect(answering);
+            ASSERT_EQ(replies.size(), answering);
+            std::sort(replies.begin(), replies.end(),
+                [](const Reply& a, const Reply& b) { return a.From < b.From; });
+            for (size_t i = 0; i < answering; ++i) {
+                EXPECT_EQ(replies[i].From, TestNetwork::AmpAddress(static_cast<int>(i)) + ":8001");
+                EXPECT_EQ(replies[i].Text, ReplyText(simulator->Amp(i)) + (i == 1 ? "\r\n" : ""));
+            }
+        }
+        // Each hello's record is added at once, after all its replies left.
+        ASSERT_TRUE(Simulator::WaitUntil(
+            [&] { return simulator->ReplyTimes().size() >= 2 * answering; }, HangLimitMs));
+        const auto times = simulator->ReplyTimes();
+        std::vector<size_t> perAmp(3);
+        for (const auto& t : times)
+            perAmp.at(t.Amp)++;
+        EXPECT_EQ(perAmp, (std::vector<size_t> { 2, 2, c.ThirdSilent ? 0u : 2u }));
+        EXPECT_EQ(simulator->RepliesSent(), 2 * answering);
+        EXPECT_TRUE(std::is_sorted(times.begin(), times.end(),
+            [](const ReplyTime& a, const ReplyTime& b) { return a.Sent < b.Sent; }));
+    }
+}
+
 // An amplifier whose address this machine does not hold (taken by settings, never added to an
 // interface) still answers, but never from that address: a reply must not forge its source.
 TEST_F(Discovery, AmplifierOnAnAddressNotHeldHereAnswersFromAHeldOne)

@@ -59,10 +59,18 @@ struct Options {
     unsigned Seed = 1; // for the jitter
     // Keeps the time each discovery reply leaves (see Simulator::ReplyTimes); off, nothing is kept.
     bool RecordReplyTimes = false;
+    // Threads that send the replies due at once after a hello, each a slice of the amplifiers;
+    // 0: one below AutoSendThreadsFrom replies, else DefaultSendThreads.
+    unsigned SendThreads = 0;
     // Told of what the amplifiers do (settings applied, commands, uploads), one line each, on the
     // service thread, until Stop (so whatever it uses must outlive the simulator or its Stop).
     std::function<void(const std::string& event)> OnEvent;
 };
+
+// One thread alone cannot send a /16's replies at the rate asked once other work shares the cores;
+// more threads than cores win the simulator a fair share beside busy processes.
+inline constexpr size_t AutoSendThreadsFrom = 4096;
+inline constexpr unsigned DefaultSendThreads = 4;
 
 struct Datagram {
     std::string From; // "a.b.c.d:port"

@@ -16,6 +16,7 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace ampsim {
@@ -178,23 +179,76 @@ void Simulator::Impl::HandleDatagram(const std::string& bytes, const sockaddr_in
 void Simulator::Impl::AnswerHello(const std::vector<size_t>& amps, const sockaddr_in& from)
 {
     auto now = Clock::now();
-    std::lock_guard lock(Mutex);
-    for (size_t i : amps) {
-        const auto& state = Amps[i];
-        if (state.Config.Silent || state.SilentUntil > now)
-            continue;
-        int delay = state.Config.ReplyDelayMs;
-        if (Opts.JitterMs > 0)
-            delay += std::uniform_int_distribution<int>(0, Opts.JitterMs)(Random);
-        if (delay <= 0) {
-            SendReply(i, from);
-        } else {
-            After(delay, [this, i, from] {
-                std::lock_guard inner(Mutex);
-                if (!Amps[i].Config.Silent && Amps[i].SilentUntil <= Clock::now())
-                    SendReply(i, from);
-            });
+    const unsigned threads = SendThreadsFor(amps.size());
+    std::vector<OutgoingReply> dueNow;
+    {
+        std::lock_guard lock(Mutex);
+        for (size_t i : amps) {
+            const auto& state = Amps[i];
+            if (state.Config.Silent || state.SilentUntil > now)
+                continue;
+            int delay = state.Config.ReplyDelayMs;
+            if (Opts.JitterMs > 0)
+                delay += std::uniform_int_distribution<int>(0, Opts.JitterMs)(Random);
+            if (delay <= 0 && threads > 1) {
+                dueNow.push_back(PrepareReply(i, from));
+            } else if (delay <= 0) {
+                SendReply(i, from);
+            } else {
+                After(delay, [this, i, from] {
+                    std::lock_guard inner(Mutex);
+                    if (!Amps[i].Config.Silent && Amps[i].SilentUntil <= Clock::now())
+                        SendReply(i, from);
+                });
+            }
         }
+    }
+    if (!dueNow.empty())
+        SendInParallel(dueNow, threads);
+}
+
+unsigned Simulator::Impl::SendThreadsFor(size_t replies) const
+{
+    const unsigned wanted = Opts.SendThreads > 0 ? Opts.SendThreads
+        : replies >= AutoSendThreadsFrom         ? DefaultSendThreads
+                                                 : 1u;
+    return static_cast<unsigned>(std::clamp<size_t>(replies, 1, wanted));
+}
+
+void Simulator::Impl::SendInParallel(const std::vector<OutgoingReply>& replies, unsigned threads)
+{
+    threads = static_cast<unsigned>(std::min<size_t>(threads, replies.size()));
+    // Each thread keeps its own record, so that they never wait for each other.
+    std::vector<std::vector<ReplyTime>> sent(threads);
+    auto sendSlice = [&](unsigned slice) {
+        const size_t end = replies.size() * (slice + 1) / threads;
+        for (size_t k = replies.size() * slice / threads; k < end && !Stopping.load(); ++k) {
+            const auto leaving = Opts.RecordReplyTimes ? Clock::now() : Clock::time_point {};
+            if (!SendPrepared(replies[k]))
+                continue;
+            Owner.FReplies++;
+            if (Opts.RecordReplyTimes)
+                sent[slice].push_back(ReplyTime { replies[k].Amp, leaving });
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        for (unsigned slice = 1; slice < threads; ++slice)
+            helpers.emplace_back(sendSlice, slice);
+        sendSlice(0);
+    }
+    if (!Opts.RecordReplyTimes)
+        return;
+    std::vector<ReplyTime> merged;
+    for (auto& slice : sent)
+        merged.insert(merged.end(), slice.begin(), slice.end());
+    std::stable_sort(
+        merged.begin(), merged.end(), [](const ReplyTime& a, const ReplyTime& b) { return a.Sent < b.Sent; });
+    std::lock_guard lock(Mutex);
+    for (const auto& r : merged) {
+        if (SentLog.size() >= MaxRecordedReplyTimes)
+            break;
+        SentLog.push_back(r);
     }
 }
 
@@ -213,44 +267,50 @@ std::optional<unsigned> Simulator::Impl::InterfaceHolding(in_addr_t address)
 }
 
 // Called with Mutex held.
-void Simulator::Impl::SendReply(size_t ampIndex, const sockaddr_in& helloSender)
+Simulator::Impl::OutgoingReply Simulator::Impl::PrepareReply(size_t ampIndex, const sockaddr_in& helloSender)
 {
     const Amplifier& amp = Amps[ampIndex].Config;
-    std::string text = ReplyText(amp) + (amp.ReplyCrLf ? "\r\n" : "");
-    sockaddr_in to = helloSender;
+    OutgoingReply reply;
+    reply.Amp = ampIndex;
+    reply.Text = ReplyText(amp) + (amp.ReplyCrLf ? "\r\n" : "");
+    reply.To = helloSender;
     if (Opts.ReplyBroadcast) {
-        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        to.sin_port = htons(static_cast<uint16_t>(Opts.DiscoveryPort));
+        reply.To.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        reply.To.sin_port = htons(static_cast<uint16_t>(Opts.DiscoveryPort));
     }
-    iovec io { text.data(), text.size() };
+    // The reply leaves from the amplifier's own address, as if each had its own socket.
+    reply.FromOwnAddress = ParseIPv4(amp.IP, reply.Source.ipi_spec_dst);
+    if (reply.FromOwnAddress && AnySourceAllowed) {
+        // The kernel no longer refuses an address this machine does not hold: refuse it here,
+        // and name the interface for a broadcast, which the kernel would otherwise find by
+        // looking the address up after all.
+        const auto holder = InterfaceHolding(reply.Source.ipi_spec_dst.s_addr);
+        reply.FromOwnAddress = holder.has_value();
+        if (holder && reply.To.sin_addr.s_addr == htonl(INADDR_BROADCAST))
+            reply.Source.ipi_ifindex = static_cast<int>(*holder);
+    }
+    return reply;
+}
+
+bool Simulator::Impl::SendPrepared(const OutgoingReply& reply) const
+{
+    sockaddr_in to = reply.To;
+    iovec io { const_cast<char*>(reply.Text.data()), reply.Text.size() };
     msghdr message {};
     message.msg_name = &to;
     message.msg_namelen = sizeof to;
     message.msg_iov = &io;
     message.msg_iovlen = 1;
-    // The reply leaves from the amplifier's own address, as if each had its own socket.
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    in_pktinfo info {};
-    bool fromOwnAddress = ParseIPv4(amp.IP, info.ipi_spec_dst);
-    if (fromOwnAddress && AnySourceAllowed) {
-        // The kernel no longer refuses an address this machine does not hold: refuse it here,
-        // and name the interface for a broadcast, which the kernel would otherwise find by
-        // looking the address up after all.
-        const auto holder = InterfaceHolding(info.ipi_spec_dst.s_addr);
-        fromOwnAddress = holder.has_value();
-        if (holder && to.sin_addr.s_addr == htonl(INADDR_BROADCAST))
-            info.ipi_ifindex = static_cast<int>(*holder);
-    }
-    if (fromOwnAddress) {
+    if (reply.FromOwnAddress) {
         message.msg_control = control;
         message.msg_controllen = sizeof control;
         cmsghdr* c = CMSG_FIRSTHDR(&message);
         c->cmsg_level = IPPROTO_IP;
         c->cmsg_type = IP_PKTINFO;
-        c->cmsg_len = CMSG_LEN(sizeof info);
-        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        c->cmsg_len = CMSG_LEN(sizeof reply.Source);
+        std::memcpy(CMSG_DATA(c), &reply.Source, sizeof reply.Source);
     }
-    const auto leaving = Opts.RecordReplyTimes ? Clock::now() : Clock::time_point {};
     ssize_t sent = ::sendmsg(Udp.get(), &message, MSG_NOSIGNAL);
     if (sent < 0 && message.msg_control) {
         // An address this machine does not hold (a new address after settings): let the
@@ -259,7 +319,15 @@ void Simulator::Impl::SendReply(size_t ampIndex, const sockaddr_in& helloSender)
         message.msg_controllen = 0;
         sent = ::sendmsg(Udp.get(), &message, MSG_NOSIGNAL);
     }
-    if (sent <= 0)
+    return sent > 0;
+}
+
+// Called with Mutex held.
+void Simulator::Impl::SendReply(size_t ampIndex, const sockaddr_in& helloSender)
+{
+    const OutgoingReply reply = PrepareReply(ampIndex, helloSender);
+    const auto leaving = Opts.RecordReplyTimes ? Clock::now() : Clock::time_point {};
+    if (!SendPrepared(reply))
         return;
     Owner.FReplies++;
     if (Opts.RecordReplyTimes && SentLog.size() < MaxRecordedReplyTimes)

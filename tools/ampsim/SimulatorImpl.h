@@ -173,6 +173,21 @@ struct Simulator::Impl {
     void HandleDatagram(const std::string& bytes, const sockaddr_in& from, in_addr destination);
     void AnswerHello(const std::vector<size_t>& amps, const sockaddr_in& from);
 
+    // A reply made ready to leave: the text and where it goes from where.
+    struct OutgoingReply {
+        size_t Amp = 0;
+        std::string Text;
+        sockaddr_in To {};
+        in_pktinfo Source {};
+        bool FromOwnAddress = false;
+    };
+    unsigned SendThreadsFor(size_t replies) const;
+    // Called with Mutex held.
+    OutgoingReply PrepareReply(size_t ampIndex, const sockaddr_in& helloSender);
+    // Without the lock: only the socket is used. False when the reply could not be sent.
+    bool SendPrepared(const OutgoingReply& reply) const;
+    // Sends the replies from several threads at once, without the lock.
+    void SendInParallel(const std::vector<OutgoingReply>& replies, unsigned threads);
     // Called with Mutex held.
     void SendReply(size_t ampIndex, const sockaddr_in& helloSender);
     // Called with Mutex held. The interface holding a local address; nullopt when none does.

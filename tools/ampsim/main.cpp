@@ -36,6 +36,8 @@ Discovery:
   --unicast               reply to the hello's sender instead of 255.255.255.255
   --jitter MS             spread each amplifier's reply over MS after a hello
   --reboot MS             silence after new settings (default 1500)
+  --send-threads N        threads sending the replies due at once after a hello, 1 to 64
+                          (default 1 below 4096 replies, else 4)
   --no-discovery          no UDP service
 Command port:
   --command-address IP    bind address (default 0.0.0.0: each amplifier on its own address)
@@ -152,6 +154,8 @@ int ParseArguments(int argc, char** argv, Settings& s)
             s.Options.ReplyBroadcast = false;
         } else if (option == "--jitter" && number(n)) {
             s.Options.JitterMs = static_cast<int>(n);
+        } else if (option == "--send-threads" && number(n) && n >= 1 && n <= 64) {
+            s.Options.SendThreads = static_cast<unsigned>(n);
         } else if (option == "--reboot" && number(n)) {
             s.Options.RebootMs = static_cast<int>(n);
         } else if (option == "--no-discovery") {
