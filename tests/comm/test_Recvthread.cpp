@@ -188,29 +188,44 @@ TEST(ChannelAddress, UnknownKeywordsAndFailedOpensOpenNothingAndSayWhy)
     unlink(notATerminal);
 }
 
-class UdpWorker : public ::testing::Test {
+// A Udp worker on loopback whose handlers a recorder binds, with an owner's thread and a sender.
+class LoopbackUdpWorker : public ::testing::Test {
 protected:
-    void SetUp() override
+    void CreateWorker()
     {
         worker = TRecvThread::Create();
         recorder.Bind(*worker);
-        worker->SetDelivery([this](const std::function<void()>& call) {
-            ++deliveries;
-            owner.RunAndWait(call);
-        });
+    }
+    void OpenWorker(bool start = true)
+    {
         std::string error;
         ASSERT_TRUE(worker->Open("udp:127.0.0.1:0", error)) << error;
         port = worker->LocalPort();
-        worker->Start();
+        if (start)
+            worker->Start();
     }
-    void TearDown() override { EXPECT_TRUE(StopAndRelease(owner, worker)); }
 
     OwnerLoop owner;
     Recorder recorder;
     std::shared_ptr<TRecvThread> worker;
-    std::atomic<int> deliveries { 0 };
     int port = 0;
     UdpPeer sender;
+};
+
+class UdpWorker : public LoopbackUdpWorker {
+protected:
+    void SetUp() override
+    {
+        CreateWorker();
+        worker->SetDelivery([this](const std::function<void()>& call) {
+            ++deliveries;
+            owner.RunAndWait(call);
+        });
+        OpenWorker();
+    }
+    void TearDown() override { EXPECT_TRUE(StopAndRelease(owner, worker)); }
+
+    std::atomic<int> deliveries { 0 };
 };
 
 TEST_F(UdpWorker, DeliversADatagramWithItsSenderAndATerminatingNul)
@@ -349,12 +364,11 @@ TEST(UdpWorkerLife, HandlerThatStopsInTheMiddleOfABurstGetsNoMoreOfIt)
 }
 
 // A worker that hands datagrams over through a posted queue, as the main window's does.
-class QueuedUdpWorker : public ::testing::Test {
+class QueuedUdpWorker : public LoopbackUdpWorker {
 protected:
     void StartWorker(size_t handOverLimit = 0, bool start = true)
     {
-        worker = TRecvThread::Create();
-        recorder.Bind(*worker);
+        CreateWorker();
         worker->SetDelivery(owner.Delivery());
         worker->SetPosting([this](std::function<void()> call) {
             ++posts;
@@ -362,11 +376,7 @@ protected:
         });
         if (handOverLimit != 0)
             worker->SetHandOverLimit(handOverLimit);
-        std::string error;
-        ASSERT_TRUE(worker->Open("udp:127.0.0.1:0", error)) << error;
-        port = worker->LocalPort();
-        if (start)
-            worker->Start();
+        OpenWorker(start);
     }
     void TearDown() override
     {
@@ -408,12 +418,7 @@ protected:
         }
     }
 
-    OwnerLoop owner;
-    Recorder recorder;
-    std::shared_ptr<TRecvThread> worker;
     std::atomic<int> posts { 0 };
-    int port = 0;
-    UdpPeer sender;
     std::mutex gateMutex;
     std::condition_variable gate;
     bool gateOpen = false;
