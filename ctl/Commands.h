@@ -1,11 +1,17 @@
 #pragma once
-// The sub-commands of tovrinctl, window-free. Each writes its results to out and its messages to
-// err and returns the exit status: 0 success, 1 failure, 2 a usage error, 130 interrupted.
+// The sub-commands of tovrinctl, window-free, one file each (ctl/<Name>Command.cpp). Each writes its
+// results to out and its messages to err and returns the exit status: 0 success, 1 failure, 2 a
+// usage error, 130 interrupted. Add<Name>Command registers it with its options on the command line
+// and stores its exit status in status when it has run.
 
 #include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
@@ -28,6 +34,7 @@ struct TCtlContext {
 };
 
 int RunInterfaces(TCtlContext& context);
+void AddInterfacesCommand(CLI::App& app, TCtlContext& context, int& status);
 
 struct TDiscoverOptions {
     std::string Interface;
@@ -38,6 +45,7 @@ struct TDiscoverOptions {
     std::string Output; // the list goes to this file (through a temporary file) instead of out
 };
 int RunDiscover(TCtlContext& context, const TDiscoverOptions& options);
+void AddDiscoverCommand(CLI::App& app, TCtlContext& context, int& status);
 
 struct TSetIpOptions {
     std::string Mac;
@@ -51,8 +59,10 @@ struct TSetIpOptions {
     double WaitSeconds = 60; // how long the change may take to show
 };
 int RunSetIp(TCtlContext& context, const TSetIpOptions& options);
+void AddSetIpCommand(CLI::App& app, TCtlContext& context, int& status);
 
 int RunVersion(TCtlContext& context, const std::string& host);
+void AddVersionCommand(CLI::App& app, TCtlContext& context, int& status);
 
 struct TUploadCommandOptions {
     std::string Host;
@@ -60,6 +70,7 @@ struct TUploadCommandOptions {
     bool Verbose = false;
 };
 int RunUpload(TCtlContext& context, const TUploadCommandOptions& options);
+void AddUploadCommand(CLI::App& app, TCtlContext& context, int& status);
 
 struct TRolloutOptions {
     std::string File;
@@ -73,3 +84,4 @@ struct TRolloutOptions {
     std::string Audit;
 };
 int RunRollout(TCtlContext& context, const TRolloutOptions& options);
+void AddRolloutCommand(CLI::App& app, TCtlContext& context, int& status);

@@ -1,0 +1,52 @@
+#include "ctl/CtlCommon.h"
+
+#include "ctl/CtlInterfaces.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ostream>
+
+int Milliseconds(double seconds)
+{
+    return static_cast<int>(std::clamp(seconds, 0.0, 86400.0) * 1000);
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool OpenScan(TCtlContext& context, TDiscoveryScan& scan, const std::string& choice)
+{
+    std::string error;
+    const std::string address = ChooseInterfaceAddress(choice, DiscoveryInterfaces(), error);
+    if (address.empty()) {
+        context.err << "tovrinctl: " << error << "\n";
+        return false;
+    }
+    if (!scan.Open(address, error)) {
+        context.err << "tovrinctl: cannot open discovery on " << address << ": " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+std::vector<TTovrinData> Rows(const AmplifierList& list)
+{
+    std::vector<TTovrinData> rows;
+    for (int i = 0; i < list.Count(); ++i)
+        rows.push_back(list.Row(i));
+    return rows;
+}
+
+void ShowProgress(TCtlContext& context, const std::string& line)
+{
+    context.err << "\r\x1b[K" << line << std::flush;
+}
+
+void EndProgress(TCtlContext& context)
+{
+    context.err << "\r\x1b[K" << std::flush;
+}

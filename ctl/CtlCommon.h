@@ -1,0 +1,18 @@
+#pragma once
+// Small pieces the sub-commands share: time options, discovery set-up and the progress line.
+
+#include "ctl/Commands.h"
+#include "ctl/DiscoveryScan.h"
+
+#include <string>
+#include <vector>
+
+// Seconds from an option as milliseconds, within 0 s and a day.
+int Milliseconds(double seconds);
+std::string Upper(std::string text);
+// Opens discovery on the chosen interface; false after telling why.
+bool OpenScan(TCtlContext& context, TDiscoveryScan& scan, const std::string& choice);
+std::vector<TTovrinData> Rows(const AmplifierList& list);
+// A progress line on standard error, redrawn in place on a terminal.
+void ShowProgress(TCtlContext& context, const std::string& line);
+void EndProgress(TCtlContext& context);

@@ -1,0 +1,208 @@
+#include "ctl/Commands.h"
+
+#include "ctl/CtlCommon.h"
+#include "ctl/CtlOutput.h"
+#include "ctl/FileDigest.h"
+#include "ctl/Rollout.h"
+#include "text/Strtools.h"
+
+#include <CLI/CLI.hpp>
+
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <ostream>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The amplifiers a rollout goes to; false after telling why none can be chosen.
+bool ChooseTargets(TCtlContext& context, const TRolloutOptions& options, std::vector<TRolloutTarget>& targets)
+{
+    for (const std::string& host : options.Hosts)
+        targets.push_back({ {}, host, {} });
+    if (!options.All && options.Macs.empty() && options.Filter.empty())
+        return true;
+
+    TDiscoveryScan scan;
+    if (!OpenScan(context, scan, options.Interface))
+        return false;
+    std::vector<std::string> wanted;
+    for (const std::string& mac : options.Macs)
+        wanted.push_back(Upper(mac));
+    const auto allFound = [&] {
+        if (options.All || !options.Filter.empty())
+            return false;
+        const AmplifierList& list = scan.List();
+        return std::all_of(wanted.begin(), wanted.end(), [&](const std::string& mac) {
+            for (int i = 0; i < list.Count(); ++i)
+                if (Upper(list.Row(i).MacKey) == mac)
+                    return true;
+            return false;
+        });
+    };
+    scan.Run(Milliseconds(options.Seconds), true, {}, [&] { return allFound() || context.interrupts() > 0; });
+
+    const AmplifierList& list = scan.List();
+    for (int i = 0; i < list.Count(); ++i) {
+        const TTovrinData& row = list.Row(i);
+        const bool byMac = std::find(wanted.begin(), wanted.end(), Upper(row.MacKey)) != wanted.end();
+        const auto matches
+            = [&](const std::string& text) { return fnmatch(options.Filter.c_str(), text.c_str(), 0) == 0; };
+        const bool byFilter
+            = !options.Filter.empty() && (matches(row.Name) || matches(row.MacKey) || matches(row.IP));
+        if (options.All || byMac || byFilter)
+            targets.push_back({ row.MacKey, row.IP, row.Name });
+    }
+    bool missing = false;
+    for (const std::string& mac : wanted)
+        if (std::none_of(
+                targets.begin(), targets.end(), [&](const auto& t) { return Upper(t.Mac) == mac; })) {
+            context.err << "tovrinctl: amplifier " << TerminalSafe(mac) << " did not answer\n";
+            missing = true;
+        }
+    return !missing;
+}
+
+// An empty cell would make the columns of a table hard to read.
+std::string Cell(const std::string& text)
+{
+    return text.empty() ? "-" : TerminalSafe(text);
+}
+
+std::string ResultWord(const TAuditRecord& record)
+{
+    if (record.Ok)
+        return "ok";
+    return record.LastLine == NotStartedLine ? "skipped" : "failed";
+}
+
+} // namespace
+
+int RunRollout(TCtlContext& context, const TRolloutOptions& options)
+{
+    struct stat info { };
+    if (stat(options.File.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        context.err << "tovrinctl: " << TerminalSafe(options.File)
+                    << " is no regular file that can be read\n";
+        return ExitFailed;
+    }
+    std::string error;
+    const std::string sha256 = Sha256OfFile(options.File, error);
+    if (sha256.empty()) {
+        context.err << "tovrinctl: cannot read " << TerminalSafe(options.File) << ": " << error << "\n";
+        return ExitFailed;
+    }
+    std::ofstream audit;
+    if (!options.Audit.empty()) {
+        audit.open(options.Audit, std::ios::app);
+        if (!audit) {
+            context.err << "tovrinctl: cannot open the audit file " << TerminalSafe(options.Audit) << "\n";
+            return ExitFailed;
+        }
+    }
+
+    std::vector<TRolloutTarget> targets;
+    if (!ChooseTargets(context, options, targets))
+        return ExitFailed;
+    if (context.interrupts() > 0)
+        return ExitInterrupted;
+    if (targets.empty()) {
+        context.err << "tovrinctl: no amplifier to upload to\n";
+        return ExitFailed;
+    }
+
+    TRolloutSettings settings;
+    settings.SourcePath = options.File;
+    settings.Sha256 = sha256;
+    settings.Size = static_cast<uint64_t>(info.st_size);
+    settings.Parallel = options.Parallel;
+    settings.Upload.Port = context.commandPort;
+    context.err << "Uploading " << TerminalSafe(FileNamePart(options.File)) << " (" << settings.Size
+                << " bytes, sha256 " << sha256 << ") to " << targets.size() << " amplifiers, "
+                << options.Parallel << " at a time.\n";
+
+    const auto started = Clock::now();
+    int interruptsSeen = 0;
+    std::vector<TAuditRecord> records = TRollout().Run(
+        targets, settings,
+        [&](const TAuditRecord& record) {
+            if (audit.is_open())
+                audit << JsonLine(AuditJson(record)) << "\n" << std::flush;
+            if (context.terminal)
+                EndProgress(context);
+            // Fixed widths: the lines come one by one and cannot be aligned afterwards.
+            context.out << FormatText("%-7s %-12s  %-15s  %-16s %6.1f s  ", ResultWord(record).c_str(),
+                Cell(record.Mac).c_str(), Cell(record.IP).c_str(), Cell(record.Name).c_str(), record.Seconds)
+                        << Cell(record.LastLine) << "\n"
+                        << std::flush;
+        },
+        [&](uint64_t sent, size_t ended) {
+            if (context.terminal)
+                ShowProgress(context,
+                    ProgressLine(sent, settings.Size * targets.size(),
+                        std::chrono::duration<double>(Clock::now() - started).count())
+                        + FormatText("  %zu/%zu done", ended, targets.size()));
+        },
+        [&] {
+            const int now = context.interrupts();
+            if (now != interruptsSeen) {
+                interruptsSeen = now;
+                if (context.terminal)
+                    EndProgress(context);
+                context.err << (now == 1 ? "Interrupted: no further uploads start; the running ones end "
+                                           "(Ctrl+C again breaks them off).\n"
+                                         : "Interrupted again: breaking off the running uploads.\n");
+            }
+            return now;
+        });
+    if (context.terminal)
+        EndProgress(context);
+
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    std::vector<std::vector<std::string>> table { { "RESULT", "MAC", "IP", "NAME", "VERSION", "SECONDS" } };
+    size_t ok = 0;
+    for (const TAuditRecord& r : records) {
+        ok += r.Ok ? 1 : 0;
+        table.push_back({ ResultWord(r), Cell(r.Mac), Cell(r.IP), Cell(r.Name), Cell(r.Version),
+            FormatText("%.1f", r.Seconds) });
+    }
+    context.out << "\n" << AlignedTable(table);
+    context.out << FormatText("%zu of %zu amplifiers ok in %.1f s (%.1f MB/s in all).\n", ok, records.size(),
+        seconds, seconds > 0 ? static_cast<double>(ok * settings.Size) / seconds / 1e6 : 0.0);
+    if (interruptsSeen > 0)
+        return ExitInterrupted;
+    return ok == records.size() ? ExitOk : ExitFailed;
+}
+
+void AddRolloutCommand(CLI::App& app, TCtlContext& context, int& status)
+{
+    auto options = std::make_shared<TRolloutOptions>();
+    auto* command = app.add_subcommand("rollout", "Upload one file to many amplifiers at once");
+    command->add_option("FILE", options->File, "The file to send")->required();
+    auto* all = command->add_flag("--all", options->All, "Every amplifier that answers discovery");
+    auto* macs
+        = command->add_option("--mac", options->Macs, "These amplifiers (MAC suffixes)")->excludes(all);
+    auto* filter = command
+                       ->add_option("--from-discovery", options->Filter,
+                           "Amplifiers whose name, MAC or IP matches this wildcard pattern ('Stage-*')")
+                       ->excludes(all);
+    auto* hosts = command->add_option("--host", options->Hosts, "Amplifiers by address, without discovery");
+    command->add_option(
+        "--interface", options->Interface, "Interface name (eth0) or one of its IPv4 addresses");
+    command->add_option("--seconds", options->Seconds, "How long discovery looks for amplifiers")
+        ->check(CLI::Range(0.0, 3600.0));
+    command->add_option("--parallel", options->Parallel, "Uploads at a time")->check(CLI::Range(1, 1000));
+    command->add_option("--audit", options->Audit, "Append one JSON line per amplifier to this file");
+    command->callback([&context, &status, options, all, macs, filter, hosts] {
+        if (all->count() == 0 && macs->count() == 0 && filter->count() == 0 && hosts->count() == 0)
+            throw CLI::ValidationError(
+                "rollout", "choose the amplifiers: --all, --mac, --from-discovery or --host");
+        status = RunRollout(context, *options);
+    });
+}
