@@ -35,7 +35,7 @@ struct TDiscoverOptions {
     bool Json = false;
     bool Csv = false;
     bool Watch = false;
-    std::string Output; // the list goes to this file (through a temporary file) instead of out
+    std::string Output; // the list goes to this file instead of out (ReplaceFileBytes, pipes in place)
 };
 int RunDiscover(TCtlContext& context, const TDiscoverOptions& options);
 
