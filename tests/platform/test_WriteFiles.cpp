@@ -4,6 +4,7 @@
 #include "platform/WriteFiles.h"
 
 #include "support/TempTree.h"
+#include "support/TestSockets.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +12,8 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,18 +62,6 @@ bool Make(const char* what, int result)
     if (result != 0)
         ADD_FAILURE() << what << ": " << std::strerror(errno);
     return result == 0;
-}
-
-// A socket file, bound and left behind.
-bool MakeSocket(const fs::path& path)
-{
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return Make("bind", bound ? 0 : -1);
 }
 
 bool MakeFile(const fs::path& path, const std::string& bytes, mode_t mode, uid_t owner)
@@ -147,8 +134,8 @@ TEST_F(WriteFilesTest, EveryKindOfTargetUnderBothUmasksAsRootAndAsAUser)
                 return ::mknod((f / "target").c_str(), S_IFBLK | 0666, makedev(241, 0)) == 0;
             },
             S_IFBLK, "", 0, false, NotRegularFileError, NotRegularFileError },
-        { "socket", [](auto& f, uid_t) { return MakeSocket(f / "target"); }, S_IFSOCK, "", 0, false,
-            NotRegularFileError, NotRegularFileError },
+        { "socket", [](auto& f, uid_t) { return Make("bind", BindUnixSocket(f / "target") ? 0 : -1); },
+            S_IFSOCK, "", 0, false, NotRegularFileError, NotRegularFileError },
         { "folder", [](auto& f, uid_t) { return Make("mkdir", ::mkdir((f / "target").c_str(), 0777)); },
             S_IFDIR, "", 0, false, EISDIR, EISDIR },
     };
