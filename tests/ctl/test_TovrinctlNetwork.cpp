@@ -22,7 +22,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <regex>
 #include <set>
@@ -207,21 +206,17 @@ TEST_F(TovrinctlNetworkTest, DiscoverWritesCsvAndJsonFilesWithTheLatestTimes)
 TEST_F(TovrinctlNetworkTest, DiscoverWritesIntoPipesAndDevicesInPlace)
 {
     ASSERT_NO_FATAL_FAILURE(StartAmplifiers());
-    const std::string fifo = folder + "/list.fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    // Their readers are there before the run, as a pipeline's are.
-    UniqueFd fifoReader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const std::string fifo = folder + "/list.fifo", stdoutLike = folder + "/stdout",
+                      device = folder + "/null", socket = folder + "/list.socket";
     int ends[2];
-    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-    UniqueFd pipeReader(ends[0]);
-    UniqueFd pipeWriter(ends[1]);
-    const std::string stdoutLike = folder + "/stdout";
-    fs::create_symlink("/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(ends[1]), stdoutLike);
-    const std::string device = folder + "/null";
-    const bool deviceMade = ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-    const std::string socket = folder + "/list.socket";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600) | ::pipe2(ends, O_CLOEXEC | O_NONBLOCK)
+            | ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)),
+        0);
     ASSERT_TRUE(BindUnixSocket(socket));
-
+    // The readers are there before the run, as a pipeline's are.
+    UniqueFd fifoReader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)), pipeReader(ends[0]),
+        pipeWriter(ends[1]);
+    fs::create_symlink("/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(ends[1]), stdoutLike);
     const struct {
         std::string target;
         int reader; // where the list arrives, -1: nowhere to look
@@ -234,23 +229,14 @@ TEST_F(TovrinctlNetworkTest, DiscoverWritesIntoPipesAndDevicesInPlace)
         { socket, -1, S_IFSOCK, "tovrinctl: cannot write \"" + socket + "\": Not a regular file\n" },
     };
     for (const auto& c : cases) {
-        if (c.target == device && !deviceMade) {
-            std::cout << "[ NOT HERE ] no device can be made here\n";
-            continue;
-        }
         const ProgramResult r = Run({ "discover", "--csv", "--seconds", "1", "-o", c.target });
         EXPECT_EQ(r.Status, c.err.empty() ? 0 : 1) << c.target << ": " << r.Err;
         EXPECT_EQ(r.Err, c.err) << c.target;
-        EXPECT_EQ(r.Out, "") << c.target;
         struct stat info { };
-        ASSERT_EQ(::lstat(c.target.c_str(), &info), 0) << c.target;
-        EXPECT_EQ(info.st_mode & S_IFMT, c.kind) << c.target;
+        EXPECT_TRUE(::lstat(c.target.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == c.kind) << c.target;
         if (c.reader >= 0) {
-            if (c.reader == pipeReader.get())
-                pipeWriter.reset();
             char buffer[65536];
-            const ssize_t n = ::read(c.reader, buffer, sizeof buffer);
-            const std::string list(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+            const std::string list(buffer, std::max<ssize_t>(::read(c.reader, buffer, sizeof buffer), 0));
             EXPECT_EQ(list.substr(0, list.find('\r')), AmplifierCsvHeader) << c.target;
             EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), AmpCount + 1) << c.target << ": " << list;
         }
