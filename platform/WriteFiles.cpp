@@ -104,8 +104,13 @@ namespace {
             return errno;
         const std::string folderPath = FolderPart(target);
         const std::string base = target.substr(folderPath.size());
-        UniqueFd folder(
-            ::open(folderPath.empty() ? "." : folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const char* folderName = folderPath.empty() ? "." : folderPath.c_str();
+        UniqueFd folder(::open(folderName, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        // A folder that may be written but not listed (a drop box) takes the file all the same,
+        // though it cannot be synced.
+        const bool syncable = static_cast<bool>(folder);
+        if (!syncable)
+            folder.reset(::open(folderName, O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!folder)
             return errno;
         std::string temporary;
@@ -127,7 +132,7 @@ namespace {
             return error;
         }
         // The new name lasts a power cut only once the folder is on disk too.
-        if (::fsync(folder.get()) != 0 && errno != EINVAL)
+        if (syncable && ::fsync(folder.get()) != 0 && errno != EINVAL)
             return errno;
         return 0;
     }

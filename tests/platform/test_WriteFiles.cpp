@@ -98,6 +98,9 @@ TEST_F(WriteFilesTest, EveryKindOfTargetUnderBothUmasksAsRootAndAsAUser)
     ASSERT_EQ(::chmod(folder.c_str(), 0755), 0) << "the user reaches the folders below";
     const Kind kinds[] = {
         { "new", [](auto&, uid_t) { return 0; }, S_IFREG, "target" },
+        // A drop box: the user may write and enter the folder, not list it.
+        { "new in a drop box", [](auto& t, uid_t) { return ::chmod(t.parent_path().c_str(), 0333); }, S_IFREG,
+            "target" },
         { "regular", [](auto& t, uid_t) { return OldFile(t, 0640, User); }, S_IFREG, "target", 0640 },
         { "read-only", [](auto& t, uid_t) { return OldFile(t, 0444, User); }, S_IFREG, "target", 0444, 0,
             EACCES },
