@@ -42,7 +42,7 @@ struct TDiscoverOptions {
     bool Json = false;
     bool Csv = false;
     bool Watch = false;
-    std::string Output; // the list goes to this file (through a temporary file) instead of out
+    std::string Output; // the list goes to this file instead of out (ReplaceFileBytes, pipes in place)
 };
 int RunDiscover(TCtlContext& context, const TDiscoverOptions& options);
 void AddDiscoverCommand(CLI::App& app, TCtlContext& context, int& status);

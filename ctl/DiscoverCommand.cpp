@@ -99,9 +99,10 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
     }
     if (!toFile) {
         context.out << text << std::flush;
-    } else if (const int error = platform::ReplaceFileBytes(options.Output, text)) {
+    } else if (const int error
+        = platform::ReplaceFileBytes(options.Output, text, platform::TStreamTarget::WriteInPlace)) {
         context.err << "tovrinctl: cannot write \"" << TerminalSafe(options.Output)
-                    << "\": " << TrimText(SystemErrorText(error)) << "\n";
+                    << "\": " << LoadErrorText(error) << "\n";
         return ExitFailed;
     }
     return interrupted() ? ExitInterrupted : ExitOk;

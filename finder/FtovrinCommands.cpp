@@ -25,7 +25,7 @@ namespace {
 
 QString ErrorText(int error)
 {
-    return QString::fromLocal8Bit(SystemErrorText(error).c_str());
+    return QString::fromLocal8Bit(LoadErrorText(error).c_str());
 }
 
 void ShowOpenError(QWidget* parent, const std::string& path, int error)

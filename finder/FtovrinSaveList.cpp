@@ -34,10 +34,12 @@ void TFormTovrin::MenuItemSaveListClick()
         this, tr("Save List As"), folder + "/amplifiers.csv", tr("CSV files (*.csv);;All files (*)"));
     if (fileName.isEmpty())
         return;
-    if (const int error = SaveAmplifierCsv(QFile::encodeName(fileName).toStdString(), rows)) {
+    // A pipe or a device is refused rather than waited for.
+    if (const int error = SaveAmplifierCsv(
+            QFile::encodeName(fileName).toStdString(), rows, platform::TStreamTarget::Refuse)) {
         UserDialogs::Error(this, tr("Error"),
             tr("Cannot save file \"%1\". %2")
-                .arg(fileName, QString::fromLocal8Bit(TrimText(SystemErrorText(error)).c_str())));
+                .arg(fileName, QString::fromLocal8Bit(LoadErrorText(error).c_str())));
         return;
     }
     ListSettings().setValue(SaveListFolderKey, QFileInfo(fileName).absolutePath());

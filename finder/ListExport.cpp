@@ -57,7 +57,8 @@ std::string AmplifierCsv(const std::vector<TListedAmplifier>& amplifiers)
     return csv;
 }
 
-int SaveAmplifierCsv(const std::string& path, const std::vector<TListedAmplifier>& amplifiers)
+int SaveAmplifierCsv(
+    const std::string& path, const std::vector<TListedAmplifier>& amplifiers, platform::TStreamTarget stream)
 {
-    return platform::ReplaceFileBytes(path, AmplifierCsv(amplifiers));
+    return platform::ReplaceFileBytes(path, AmplifierCsv(amplifiers), stream);
 }

@@ -5,6 +5,7 @@
 // quoted where it holds a separator, a quote or a line break.
 
 #include "finder/Discovery.h"
+#include "platform/WriteFiles.h"
 
 #include <chrono>
 #include <string>
@@ -31,6 +32,8 @@ std::string CsvField(const std::string& text);
 // The header and one line per amplifier, lines ended by CR LF.
 std::string AmplifierCsv(const std::vector<TListedAmplifier>& amplifiers);
 
-// Writes AmplifierCsv to path through a temporary file beside it and a rename, so a failure leaves
-// any earlier file whole. 0, or the errno value of the step that failed.
-int SaveAmplifierCsv(const std::string& path, const std::vector<TListedAmplifier>& amplifiers);
+// Writes AmplifierCsv to path through platform::ReplaceFileBytes: a regular file through a temporary
+// file beside it and a rename, so a failure leaves any earlier file whole; a pipe or a character
+// device as stream says. 0, the errno value of the step that failed, or NotRegularFileError.
+int SaveAmplifierCsv(
+    const std::string& path, const std::vector<TListedAmplifier>& amplifiers, platform::TStreamTarget stream);

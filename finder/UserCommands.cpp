@@ -176,5 +176,6 @@ int SaveMenuFile(const std::string& path, const std::string& bytes)
         if (const int error = platform::MakeFolders(path.substr(0, slash)))
             return error;
     }
-    return platform::ReplaceFileBytes(path, bytes);
+    // The window that saves it must not wait for a pipe's reader.
+    return platform::ReplaceFileBytes(path, bytes, platform::TStreamTarget::Refuse);
 }

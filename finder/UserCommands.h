@@ -49,5 +49,6 @@ TMenuFiles MenuFiles();
 // The file the menu comes from: own when it exists (a FIFO there too, which is then refused rather
 // than passed over), else the first default that exists, else own.
 std::string MenuFileInUse(const std::string& own, const std::vector<std::string>& defaults);
-// Writes the menu file, creating its folder when needed; 0 or an errno value.
+// Writes the menu file through a temporary file and a rename, creating its folder when needed; 0,
+// an errno value, or NotRegularFileError for a FIFO or a device there.
 int SaveMenuFile(const std::string& path, const std::string& bytes);

@@ -1,8 +1,8 @@
 #include "memo/Fmemo.h"
 
 #include "gotoproj/Fgotoprojdlg.h"
-#include "gui/FocusedButtonEnter.h"
 #include "gui/FixedPitchFont.h"
+#include "gui/FocusedButtonEnter.h"
 #include "gui/KeyboardState.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
@@ -24,10 +24,6 @@
 #include <QPushButton>
 #include <QTextBlock>
 #include <QVBoxLayout>
-
-#include <sys/stat.h>
-
-#include <cerrno>
 
 TFormMemo* FormMemo = nullptr;
 
@@ -176,12 +172,7 @@ bool TFormMemo::LoadFromFile(const std::string& path, int& error)
 bool TFormMemo::SaveToFile(const std::string& path, int& error) const
 {
     // Opening a FIFO for writing waits for a reader, and a device is no place for the text.
-    struct stat info { };
-    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-        error = NotRegularFileError;
-        return false;
-    }
-    error = platform::WriteFileBytes(path, Text());
+    error = platform::ReplaceFileBytes(path, Text(), platform::TStreamTarget::Refuse);
     return error == 0;
 }
 

@@ -55,8 +55,8 @@ public:
     // The memo's text from the regular file, or false with a LoadRegularFile error (the memo keeps
     // its text).
     bool LoadFromFile(const std::string& path, int& error);
-    // The memo's text into the file, or false with the errno value (NotRegularFileError for a FIFO or
-    // a device).
+    // The memo's text into the file through a temporary file and a rename (ReplaceFileBytes), or
+    // false with the errno value (NotRegularFileError for a FIFO or a device).
     bool SaveToFile(const std::string& path, int& error) const;
 
     void accept() override;

@@ -3,12 +3,13 @@
 #include "platform/UniqueFd.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <optional>
 
 namespace platform {
 namespace {
@@ -32,51 +33,156 @@ namespace {
         return ::close(fd.release()) == 0 ? 0 : errno;
     }
 
+    // "dir/" of "dir/name", "" for a bare name.
+    std::string FolderPart(const std::string& path)
+    {
+        const auto slash = path.rfind('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    }
+
+    // Where a symbolic link leads when every link on the way belongs to this process's user or to
+    // root: the path of the first thing that is no link; empty when the way ends where no name can
+    // be looked at (a dangling link, the pipe behind /dev/stdout). nullopt for a link that someone
+    // else owns, and for a loop.
+    std::optional<std::string> FollowOwnLinks(std::string path)
+    {
+        for (int hop = 0; hop < 40; ++hop) {
+            struct stat info { };
+            if (::lstat(path.c_str(), &info) != 0)
+                return std::string();
+            if (!S_ISLNK(info.st_mode))
+                return path;
+            if (info.st_uid != ::geteuid() && info.st_uid != 0)
+                return std::nullopt;
+            std::string target(PATH_MAX, '\0');
+            const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+            if (n <= 0)
+                return std::nullopt;
+            target.resize(static_cast<size_t>(n));
+            path = target[0] == '/' ? target : FolderPart(path) + target;
+        }
+        return std::nullopt;
+    }
+
+    // A new file ".name.XXXXXX" in folder, created with mode (less the umask), named in name.
+    UniqueFd CreateTemporary(int folder, const std::string& base, mode_t mode, std::string& name)
+    {
+        static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        // Room for the dots and the suffix within a file name's 255 bytes.
+        const std::string stem = "." + base.substr(0, 240) + ".";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            unsigned char random[6];
+            if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+                return UniqueFd();
+            name = stem;
+            for (const unsigned char r : random)
+                name += Letters[r % (sizeof Letters - 1)];
+            UniqueFd fd(
+                ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+            if (fd || errno != EEXIST)
+                return fd;
+        }
+        return UniqueFd();
+    }
+
+    // The old file's owner and group where the process may set them (root may; a user may set a
+    // group of their own), before its mode, which a change of owner would clear set-id bits of.
+    int TakeOwnerAndMode(int fd, const struct stat& old)
+    {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0
+            && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+            // Left to the process's own user and group.
+        }
+        return ::fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
+    }
+
+    // Through a temporary file beside the target and a rename: a failure leaves the old file whole.
+    // old is the file replaced, null for a new one.
+    int ReplaceRegular(const std::string& target, const std::string& bytes, const struct stat* old)
+    {
+        if (old != nullptr && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return errno;
+        const std::string folderPath = FolderPart(target);
+        const std::string base = target.substr(folderPath.size());
+        const char* folderName = folderPath.empty() ? "." : folderPath.c_str();
+        UniqueFd folder(::open(folderName, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        // A folder that may be written but not listed (a drop box) takes the file all the same,
+        // though it cannot be synced.
+        const bool syncable = static_cast<bool>(folder);
+        if (!syncable)
+            folder.reset(::open(folderName, O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!folder)
+            return errno;
+        std::string temporary;
+        // An existing file's copy stays private until it has the old file's owner and mode.
+        UniqueFd fd = CreateTemporary(folder.get(), base, old != nullptr ? 0600 : 0666, temporary);
+        if (!fd)
+            return errno;
+        int error = WriteAll(fd.get(), bytes);
+        if (error == 0 && old != nullptr)
+            error = TakeOwnerAndMode(fd.get(), *old);
+        if (error == 0)
+            error = ::fsync(fd.get()) == 0 ? 0 : errno;
+        if (error == 0)
+            error = CloseChecked(fd);
+        if (error == 0)
+            error = ::renameat(folder.get(), temporary.c_str(), folder.get(), base.c_str()) == 0 ? 0 : errno;
+        if (error != 0) {
+            ::unlinkat(folder.get(), temporary.c_str(), 0);
+            return error;
+        }
+        // The new name lasts a power cut only once the folder is on disk too.
+        if (syncable && ::fsync(folder.get()) != 0 && errno != EINVAL)
+            return errno;
+        return 0;
+    }
+
+    // As `cat > path` would: a FIFO waits for its reader, a device takes the bytes.
+    int WriteInPlace(const std::string& path, const std::string& bytes)
+    {
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+        if (!fd)
+            return errno;
+        struct stat info { };
+        if (::fstat(fd.get(), &info) != 0)
+            return errno;
+        // Made a regular file meanwhile: writing into it in place could leave it half old.
+        if (!S_ISFIFO(info.st_mode) && !S_ISCHR(info.st_mode))
+            return EAGAIN;
+        if (const int error = WriteAll(fd.get(), bytes))
+            return error;
+        return CloseChecked(fd);
+    }
+
 } // namespace
 
-int WriteFileBytes(const std::string& path, const std::string& bytes)
+int ReplaceFileBytes(const std::string& path, const std::string& bytes, TStreamTarget stream)
 {
-    // A FIFO without a reader fails at once (ENXIO) instead of holding the caller.
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
-    if (!fd)
-        return errno;
-    if (const int error = WriteAll(fd.get(), bytes))
-        return error;
-    return CloseChecked(fd);
-}
-
-int ReplaceFileBytes(const std::string& path, const std::string& bytes)
-{
+    struct stat info { };
+    if (::lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? ReplaceRegular(path, bytes, nullptr) : errno;
     std::string target = path;
-    struct stat existing { };
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists) {
-        // Through a link the file it names is replaced, and the link stays.
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
+    if (S_ISLNK(info.st_mode)) {
+        const auto followed = FollowOwnLinks(path);
+        if (!followed)
+            return ReplaceRegular(path, bytes, nullptr);
+        if (::stat(path.c_str(), &info) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                return ReplaceRegular(path, bytes, nullptr);
+            return errno;
         }
-        if (S_ISDIR(existing.st_mode))
-            return EISDIR;
+        if (!followed->empty())
+            target = *followed;
+        else if (S_ISREG(info.st_mode))
+            return ENOENT; // a file without a name (a deleted one behind /proc/self/fd)
     }
-    const auto slash = target.rfind('/');
-    std::string temporary = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + "."
-        + target.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-    UniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!fd)
-        return errno;
-    int error = WriteAll(fd.get(), bytes);
-    if (error == 0)
-        error = ::fchmod(fd.get(), exists ? (existing.st_mode & 07777) : 0644) == 0 ? 0 : errno;
-    if (error == 0)
-        error = ::fsync(fd.get()) == 0 ? 0 : errno;
-    if (error == 0)
-        error = CloseChecked(fd);
-    if (error == 0)
-        error = ::rename(temporary.c_str(), target.c_str()) == 0 ? 0 : errno;
-    if (error != 0)
-        ::unlink(temporary.c_str());
-    return error;
+    if (S_ISREG(info.st_mode))
+        return ReplaceRegular(target, bytes, &info);
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if ((S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode)) && stream == TStreamTarget::WriteInPlace)
+        return WriteInPlace(target, bytes);
+    return NotRegularFileError;
 }
 
 int MakeFolders(const std::string& folder)

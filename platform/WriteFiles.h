@@ -1,16 +1,30 @@
 #pragma once
-// Writing whole files. Results are 0 or the errno value of the step that failed.
+// Writing whole files. Results are 0, the errno value of the step that failed, or
+// NotRegularFileError.
+
+#include "platform/FileErrors.h"
 
 #include <string>
 
 namespace platform {
 
-// Writes bytes to path, creating or truncating it.
-int WriteFileBytes(const std::string& path, const std::string& bytes);
-// Replaces the file at path (or the file a symbolic link there points to) by bytes through a
-// temporary file beside it and a rename, so that a failed write leaves the old file whole. An
-// existing file keeps its permissions.
-int ReplaceFileBytes(const std::string& path, const std::string& bytes);
+// What a save does with a FIFO or a character device (a pipe behind /dev/stdout, /dev/null).
+enum class TStreamTarget {
+    WriteInPlace, // the bytes go into it as `cat > path` would; a FIFO waits for its reader
+    Refuse, // NotRegularFileError: a window must not wait for a pipe's reader
+};
+
+// Saves bytes at path so that a failure never leaves a damaged file:
+// - a new name, or a regular file the process may write, is replaced through a temporary file
+//   beside it and a rename. A new file gets 0666 less the umask; an existing one keeps its mode
+//   and, where the process may set them, its owner and group. The file and then its folder are
+//   synced before 0 is returned. A regular file the process may not write is refused (EACCES).
+// - a symbolic link is followed only when every link on the way belongs to the process's user or
+//   to root; a dangling link, and one that someone else planted (in a shared folder, say), is
+//   itself replaced, so it cannot steer the save to another file.
+// - a FIFO or a character device as stream says; a socket, a block device or anything else is
+//   refused with NotRegularFileError, a folder with EISDIR.
+int ReplaceFileBytes(const std::string& path, const std::string& bytes, TStreamTarget stream);
 // Creates folder and any missing folders above it.
 int MakeFolders(const std::string& folder);
 

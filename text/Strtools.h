@@ -1,6 +1,8 @@
 #pragma once
 // Small window-free routines shared by the whole program.
 
+#include "platform/FileErrors.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -29,13 +31,12 @@ int ReadFileBytes(const char* path, unsigned char* buffer, int n);
 // queried or is no regular file.
 unsigned char* LoadFileBytes(const char* path, uint32_t& size);
 
-// Why a whole file could not be loaded: an errno value, or this for a FIFO, a device or a socket,
-// whose reading could wait for ever or never end.
-inline constexpr int NotRegularFileError = -1;
 // The whole regular file at path into bytes, opened without waiting for a writer or a device; a
-// file larger than limit bytes is refused with EFBIG. 0, or why not (bytes are then left alone).
+// file larger than limit bytes is refused with EFBIG. 0, or why not (an errno value or
+// NotRegularFileError; bytes are then left alone).
 int LoadRegularFile(const char* path, size_t limit, std::string& bytes);
-// The reason for a load error, one line without a line break.
+// The reason for a load or save error (an errno value or NotRegularFileError), one line without a
+// line break.
 std::string LoadErrorText(int error);
 
 // DNS domain of this computer (the part of its canonical name after the first dot), or empty.

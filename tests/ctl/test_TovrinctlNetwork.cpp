@@ -2,13 +2,21 @@
 // amplifiers on the other side (the program runs on the app side; nothing leaves the namespaces).
 
 #include "ctl/FileDigest.h"
+#include "finder/ListExport.h"
+#include "platform/UniqueFd.h"
 #include "support/CsvReader.h"
 #include "support/PrivateNetworkTest.h"
 #include "support/ProgramRun.h"
+#include "support/TestSockets.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -190,6 +198,49 @@ TEST_F(TovrinctlNetworkTest, DiscoverWritesCsvAndJsonFilesWithTheLatestTimes)
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(
         r.Err, "tovrinctl: cannot write \"" + folder + "/missing/list.csv\": No such file or directory\n");
+}
+
+// A pipe or a device named by -o gets the list in place, as `cat > target` would: a named pipe,
+// a link to a pipe like /dev/stdout (to one of this test's descriptors through /proc), a device
+// like /dev/null made here. A socket is refused with the reason.
+TEST_F(TovrinctlNetworkTest, DiscoverWritesIntoPipesAndDevicesInPlace)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAmplifiers());
+    const std::string fifo = folder + "/list.fifo", stdoutLike = folder + "/stdout",
+                      device = folder + "/null", socket = folder + "/list.socket";
+    int ends[2];
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600) | ::pipe2(ends, O_CLOEXEC | O_NONBLOCK)
+            | ::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)),
+        0);
+    ASSERT_TRUE(BindUnixSocket(socket));
+    // The readers are there before the run, as a pipeline's are.
+    UniqueFd fifoReader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)), pipeReader(ends[0]),
+        pipeWriter(ends[1]);
+    fs::create_symlink("/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(ends[1]), stdoutLike);
+    const struct {
+        std::string target;
+        int reader; // where the list arrives, -1: nowhere to look
+        mode_t kind; // what the target is afterwards
+        std::string err;
+    } cases[] = {
+        { fifo, fifoReader.get(), S_IFIFO, "" },
+        { stdoutLike, pipeReader.get(), S_IFLNK, "" },
+        { device, -1, S_IFCHR, "" },
+        { socket, -1, S_IFSOCK, "tovrinctl: cannot write \"" + socket + "\": Not a regular file\n" },
+    };
+    for (const auto& c : cases) {
+        const ProgramResult r = Run({ "discover", "--csv", "--seconds", "1", "-o", c.target });
+        EXPECT_EQ(r.Status, c.err.empty() ? 0 : 1) << c.target << ": " << r.Err;
+        EXPECT_EQ(r.Err, c.err) << c.target;
+        struct stat info { };
+        EXPECT_TRUE(::lstat(c.target.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == c.kind) << c.target;
+        if (c.reader >= 0) {
+            char buffer[65536];
+            const std::string list(buffer, std::max<ssize_t>(::read(c.reader, buffer, sizeof buffer), 0));
+            EXPECT_EQ(list.substr(0, list.find('\r')), AmplifierCsvHeader) << c.target;
+            EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), AmpCount + 1) << c.target << ": " << list;
+        }
+    }
 }
 
 TEST_F(TovrinctlNetworkTest, SetIpSendsTheDatagramAndReportsWhetherTheChangeShowed)

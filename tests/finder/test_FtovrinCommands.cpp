@@ -347,7 +347,7 @@ TEST_F(ConfigureMenuTest, AFailedWriteNamesTheFileAndKeepsTheOldOne)
     ASSERT_EQ(asked.size(), 1);
     EXPECT_EQ(asked[0].kind, "error");
     EXPECT_EQ(asked[0].text,
-        "Cannot create file \"" + QString::fromStdString(Window().CmdsFileName) + "\". Not a directory\n");
+        "Cannot create file \"" + QString::fromStdString(Window().CmdsFileName) + "\". Not a directory");
 }
 
 // Without a file of their own, the menu comes from the first default found; the editor starts

@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -142,6 +144,8 @@ TEST_F(FtovrinSaveListTest, TheDialogStartsInTheFolderOfTheLastSaveAndAFailureSa
     Reply("0A1B2C 1 198.18.1.1 255.255.0.0 0.0.0.0 Stage");
     const std::string first = files.Folder("first");
     const std::string second = files.Folder("second");
+    const std::string fifo = files.Path("second/list.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const struct {
         std::string chosen; // empty: cancelled
         std::string proposed;
@@ -154,6 +158,8 @@ TEST_F(FtovrinSaveListTest, TheDialogStartsInTheFolderOfTheLastSaveAndAFailureSa
         { second + "/missing/c.csv", second + "/amplifiers.csv",
             "Cannot save file \"" + second + "/missing/c.csv\". No such file or directory" },
         { second, second + "/amplifiers.csv", "Cannot save file \"" + second + "\". Is a directory" },
+        // The window does not wait for a pipe's reader, nor writes into a device.
+        { fifo, second + "/amplifiers.csv", "Cannot save file \"" + fifo + "\". Not a regular file" },
         { "", second + "/amplifiers.csv", "" },
     };
     for (const auto& step : steps) {
@@ -168,6 +174,9 @@ TEST_F(FtovrinSaveListTest, TheDialogStartsInTheFolderOfTheLastSaveAndAFailureSa
             EXPECT_EQ(asked[1].text.toStdString(), step.error);
         }
     }
+    struct stat info { };
+    ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the FIFO stays";
 }
 
 } // namespace

@@ -126,7 +126,7 @@ TEST(SaveAmplifierCsv, ARealCsvReaderFindsEveryHostileFieldExactly)
     list[0].Record.Gateway = "+gw,\"1\"";
 
     const std::string path = files.Path("amplifiers.csv");
-    ASSERT_EQ(SaveAmplifierCsv(path, list), 0);
+    ASSERT_EQ(SaveAmplifierCsv(path, list, platform::TStreamTarget::Refuse), 0);
     std::string error;
     const auto rows = ReadCsvWithPython(path, error);
     ASSERT_TRUE(rows) << error;

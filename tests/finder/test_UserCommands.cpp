@@ -3,10 +3,12 @@
 
 #include "finder/UserCommands.h"
 
+#include "platform/UniqueFd.h"
 #include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -159,6 +161,11 @@ TEST(UserCommands, SaveCreatesTheConfigFolderAndReplacesTheFileWhole)
     // A file where the folder should be.
     std::ofstream((root / "blocked").string()) << "x";
     EXPECT_EQ(SaveMenuFile((root / "blocked" / MenuFileName).string(), "x"), ENOTDIR);
+    // The window that saves it does not write into a pipe, even one with a reader.
+    const std::string fifo = (root / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    EXPECT_EQ(SaveMenuFile(fifo, "x"), NotRegularFileError);
     fs::remove_all(root);
 }
 

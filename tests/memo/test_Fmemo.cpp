@@ -29,7 +29,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+
+#include <cstring>
 
 namespace {
 
@@ -301,6 +305,35 @@ TEST_F(FmemoTest, FileErrorsNameTheFileAndChangeNothing)
     asked = UserDialogs::TakeAsked();
     ASSERT_EQ(asked.size(), 2);
     EXPECT_EQ(asked[1].text, "Cannot create file \"" + Q(fifo) + "\". Not a regular file");
+}
+
+// A save that does not fit leaves the old file byte for byte and says why: a small tmpfs of this
+// process's own mount namespace stands in for a full disk.
+TEST_F(FmemoTest, ASaveOnAFullDiskKeepsTheOldFile)
+{
+    const std::string disk = files.Folder("disk");
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || ::mount("tovrin-full", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "no mount namespace of its own here: " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount { disk };
+    const std::string old = "# the old menu\r\nLatin-1 \xFC\r\nping | ping <IP>";
+    const std::string file = disk + "/menu.txt";
+    std::ofstream(file, std::ios::binary) << old;
+    ASSERT_EQ(Read(file), old);
+
+    memo.SetText(std::string(200000, 'x'));
+    UserDialogs::SetNextFileName(Q(file));
+    UserDialogs::SetNextAnswer(QMessageBox::Ok);
+    memo.Saveas1Click();
+    const auto asked = UserDialogs::TakeAsked();
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_EQ(asked[1].text.toStdString(), "Cannot create file \"" + file + "\". No space left on device");
+    const std::string now = Read(file);
+    EXPECT_TRUE(now == old) << "the old file is " << now.size() << " bytes now: " << now.substr(0, 40);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk), {}), 1) << "no temporary file left";
 }
 
 TEST_F(FmemoTest, CopyAllPasteOverAndClear)

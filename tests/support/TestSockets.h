@@ -42,3 +42,7 @@ long SendDatagram(int socket, const std::string& bytes, const std::string& ip, i
 long UdpReceiveQueueOf(int port);
 // Until the UDP socket on port has nothing left to read; false after 10 s.
 bool WaitUdpQueueEmpty(int port);
+
+// A Unix socket file at path, bound and then closed, so that only the file is left; false when
+// it cannot be made.
+bool BindUnixSocket(const std::string& path);
