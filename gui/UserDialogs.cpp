@@ -157,7 +157,8 @@ bool InputQuery(
     return true;
 }
 
-static QString NextFileName(const QString& kind, const QString& caption, const QString& folder, bool& answered)
+static QString NextFileName(
+    const QString& kind, const QString& caption, const QString& folder, bool& answered)
 {
     State().asked.append({ kind, caption, {}, folder });
     answered = !State().fileNames.empty();

@@ -1,8 +1,8 @@
 #include "memo/Fmemo.h"
 
 #include "gotoproj/Fgotoprojdlg.h"
-#include "gui/FocusedButtonEnter.h"
 #include "gui/FixedPitchFont.h"
+#include "gui/FocusedButtonEnter.h"
 #include "gui/KeyboardState.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
@@ -18,8 +18,8 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>

@@ -1,0 +1,358 @@
+#!/usr/bin/env python3
+"""Every window of the program as a screen reader meets it, read through the real accessibility bus.
+
+Run by tests/a11y/atspi-windows.sh, which provides the display, a private D-Bus session with its
+accessibility bus, the private test network and a sample project drive. For each window: its role
+and caption; a name for every control that can take the keyboard; labels tied to their fields;
+Tab through the window, where every key must give exactly one focus event, for the control that
+then has the focus; in the main window, amplifiers coming and going must not move the focus from
+the selected row, and the Menu key and Shift+F10 open the context menu.
+"""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import pyatspi
+from gi.repository import GLib
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL: " + message, flush=True)
+    return condition
+
+
+def pump(seconds):
+    """Lets the bus deliver for that long (events arrive while this runs)."""
+    context = GLib.MainContext.default()
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        while context.pending():
+            context.iteration(False)
+        time.sleep(0.01)
+
+
+def wait_until(condition, seconds=15.0):
+    context = GLib.MainContext.default()
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        while context.pending():
+            context.iteration(False)
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    return None
+
+
+class FocusLog:
+    """Every object that reported getting the focus, in order."""
+
+    def __init__(self):
+        self.events = []
+        pyatspi.Registry.registerEventListener(self.heard, "object:state-changed:focused")
+
+    def heard(self, event):
+        if event.detail1 == 1:
+            try:
+                self.events.append((event.source, event.source.name, event.source.getRoleName()))
+            except Exception:  # the object went away meanwhile
+                self.events.append((None, "<gone>", ""))
+
+    def take(self):
+        taken, self.events = self.events, []
+        return taken
+
+
+def children(accessible):
+    try:
+        return [accessible[i] for i in range(accessible.childCount)]
+    except Exception:
+        return []
+
+
+def walk(accessible):
+    yield accessible
+    for child in children(accessible):
+        if child is not None:
+            yield from walk(child)
+
+
+def state(accessible, wanted):
+    try:
+        return accessible.getState().contains(wanted)
+    except Exception:
+        return False
+
+
+def application(name):
+    for app in children(pyatspi.Registry.getDesktop(0)):
+        if app is not None and app.name == name:
+            return app
+    return None
+
+
+def window_of(app_name, caption):
+    def found():
+        app = application(app_name)
+        if app is None:
+            return None
+        for window in children(app):
+            if window is not None and window.name == caption and state(window, pyatspi.STATE_SHOWING):
+                return window
+        return None
+
+    return wait_until(found)
+
+
+def focused(window):
+    for accessible in walk(window):
+        if state(accessible, pyatspi.STATE_FOCUSED):
+            return accessible
+    return None
+
+
+def relation_targets(accessible, kind):
+    targets = []
+    for relation in accessible.getRelationSet():
+        if relation.getRelationType() == kind:
+            targets += [relation.getTarget(i) for i in range(relation.getNTargets())]
+    return targets
+
+
+def xdotool(*args):
+    subprocess.run(["xdotool", *args], check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def give_keyboard(caption):
+    out = subprocess.run(["xdotool", "search", "--sync", "--name", "^" + caption.replace(".", "\\.") + "$"],
+                         capture_output=True, text=True, timeout=20).stdout.split()
+    if out:
+        xdotool("windowfocus", "--sync", out[0])
+    return bool(out)
+
+
+def check_window(window, caption, roles):
+    """Role, caption, names of the controls and label ties of one window."""
+    check(window.getRole() in roles, f"{caption}: role {window.getRoleName()}")
+    check(window.name == caption, f"{caption}: announced as {window.name!r}")
+    named = 0
+    for accessible in walk(window):
+        if not (state(accessible, pyatspi.STATE_FOCUSABLE) and state(accessible, pyatspi.STATE_SHOWING)):
+            continue
+        if accessible.getRole() in (pyatspi.ROLE_TABLE_CELL, pyatspi.ROLE_LIST_ITEM, pyatspi.ROLE_TREE_ITEM,
+                                    pyatspi.ROLE_TABLE_COLUMN_HEADER, pyatspi.ROLE_COLUMN_HEADER):
+            continue  # rows read their own texts
+        name = accessible.name or ""
+        check(sum(ch.isalpha() for ch in name) >= 2,
+              f"{caption}: a {accessible.getRoleName()} without a name ({name!r})")
+        named += 1
+    ties = 0
+    for accessible in walk(window):
+        if accessible.getRole() != pyatspi.ROLE_LABEL:
+            continue
+        for field in relation_targets(accessible, pyatspi.RELATION_LABEL_FOR):
+            back = relation_targets(field, pyatspi.RELATION_LABELLED_BY)
+            check(any(target == accessible for target in back),
+                  f"{caption}: {field.name!r} does not name its label {accessible.name!r}")
+            check(accessible.name.rstrip(":") in field.name,
+                  f"{caption}: field named {field.name!r}, its label reads {accessible.name!r}")
+            ties += 1
+    return named, ties
+
+
+def tab_through(log, window, caption, keys_and_names):
+    """Each key must give one focus event, for the control it moved to, and nothing else."""
+    for key, expected in keys_and_names:
+        log.take()
+        xdotool("key", "--clearmodifiers", key)
+        if not check(wait_until(lambda: log.events, 10), f"{caption}: no focus event after {key}"):
+            continue
+        pump(0.4)  # anything else the key caused arrives meanwhile
+        events = log.take()
+        names = [name for _, name, _ in events]
+        check(names == [expected], f"{caption}: {key} gave focus events {names}, expected [{expected!r}]")
+        now = focused(window)
+        check(now is not None and now.name == expected,
+              f"{caption}: after {key} the focus is on {now.name if now else None!r}, expected {expected!r}")
+
+
+def start(command):
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+    line = process.stdout.readline()
+    check(line.strip() == "ready", f"{command[0]} did not get ready")
+    return process
+
+
+def end(process):
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+# The dialogs: caption, roles, Tab order as names (the first entry is where the focus starts).
+IN_HOUSE_TABS = ["IP Address:", "Test...", "Netmask:", "Default Gateway (not required):", "MAC-Suffix:",
+                 "Name:", "Set Default", "KELD Network", "OK", "Cancel", "Use DHCP"]
+DIALOGS = [
+    ("ipsettings", [], "Amplifier IP Settings", "Use DHCP", [("Tab", name) for name in IN_HOUSE_TABS]),
+    ("selipaddr", [], "Select Local Interface", "Local Interface Address:",
+     [("Tab", "OK"), ("Tab", "Cancel"), ("Tab", "Local Interface Address:")]),
+    ("upload", [], "FormUpload", "Source Filename:",
+     [("Tab", "Browse"), ("Tab", "Target Path:"), ("Tab", "Target Address:"), ("Tab", "Upload"),
+      ("Tab", "Upload Log"), ("Tab", "Source Filename:"), ("shift+Tab", "Upload Log")]),
+    ("memo", [], "Edit", "Text", [("ctrl+Tab", "OK"), ("Tab", "Cancel"), ("Tab", "Text")]),
+    ("finder", ["DRIVE", "14"], "Projekt suchen", "Suchmuster: (z.B. \"1395\" oder \"14*QTRX\"):",
+     [("Tab", "Gefundene Verzeichnisnamen"), ("Tab", "OK"), ("Tab", "Cancel"), ("Tab", "Clear"),
+      ("Tab", "Paste SN"), ("Tab", "Suchmuster: (z.B. \"1395\" oder \"14*QTRX\"):")]),
+    ("message", [], "Confirm", "No", [("Tab", "Yes"), ("Tab", "No")]),
+    ("query", [], "Command", "Enter Test Command to Amplifier", [("Tab", "OK"), ("Tab", "Cancel")]),
+]
+WINDOW_ROLES = (pyatspi.ROLE_FRAME, pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT)
+
+
+def check_dialogs(build, drive, log):
+    for name, arguments, caption, first, tabs in DIALOGS:
+        arguments = [drive if argument == "DRIVE" else argument for argument in arguments]
+        log.take()
+        process = start([os.path.join(build, "shot_window"), name, *arguments])
+        try:
+            window = window_of("shot_window", caption)
+            if not check(window is not None, f"{caption}: not on the bus"):
+                continue
+            named, ties = check_window(window, caption, WINDOW_ROLES)
+            print(f"{caption}: {window.getRoleName()}, {named} named controls, {ties} label ties", flush=True)
+            give_keyboard(caption)
+            check(wait_until(lambda: focused(window) is not None, 10), f"{caption}: nothing has the focus")
+            pump(1.0)  # the finder's search fills its list meanwhile
+            opening = [event_name for _, event_name, _ in log.take()]
+            # Opening the window focuses one control: only it may have been announced.
+            check(set(opening) <= {first}, f"{caption}: focus events {opening} while the focus is on {first!r}")
+            now = focused(window)
+            check(now is not None and now.name == first,
+                  f"{caption}: the focus starts on {now.name if now else None!r}, expected {first!r}")
+            tab_through(log, window, caption, tabs)
+        finally:
+            end(process)
+
+
+def rows(table):
+    """The texts of the table's rows, cell by cell."""
+    cells = [cell for cell in children(table) if cell.getRole() != pyatspi.ROLE_TABLE_COLUMN_HEADER
+             and cell.getRole() != pyatspi.ROLE_COLUMN_HEADER]
+    try:
+        columns = table.queryTable().nColumns
+        return [[table.queryTable().getAccessibleAt(row, column).name for column in range(columns)]
+                for row in range(table.queryTable().nRows)]
+    except NotImplementedError:
+        return [[cell.name] for cell in cells]
+
+
+def selected_row(table):
+    try:
+        rows_selected = table.queryTable().getSelectedRows()
+        return rows_selected[0] if rows_selected else -1
+    except Exception:
+        return -1
+
+
+def check_main_window(build, testnet, network, log):
+    simulators = []
+
+    def simulator(first_ip, mac_base, names):
+        process = subprocess.Popen(["bash", testnet, "exec", network, "amp", os.path.join(build, "ampsim"),
+                                    "--count", str(len(names)), "--first-ip", first_ip, "--mac-base", mac_base,
+                                    "--names", ",".join(names)],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        simulators.append(process)
+        return process
+
+    leaving = simulator("198.18.1.3", "0050C2A10003", ["Foyer"])
+    log.take()
+    program = subprocess.Popen(["bash", testnet, "exec", network, "app", os.path.join(build, "tovrin")],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        choice = window_of("tovrin", "Select Local Interface")
+        if not check(choice is not None, "the interface dialog is not on the bus"):
+            return
+        check_window(choice, "Select Local Interface", WINDOW_ROLES)
+        give_keyboard("Select Local Interface")
+        xdotool("key", "--clearmodifiers", "Return")
+        window = window_of("tovrin", "Select Amplifier")
+        if not check(window is not None, "the main window is not on the bus"):
+            return
+        named, _ = check_window(window, "Select Amplifier", (pyatspi.ROLE_FRAME,))
+        print(f"Select Amplifier: {window.getRoleName()}, {named} named controls", flush=True)
+        table = next((a for a in walk(window) if a.name == "Amplifiers"), None)
+        if not check(table is not None, "the amplifier list has no name"):
+            return
+        check(wait_until(lambda: len(rows(table)) == 1), "the first amplifier never came")
+        simulator("198.18.1.1", "0050C2A10001", ["Stage-Left", "Stage-Right"])
+        check(wait_until(lambda: len(rows(table)) == 3), f"three amplifiers never listed: {rows(table)}")
+        print(f"rows: {rows(table)}", flush=True)
+        check(rows(table)[0] == ["A10003", "198.18.1.3", "Foyer"] or rows(table)[0][1:] == ["198.18.1.3", "Foyer"],
+              f"a row reads {rows(table)[0]}, not MAC suffix, IP address and name")
+        give_keyboard("Select Amplifier")
+        check(wait_until(lambda: focused(window) is not None, 10), "the list never had the focus")
+        pump(0.5)
+        chosen = selected_row(table)
+        check(chosen >= 0, "no row selected")
+        chosen_text = rows(table)[chosen][0] if chosen >= 0 else None
+        log.take()
+
+        # The first amplifier goes silent and leaves; the selected row must keep the focus.
+        end(leaving)
+        check(wait_until(lambda: len(rows(table)) == 2), "the silent amplifier never left")
+        pump(0.5)
+        moved = [name for _, name, _ in log.take() if name != chosen_text]
+        check(not moved, f"a vanished amplifier moved the focus to {moved}")
+        check(rows(table)[selected_row(table)][0] == chosen_text, "the selection moved when a row vanished")
+
+        # A new amplifier is listed and selected: the focus may follow it there, nowhere else.
+        simulator("198.18.1.4", "0050C2A10004", ["Sub-Array-L"])
+        check(wait_until(lambda: len(rows(table)) == 3), "the new amplifier never came")
+        pump(0.5)
+        newest = rows(table)[selected_row(table)][0]
+        strays = [name for _, name, _ in log.take() if name not in (chosen_text, newest)]
+        check(not strays, f"a new amplifier moved the focus to {strays}")
+
+        # The context menu by keyboard: Menu and Shift+F10.
+        for key in ("Menu", "shift+F10"):
+            log.take()
+            xdotool("key", "--clearmodifiers", key)
+            item = wait_until(lambda: any(name == "IP-Settings..." for _, name, _ in log.events), 10)
+            check(item, f"{key} did not open the context menu (focus events {[n for _, n, _ in log.events]})")
+            xdotool("key", "--clearmodifiers", "Escape")
+            pump(0.5)
+    finally:
+        end(program)
+        for process in reversed(simulators):
+            if process.poll() is None:
+                end(process)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--drive", required=True)
+    parser.add_argument("--testnet", required=True)
+    parser.add_argument("--network", required=True)
+    args = parser.parse_args()
+    log = FocusLog()
+    check_dialogs(args.build, args.drive, log)
+    check_main_window(args.build, args.testnet, args.network, log)
+    print(f"{len(failures)} failure(s)" if failures else "all windows read as expected")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
