@@ -81,6 +81,7 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TFormTovrin::ListView1DblClick);
 
     BuildPopupMenu();
+    OpenContextMenuByKeyboard(*ListView1);
 
     FViewSyncTimer = new QTimer(this);
     FViewSyncTimer->setSingleShot(true);

@@ -1,7 +1,11 @@
 #include "gui/Accessibility.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QWidget>
 
 namespace {
@@ -19,7 +23,54 @@ QAccessibleInterface* WindowInterface(const QString& className, QObject* object)
     return new QAccessibleWidget(widget, QAccessible::Window);
 }
 
+class KeyboardContextMenu : public QObject {
+public:
+    explicit KeyboardContextMenu(QAbstractItemView& list)
+        : QObject(&list)
+        , FList(list)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != &FList)
+            return false;
+        if (event->type() == QEvent::ContextMenu)
+            return static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        const bool asked = (key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier)
+            || (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier);
+        if (!asked)
+            return false;
+        const QModelIndex current = FList.currentIndex();
+        const QRect row = current.isValid() ? FList.visualRect(current) : QRect();
+        emit FList.customContextMenuRequested(
+            row.isValid() ? row.center() : FList.viewport()->rect().topLeft() + QPoint(8, 8));
+        return true;
+    }
+
+private:
+    QAbstractItemView& FList;
+};
+
 } // namespace
+
+void OpenContextMenuByKeyboard(QAbstractItemView& list)
+{
+    list.installEventFilter(new KeyboardContextMenu(list));
+}
+
+void SizeLabelsToText(QWidget& window)
+{
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->wordWrap() && !label->text().isEmpty())
+            label->resize(label->size().expandedTo(label->sizeHint()));
+    }
+}
 
 void AnnounceAsWindow(QWidget& window)
 {

@@ -12,11 +12,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:?usage: atspi-windows.sh BUILD_DIR}" && pwd)
 launcher=/usr/libexec/at-spi-bus-launcher
+# Debian's own Python, which has the python3-pyatspi bindings (not one first on the PATH).
+python=/usr/bin/python3
 
-for program in Xvfb xdotool dbus-daemon dbus-send python3 "$launcher"; do
+for program in Xvfb xdotool dbus-daemon dbus-send "$python" "$launcher"; do
     command -v "$program" >/dev/null || { echo "atspi-windows: $program is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 done
-python3 -c 'import pyatspi' 2>/dev/null || { echo "atspi-windows: python3-pyatspi is missing (scripts/setup.sh)" >&2; exit 1; }
+"$python" -c 'import pyatspi' 2>/dev/null || { echo "atspi-windows: python3-pyatspi is missing (scripts/setup.sh)" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "atspi-windows: needs root for the private test network" >&2; exit 77; }
 
 pids=()
@@ -34,6 +36,7 @@ cleanup() {
     true
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT # ctest's time limit: the clean-up runs all the same
 
 source "$root/scripts/virtual-display.sh"
 start_virtual_display 1024x768
@@ -59,5 +62,5 @@ export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb NO_AT_BRIDGE=0
 network=tva$$
 bash "$root/scripts/testnet.sh" up "$network" 4 >/dev/null
 
-python3 "$root/tests/a11y/atspi_windows.py" --build "$build" --drive "$work/p" \
+"$python" "$root/tests/a11y/atspi_windows.py" --build "$build" --drive "$work/p" \
     --testnet "$root/scripts/testnet.sh" --network "$network"
