@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <utility>
+
 namespace {
 
 const char* const AnnouncedAsWindow = "tovrinAnnouncedAsWindow";
@@ -36,25 +38,38 @@ protected:
     {
         if (watched != &FList)
             return false;
-        if (event->type() == QEvent::ContextMenu)
-            return static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard;
+        // Some platforms turn the Menu key into a keyboard context-menu request (at the pointer),
+        // some pass the key on, some do both: one menu either way, at the current row.
+        if (event->type() == QEvent::ContextMenu) {
+            if (static_cast<QContextMenuEvent*>(event)->reason() != QContextMenuEvent::Keyboard)
+                return false;
+            if (!std::exchange(FOpenedByKey, false))
+                Open();
+            return true;
+        }
         if (event->type() != QEvent::KeyPress)
             return false;
         const auto* key = static_cast<QKeyEvent*>(event);
         const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-        const bool asked = (key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier)
-            || (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier);
-        if (!asked)
+        const bool menuKey = key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier;
+        if (!menuKey && !(key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier))
             return false;
-        const QModelIndex current = FList.currentIndex();
-        const QRect row = current.isValid() ? FList.visualRect(current) : QRect();
-        emit FList.customContextMenuRequested(
-            row.isValid() ? row.center() : FList.viewport()->rect().topLeft() + QPoint(8, 8));
+        FOpenedByKey = menuKey;
+        Open();
         return true;
     }
 
 private:
+    void Open()
+    {
+        const QModelIndex current = FList.currentIndex();
+        const QRect row = current.isValid() ? FList.visualRect(current) : QRect();
+        emit FList.customContextMenuRequested(
+            row.isValid() ? row.center() : FList.viewport()->rect().topLeft() + QPoint(8, 8));
+    }
+
     QAbstractItemView& FList;
+    bool FOpenedByKey = false;
 };
 
 } // namespace

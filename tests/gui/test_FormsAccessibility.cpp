@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -342,6 +343,19 @@ TEST(FormsAccessibility, ContextMenusOpenByTheMenuKeyAndShiftF10)
             menu->hide();
             ASSERT_TRUE(WaitFor([&] { return !menu->isVisible(); }));
         }
+        // The request the X11 platform makes of the Menu key, at the pointer: the menu opens at the
+        // current row all the same, and once.
+        int opened = 0;
+        const auto counting = QObject::connect(menu, &QMenu::aboutToShow, [&] { ++opened; });
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, QPoint(1, 1), list->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(list, &request);
+        EXPECT_TRUE(WaitFor([&] { return menu->isVisible(); })) << "no menu by the platform's request";
+        EXPECT_EQ(opened, 1);
+        EXPECT_TRUE(menu->geometry().contains(
+            list->viewport()->mapToGlobal(list->visualRect(list->currentIndex()).center())))
+            << "the menu is not at the current row";
+        QObject::disconnect(counting);
+        menu->hide();
     }
 }
 
