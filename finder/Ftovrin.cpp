@@ -1,6 +1,7 @@
 #include "finder/Ftovrin.h"
 
 #include "comm/SocketHelpers.h"
+#include "gui/Accessibility.h"
 #include "gui/AmplifierIcon.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
@@ -53,6 +54,7 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     , ui(std::make_unique<Ui::TFormTovrin>())
     , FClock(platform::TickCount)
 {
+    AnnounceAsWindow(*this);
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -79,6 +81,7 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TFormTovrin::ListView1DblClick);
 
     BuildPopupMenu();
+    OpenContextMenuByKeyboard(*ListView1);
 
     FViewSyncTimer = new QTimer(this);
     FViewSyncTimer->setSingleShot(true);

@@ -2,6 +2,7 @@
 
 #include "gotoproj/ProjectSearch.h"
 #include "gotoproj/ProjectSearchWorker.h"
+#include "gui/Accessibility.h"
 #include "gui/DesktopActions.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/QtText.h"
@@ -104,6 +105,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
 {
     ui->setupUi(this);
     EnterPressesFocusedButton(*this);
+    SizeLabelsToText(*this);
     EditAmpSN = ui->EditAmpSN;
     ListBox1 = ui->ListBox1;
     ButtonOk = ui->ButtonOk;
@@ -159,6 +161,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     connect(ButtonExtractAmpSnFromClipbrd, &QPushButton::clicked, this,
         &TFormGotoProj::ButtonExtractAmpSnFromClipbrdClick);
     connect(ListBox1, &QListView::customContextMenuRequested, this, &TFormGotoProj::ListBox1ContextPopup);
+    OpenContextMenuByKeyboard(*ListBox1);
     connect(ListBox1->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!FSelectingRow)
             FUserChoiceDuring = FRequestedSearch;

@@ -37,15 +37,22 @@ namespace {
             State().answers.pop_front();
             return answer;
         }
-        QMessageBox box(icon, caption, text, buttons, parent);
-        // Message texts carry amplifier replies and file names: never render them as markup.
-        box.setTextFormat(Qt::PlainText);
-        if (defaultButton != QMessageBox::NoButton)
-            box.setDefaultButton(defaultButton);
-        return static_cast<QMessageBox::StandardButton>(box.exec());
+        return static_cast<QMessageBox::StandardButton>(
+            NewMessageBox(parent, icon, caption, text, buttons, defaultButton)->exec());
     }
 
 } // namespace
+
+std::unique_ptr<QMessageBox> NewMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+    const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+{
+    auto box = std::make_unique<QMessageBox>(icon, caption, text, buttons, parent);
+    // Message texts carry amplifier replies and file names: never render them as markup.
+    box->setTextFormat(Qt::PlainText);
+    if (defaultButton != QMessageBox::NoButton)
+        box->setDefaultButton(defaultButton);
+    return box;
+}
 
 QMessageBox::StandardButton Error(QWidget* parent, const QString& caption, const QString& text)
 {
@@ -150,7 +157,8 @@ bool InputQuery(
     return true;
 }
 
-static QString NextFileName(const QString& kind, const QString& caption, const QString& folder, bool& answered)
+static QString NextFileName(
+    const QString& kind, const QString& caption, const QString& folder, bool& answered)
 {
     State().asked.append({ kind, caption, {}, folder });
     answered = !State().fileNames.empty();

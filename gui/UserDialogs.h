@@ -41,6 +41,10 @@ bool InputQuery(
 std::unique_ptr<QInputDialog> NewInputQuery(
     QWidget* parent, const QString& caption, const QString& prompt, const std::string& value, int maxLength);
 
+// The message box the questions above show, ready to run.
+std::unique_ptr<QMessageBox> NewMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+    const QString& text, QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
+
 // folder may also name a file, which the dialog then proposes.
 QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
     QFileDialog::Options options = {});

@@ -1,5 +1,6 @@
 #include "ipsettings/Fipsettings.h"
 
+#include "gui/Accessibility.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
@@ -52,6 +53,7 @@ TFormIpSettings::TFormIpSettings(QWidget* parent, const std::string& localDnsDom
 {
     ui->setupUi(this);
     EnterPressesFocusedButton(*this);
+    SizeLabelsToText(*this);
     EditMac = ui->EditMac;
     EditName = ui->EditName;
     CheckBoxDhcp = ui->CheckBoxDhcp;

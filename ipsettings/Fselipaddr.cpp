@@ -1,5 +1,6 @@
 #include "ipsettings/Fselipaddr.h"
 
+#include "gui/Accessibility.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/WindowPlacement.h"
 #include "platform/LocalInterfaces.h"
@@ -17,6 +18,7 @@ TFormSelIpAddr::TFormSelIpAddr(QWidget* parent)
 {
     ui->setupUi(this);
     EnterPressesFocusedButton(*this);
+    SizeLabelsToText(*this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     ComboBoxLocalAddrs = ui->ComboBoxLocalAddrs;
 }

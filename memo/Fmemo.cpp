@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -81,6 +82,7 @@ TFormMemo::TFormMemo(QWidget* parent)
     FAnchors.Add(ButtonOk, A::Left | A::Bottom);
     FAnchors.Add(ButtonCancel, A::Left | A::Bottom);
     ui->ClientArea->installEventFilter(this);
+    Memo1->installEventFilter(this);
 
     connect(ButtonOk, &QPushButton::clicked, this, &TFormMemo::accept);
     connect(ButtonCancel, &QPushButton::clicked, this, &TFormMemo::reject);
@@ -114,6 +116,15 @@ bool TFormMemo::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ui->ClientArea && event->type() == QEvent::Resize)
         FAnchors.Place(ui->ClientArea->size());
+    // Tab types a tab character in the memo; Ctrl+Tab (with Shift: backwards) leaves it.
+    if (watched == Memo1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+        if (tab && (key->modifiers() & Qt::ControlModifier) != 0) {
+            focusNextPrevChild(key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier) == 0);
+            return true;
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }
 

@@ -1,7 +1,8 @@
 #include "upload/Fupload.h"
 
-#include "gui/FocusedButtonEnter.h"
+#include "gui/Accessibility.h"
 #include "gui/FixedPitchFont.h"
+#include "gui/FocusedButtonEnter.h"
 #include "gui/GuiDelivery.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
@@ -47,6 +48,7 @@ TFormUpload::TFormUpload(QWidget* parent)
 {
     ui->setupUi(this);
     EnterPressesFocusedButton(*this);
+    SizeLabelsToText(*this);
     EditIP = ui->EditIP;
     EditFilename = ui->EditFilename;
     EditTargetname = ui->EditTargetname;
