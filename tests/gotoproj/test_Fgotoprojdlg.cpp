@@ -4,11 +4,13 @@
 
 #include "gotoproj/Fgotoprojdlg.h"
 
+#include "gotoproj/DriveListing.h"
 #include "gotoproj/ProjectSearch.h"
 #include "gui/DesktopActions.h"
 #include "gui/UserDialogs.h"
 #include "support/QtFocus.h"
 #include "support/QtWait.h"
+#include "support/QueuedInput.h"
 #include "support/StandInDesktop.h"
 #include "support/TempTree.h"
 
@@ -31,11 +33,63 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
 
 namespace {
 
 using Entries = std::vector<std::string>;
+
+// A share that stops answering while closed: every look at a folder waits until it opens again.
+class ShareGate {
+public:
+    ~ShareGate() { Open(); }
+    void Close()
+    {
+        std::lock_guard<std::mutex> guard(FState->lock);
+        FState->open = false;
+    }
+    void Open()
+    {
+        std::lock_guard<std::mutex> guard(FState->lock);
+        FState->open = true;
+        FState->opened.notify_all();
+    }
+    FolderListingCache::Access Access() const
+    {
+        FolderListingCache::Access access = FolderListingCache::RealAccess();
+        access.Stat = [state = FState, stat = access.Stat](const std::string& folder, struct stat& info) {
+            std::unique_lock<std::mutex> guard(state->lock);
+            state->opened.wait(guard, [&] { return state->open; });
+            guard.unlock();
+            return stat(folder, info);
+        };
+        return access;
+    }
+
+private:
+    struct State {
+        std::mutex lock;
+        std::condition_variable opened;
+        bool open = true;
+    };
+    std::shared_ptr<State> FState = std::make_shared<State>();
+};
+
+// The dialog on a share behind a gate; the gate opens before the dialog goes, so that its search
+// ends and the worker is joined.
+struct GatedFinder {
+    explicit GatedFinder(const std::string& driveRoot)
+        : dialog(nullptr, driveRoot, gate.Access())
+    {
+    }
+    ~GatedFinder() { gate.Open(); }
+    ShareGate gate;
+    TFormGotoProj dialog;
+};
 
 class FgotoprojdlgTest : public ::testing::Test {
 protected:
@@ -434,6 +488,92 @@ TEST_F(FgotoprojdlgTest, ChoosingWhileTheSearchRunsActsOnTheFieldsText)
                 EXPECT_EQ(dialog.GetSelectedPath(), *chosen ? P(chosen) : "");
                 EXPECT_EQ(QApplication::overrideCursor(), nullptr);
             }
+}
+
+// What comes after Enter in the same burst reaches the window while OK waits for the search: it
+// must not outlive the wait, neither handled later by the hidden dialog nor by the window opened
+// next. The share answers only once everything queued before the marker has been taken.
+TEST_F(FgotoprojdlgTest, InputDuringTheWaitCancelsOrIsDropped)
+{
+    using namespace QueuedInput;
+    const int Ok = TFormGotoProj::ModalOk;
+    const int Cancel = TFormGotoProj::ModalCancel;
+    const struct {
+        const char* after; // what follows the Enter
+        std::function<void(TFormGotoProj&)> queue;
+        int result;
+    } rows[] = {
+        { "Escape and a key",
+            [](TFormGotoProj& d) {
+                Type(d,
+                    "\x1b"
+                    "x");
+            },
+            Cancel },
+        { "keys and Enter", [](TFormGotoProj& d) { Type(d, "xyz\r"); }, Ok },
+        { "a click on Cancel", [](TFormGotoProj& d) { Click(*d.Button2); }, Cancel },
+        { "a close request", [](TFormGotoProj& d) { CloseRequest(d); }, Cancel },
+        { "a double click in the list",
+            [](TFormGotoProj& d) {
+                Click(*d.ListBox1->viewport());
+                Click(*d.ListBox1->viewport());
+            },
+            Ok },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.after);
+        GatedFinder finder(drive.Root());
+        TFormGotoProj& dialog = finder.dialog;
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        dialog.EditAmpSN->setFocus();
+        dialog.EditAmpSN->setText("139");
+        ASSERT_TRUE(Settled(dialog));
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        finder.gate.Close();
+        Type(dialog, "5\r");
+        row.queue(dialog);
+        AfterQueued([&] { finder.gate.Open(); });
+        ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible() && !Pending(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(finished.count(), 1) << "the dialog ended once";
+        EXPECT_EQ(finished.value(0).value(0).toInt(), row.result) << "what the caller is told";
+        EXPECT_EQ(dialog.result(), row.result);
+        EXPECT_EQ(dialog.EditAmpSN->text().toStdString(), "1395") << "nothing typed after Enter arrived";
+        if (row.result == Ok) {
+            EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
+        }
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+}
+
+// A share that does not answer: after SearchWaitLimitMs the dialog says so and stays open, and
+// OK waits again once pressed again.
+TEST_F(FgotoprojdlgTest, OkThatGaveUpWaitingSaysSoAndMayBePressedAgain)
+{
+    GatedFinder finder(drive.Root());
+    TFormGotoProj& dialog = finder.dialog;
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    dialog.EditAmpSN->setFocus();
+    dialog.EditAmpSN->setText("139");
+    ASSERT_TRUE(Settled(dialog));
+    EXPECT_EQ(dialog.LabelSearchRunning->text(), "");
+    finder.gate.Close();
+    QTest::keyClicks(dialog.EditAmpSN, "5");
+    QTest::keyClick(dialog.EditAmpSN, Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(
+        dialog.LabelSearchRunning->text(), "The search is still running. Press OK again to wait for it.");
+    EXPECT_EQ(dialog.LabelSearchRunning->textFormat(), Qt::PlainText);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    finder.gate.Open();
+    QTest::mouseClick(dialog.ButtonOk, Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), TFormGotoProj::ModalOk);
+    EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
+    EXPECT_EQ(dialog.LabelSearchRunning->text(), "") << "the search has ended";
 }
 
 TEST_F(FgotoprojdlgTest, ExecAnswersAQueuedResult)

@@ -3,6 +3,7 @@
 
 #include "gotoproj/TovrinGotoProj.h"
 #include "support/QtWait.h"
+#include "support/QueuedInput.h"
 #include "support/TempTree.h"
 
 #include <QApplication>
@@ -188,6 +189,53 @@ TEST_F(GotoProjExportsTest, FinderOkWhileTheSearchRunsGivesTheFolderForTheFields
             EXPECT_STREQ(number, c.number);
             EXPECT_EQ(std::string(path), drive.Path(c.path));
         }
+}
+
+// A caller may delete the owner window from a timer while the dialog is open, also while OK waits
+// for a search: the dialog goes with it, the call answers Cancel and leaves the buffers alone.
+TEST_F(GotoProjExportsTest, FinderWhoseOwnerIsDeletedAnswersCancel)
+{
+    drive.FoldersWithoutDigits({ "Produktion/2013", "Firmware/Work" }, 500);
+    for (const bool duringTheWait : { false, true }) {
+        SCOPED_TRACE(duringTheWait ? "during the wait" : "while shown");
+        bool deletedDuringTheWait = false;
+        // Whether OK has to wait depends on how quickly the first look into the year folder ends.
+        for (int round = 0; round < 20 && !deletedDuringTheWait; ++round) {
+            auto owner = std::make_unique<QWidget>();
+            owner->show();
+            QTimer deleter;
+            QObject::connect(&deleter, &QTimer::timeout, [&] {
+                if (owner != nullptr && (!duringTheWait || QApplication::overrideCursor() != nullptr)) {
+                    deletedDuringTheWait = duringTheWait;
+                    owner.reset();
+                }
+            });
+            WhenModal([&](QWidget& dialog) {
+                if (duringTheWait) {
+                    QTest::keyClicks(dialog.findChild<QLineEdit*>("EditAmpSN"), "1395");
+                    QueuedInput::Type(dialog, "\r"); // taken by the event loop, where the wait runs
+                }
+                deleter.start(0);
+            });
+            char number[16] = "before";
+            char path[16] = "before";
+            const int result
+                = Loaded().gotoProj(owner.get(), nullptr, number, sizeof number, path, sizeof path);
+            deleter.stop();
+            if (owner != nullptr) {
+                EXPECT_TRUE(duringTheWait) << "the owner was not deleted";
+                EXPECT_EQ(result, 1) << "closed with OK before the timer came";
+                continue;
+            }
+            EXPECT_EQ(result, 2);
+            EXPECT_STREQ(number, "before");
+            EXPECT_STREQ(path, "before");
+            EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+            if (!duringTheWait)
+                break;
+        }
+        EXPECT_EQ(deletedDuringTheWait, duringTheWait);
+    }
 }
 
 TEST_F(GotoProjExportsTest, FinderCancelLeavesTheBuffersAlone)
