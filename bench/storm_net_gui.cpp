@@ -4,13 +4,15 @@
 //
 //   storm_net_gui SECONDS RATE...        (as root; e.g. storm_net_gui 15 10000 50000 100000)
 //
-// For each RATE one line: hellos seen on the wire during the flood, beside the number one hello
-// per 500 ms gives for the flood's measured duration (the loop ends a little after SECONDS, later
-// on a loaded machine), and the longest gaps between them, the CPU of this process (the program: window
-// thread and worker), the junk rate reached, whether a real amplifier left the list (its row was removed; a
-// removed row comes back at the end, behind junk rows, so the first three rows stay the amplifiers' only if
-// none left), and whether the list was down to the three amplifiers again 4 s after the flood. Needs root
-// (network namespaces); prints the reason and exits 77 otherwise.
+// For each RATE one line: the flood's measured duration (the loop ends a little after SECONDS,
+// later on a loaded machine); hellos seen on the wire during it, beside the count that one hello
+// per 500 ms gives for that duration; the longest gaps between hellos and the shortest (a delivery
+// sends the hello of a late tick, and the timer its own shortly after); the CPU of this process
+// (the program: window thread and worker); the junk rate reached; whether a real amplifier left
+// the list (its row was removed; a removed row comes back at the end, behind junk rows, so the
+// first three rows stay the amplifiers' only if none left); and whether the list was down to the
+// three amplifiers again 4 s after the flood.
+// Needs root (network namespaces); prints the reason and exits 77 otherwise.
 
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
@@ -231,11 +233,13 @@ int Measure(int seconds, long long rate)
         std::sort(gaps.rbegin(), gaps.rend());
         std::printf(
             "junk %6lld/s for %.1f s: %3zu hellos (%d or %d at one per 500 ms), longest gaps %.0f / %.0f / "
-            "%.0f ms, CPU %.0f%% of one core, datagrams taken %lld, dropped (buffer full) %lld, "
+            "%.0f ms, shortest %.0f ms, CPU %.0f%% of one core, datagrams taken %lld, dropped (buffer full) "
+            "%lld, "
             "real amplifier left the list: %s, rows 4 s after: %d | flood: %s%s%s\n",
             rate, measured, times.size(), fewest, fewest + 1, gaps.size() > 0 ? gaps[0] : 0.0,
-            gaps.size() > 1 ? gaps[1] : 0.0, gaps.size() > 2 ? gaps[2] : 0.0, 100.0 * cpu / measured, taken,
-            dropped, ampsStayed ? "no" : "YES", rowsAfter, Tail(floodLog).c_str(),
+            gaps.size() > 1 ? gaps[1] : 0.0, gaps.size() > 2 ? gaps[2] : 0.0,
+            gaps.empty() ? 0.0 : gaps.back(), 100.0 * cpu / measured, taken, dropped,
+            ampsStayed ? "no" : "YES", rowsAfter, Tail(floodLog).c_str(),
             status.empty() ? "" : " | status: ", status.c_str());
         std::fflush(stdout);
         if (!ampsStayed || gaps.empty() || gaps[0] > 1000.0)
