@@ -33,61 +33,42 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <tuple>
+#include <utility>
 
 namespace {
 
 using Entries = std::vector<std::string>;
 
-// A share that stops answering while closed: every look at a folder waits until it opens again.
-class ShareGate {
-public:
-    ~ShareGate() { Open(); }
-    void Close()
+// The dialog on a share that stops answering while the test holds its lock: each look at a folder
+// waits for it. The lock is given back before the dialog goes, so that its search ends.
+struct GatedFinder {
+    explicit GatedFinder(const std::string& driveRoot)
+        : dialog(nullptr, driveRoot, Access(share))
     {
-        std::lock_guard<std::mutex> guard(FState->lock);
-        FState->open = false;
     }
-    void Open()
-    {
-        std::lock_guard<std::mutex> guard(FState->lock);
-        FState->open = true;
-        FState->opened.notify_all();
-    }
-    FolderListingCache::Access Access() const
+    ~GatedFinder() { Open(); }
+    static FolderListingCache::Access Access(std::shared_ptr<std::mutex> share)
     {
         FolderListingCache::Access access = FolderListingCache::RealAccess();
-        access.Stat = [state = FState, stat = access.Stat](const std::string& folder, struct stat& info) {
-            std::unique_lock<std::mutex> guard(state->lock);
-            state->opened.wait(guard, [&] { return state->open; });
-            guard.unlock();
+        access.Stat = [share, stat = access.Stat](const std::string& folder, struct stat& info) {
+            const std::lock_guard<std::mutex> answer(*share);
             return stat(folder, info);
         };
         return access;
     }
-
-private:
-    struct State {
-        std::mutex lock;
-        std::condition_variable opened;
-        bool open = true;
-    };
-    std::shared_ptr<State> FState = std::make_shared<State>();
-};
-
-// The dialog on a share behind a gate; the gate opens before the dialog goes, so that its search
-// ends and the worker is joined.
-struct GatedFinder {
-    explicit GatedFinder(const std::string& driveRoot)
-        : dialog(nullptr, driveRoot, gate.Access())
+    void Close() { share->lock(), closed = true; }
+    void Open()
     {
+        if (std::exchange(closed, false))
+            share->unlock();
     }
-    ~GatedFinder() { gate.Open(); }
-    ShareGate gate;
+    std::shared_ptr<std::mutex> share = std::make_shared<std::mutex>();
+    bool closed = false;
     TFormGotoProj dialog;
 };
 
@@ -490,87 +471,63 @@ TEST_F(FgotoprojdlgTest, ChoosingWhileTheSearchRunsActsOnTheFieldsText)
             }
 }
 
-// What comes after Enter in the same burst reaches the window while OK waits for the search: it
-// must not outlive the wait, neither handled later by the hidden dialog nor by the window opened
-// next. The share answers only once everything queued before the marker has been taken.
+// What comes after Enter in the same burst arrives while OK waits: it must not outlive the wait,
+// handled later by the hidden dialog or the window opened next. The share answers once all that
+// was queued before the marker has been taken.
 TEST_F(FgotoprojdlgTest, InputDuringTheWaitCancelsOrIsDropped)
 {
     using namespace QueuedInput;
-    const int Ok = TFormGotoProj::ModalOk;
-    const int Cancel = TFormGotoProj::ModalCancel;
-    const struct {
-        const char* after; // what follows the Enter
-        std::function<void(TFormGotoProj&)> queue;
-        int result;
-    } rows[] = {
-        { "Escape and a key",
-            [](TFormGotoProj& d) {
-                Type(d,
-                    "\x1b"
-                    "x");
-            },
-            Cancel },
+    const int Ok = TFormGotoProj::ModalOk, Cancel = TFormGotoProj::ModalCancel;
+    const std::tuple<const char*, std::function<void(TFormGotoProj&)>, int> rows[] = {
+        { "Escape and a key", [](TFormGotoProj& d) { Type(d, "\x1bx"); }, Cancel },
         { "keys and Enter", [](TFormGotoProj& d) { Type(d, "xyz\r"); }, Ok },
         { "a click on Cancel", [](TFormGotoProj& d) { Click(*d.Button2); }, Cancel },
         { "a close request", [](TFormGotoProj& d) { CloseRequest(d); }, Cancel },
-        { "a double click in the list",
-            [](TFormGotoProj& d) {
-                Click(*d.ListBox1->viewport());
-                Click(*d.ListBox1->viewport());
-            },
-            Ok },
+        { "a double click in the list", [](TFormGotoProj& d) { Click(*d.ListBox1->viewport(), 2); }, Ok },
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.after);
+    for (const auto& [after, queue, result] : rows) {
+        SCOPED_TRACE(after);
         GatedFinder finder(drive.Root());
         TFormGotoProj& dialog = finder.dialog;
         dialog.show();
-        QApplication::setActiveWindow(&dialog);
         dialog.EditAmpSN->setFocus();
         dialog.EditAmpSN->setText("139");
         ASSERT_TRUE(Settled(dialog));
         QSignalSpy finished(&dialog, &QDialog::finished);
-        finder.gate.Close();
+        finder.Close();
         Type(dialog, "5\r");
-        row.queue(dialog);
-        AfterQueued([&] { finder.gate.Open(); });
+        queue(dialog);
+        AfterQueued([&finder] { finder.Open(); });
         ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible() && !Pending(); }));
         QCoreApplication::processEvents();
         EXPECT_EQ(finished.count(), 1) << "the dialog ended once";
-        EXPECT_EQ(finished.value(0).value(0).toInt(), row.result) << "what the caller is told";
-        EXPECT_EQ(dialog.result(), row.result);
+        EXPECT_EQ(finished.value(0).value(0).toInt(), result) << "what the caller is told";
+        EXPECT_EQ(dialog.result(), result);
         EXPECT_EQ(dialog.EditAmpSN->text().toStdString(), "1395") << "nothing typed after Enter arrived";
-        if (row.result == Ok) {
+        if (result == Ok) {
             EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
         }
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     }
 }
 
-// A share that does not answer: after SearchWaitLimitMs the dialog says so and stays open, and
-// OK waits again once pressed again.
+// When the share does not answer in SearchWaitLimitMs the dialog stays open and says so; OK may
+// be pressed again.
 TEST_F(FgotoprojdlgTest, OkThatGaveUpWaitingSaysSoAndMayBePressedAgain)
 {
     GatedFinder finder(drive.Root());
     TFormGotoProj& dialog = finder.dialog;
     dialog.show();
-    QApplication::setActiveWindow(&dialog);
-    dialog.EditAmpSN->setFocus();
     dialog.EditAmpSN->setText("139");
     ASSERT_TRUE(Settled(dialog));
-    EXPECT_EQ(dialog.LabelSearchRunning->text(), "");
-    finder.gate.Close();
-    QTest::keyClicks(dialog.EditAmpSN, "5");
-    QTest::keyClick(dialog.EditAmpSN, Qt::Key_Return);
+    finder.Close();
+    QTest::keyClicks(dialog.EditAmpSN, "5\r");
     EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(
-        dialog.LabelSearchRunning->text(), "The search is still running. Press OK again to wait for it.");
+    EXPECT_EQ(dialog.LabelSearchRunning->text().toStdString(),
+        "The search is still running. Press OK again to wait for it.");
     EXPECT_EQ(dialog.LabelSearchRunning->textFormat(), Qt::PlainText);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-
-    finder.gate.Open();
+    finder.Open();
     QTest::mouseClick(dialog.ButtonOk, Qt::LeftButton);
-    EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), TFormGotoProj::ModalOk);
     EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
     EXPECT_EQ(dialog.LabelSearchRunning->text(), "") << "the search has ended";
