@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QThread>
 
 namespace {
@@ -26,9 +27,15 @@ extern "C" __attribute__((visibility("default"))) int ShowGotoProjFormModal(
     if (!OnApplicationThread())
         return 0;
     auto dialog = std::make_unique<TFormGotoProj>(owner);
+    // The owner deletes its children with it, the dialog too when that happens while it is shown.
+    const QPointer<TFormGotoProj> alive(dialog.get());
     if (pattern != nullptr)
         dialog->EditAmpSN->setText(ToQt(pattern));
     const int result = dialog->exec();
+    if (alive == nullptr) {
+        [[maybe_unused]] TFormGotoProj* const deleted = dialog.release();
+        return TFormGotoProj::ModalCancel;
+    }
     if (result == TFormGotoProj::ModalOk) {
         WriteCallerBuffer(dialog->GetSelectedProjectNumber(), projectNumber, projectNumberSize);
         WriteCallerBuffer(dialog->GetSelectedPath(), path, pathSize);

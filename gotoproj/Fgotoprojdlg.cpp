@@ -11,6 +11,7 @@
 #include "ui_Fgotoprojdlg.h"
 
 #include <QAbstractListModel>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -18,11 +19,14 @@
 #include <QFile>
 #include <QFileIconProvider>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QStyle>
@@ -32,6 +36,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <functional>
+
 TFormGotoProj* FormGotoProj = nullptr;
 
 namespace {
@@ -40,6 +46,74 @@ QString PathText(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
+
+// Watches the whole application while OK waits for a search. Input must not outlive the wait:
+// held back, it would reach whatever window has the focus afterwards (the editor opened next, or
+// this dialog hidden). Escape, a press on Cancel and a close request of the dialog cancel at once;
+// every other key, click or shortcut is dropped.
+class InputDuringWait : public QObject {
+public:
+    InputDuringWait(QDialog& dialog, QWidget& cancelButton, std::function<void()> cancel)
+        : FDialog(&dialog)
+        , FCancelButton(&cancelButton)
+        , FCancel(std::move(cancel))
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // A window of the window system hands its input on to the widget concerned: judged there.
+        if (watched->isWindowType())
+            return false;
+        switch (event->type()) {
+        case QEvent::Close:
+            if (FDialog == nullptr || watched != FDialog)
+                return false;
+            event->ignore(); // the dialog closes through Cancel, not under the wait
+            FCancel();
+            return true;
+        case QEvent::KeyPress:
+            if (const auto* key = static_cast<QKeyEvent*>(event);
+                key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && Within(watched))
+                FCancel();
+            return true;
+        case QEvent::MouseButtonPress:
+            if (FCancelButton != nullptr && watched == FCancelButton
+                && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+                FCancel();
+            return true;
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::InputMethod:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    bool Within(QObject* watched) const
+    {
+        const auto* widget = qobject_cast<QWidget*>(watched);
+        return FDialog != nullptr && widget != nullptr && widget->window() == FDialog;
+    }
+
+    QPointer<QDialog> FDialog;
+    QPointer<QWidget> FCancelButton;
+    std::function<void()> FCancel;
+};
 
 } // namespace
 
@@ -96,7 +170,8 @@ private:
 
 } // namespace
 
-TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
+TFormGotoProj::TFormGotoProj(
+    QWidget* parent, const std::string& driveRoot, FolderListingCache::Access folderAccess)
     : QDialog(parent,
         Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint
             | Qt::WindowCloseButtonHint)
@@ -112,6 +187,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     Button2 = ui->Button2;
     ButtonClear = ui->ButtonClear;
     ButtonExtractAmpSnFromClipbrd = ui->ButtonExtractAmpSnFromClipbrd;
+    LabelSearchRunning = ui->LabelSearchRunning;
     setWindowIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
 
     FAnchors = AnchoredControls(size()); // the client size of the form
@@ -120,6 +196,7 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
     FAnchors.Add(ListBox1, A::Left | A::Top | A::Right | A::Bottom);
     FAnchors.Add(ButtonOk, A::Left | A::Bottom);
     FAnchors.Add(Button2, A::Left | A::Bottom);
+    FAnchors.Add(LabelSearchRunning, A::Left | A::Right | A::Bottom);
     FAnchors.Add(ButtonClear, A::Top | A::Right);
     FAnchors.Add(ButtonExtractAmpSnFromClipbrd, A::Top | A::Right);
 
@@ -177,7 +254,8 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
         FWakeNotifier = new QSocketNotifier(FWake.get(), QSocketNotifier::Read, this);
         connect(FWakeNotifier, &QSocketNotifier::activated, this, &TFormGotoProj::TakeFound);
     }
-    FWorker = std::make_unique<ProjectSearchWorker>(driveRoot.empty() ? ProjectDriveRoot() : driveRoot,
+    FWorker = std::make_unique<ProjectSearchWorker>(
+        driveRoot.empty() ? ProjectDriveRoot() : driveRoot,
         [this](uint64_t search, std::vector<std::string> entries) {
             {
                 std::lock_guard<std::mutex> guard(FFoundLock);
@@ -186,7 +264,8 @@ TFormGotoProj::TFormGotoProj(QWidget* parent, const std::string& driveRoot)
             const uint64_t one = 1;
             if (!FWake || write(FWake.get(), &one, sizeof one) != sizeof one)
                 QMetaObject::invokeMethod(this, &TFormGotoProj::TakeFound, Qt::QueuedConnection);
-        });
+        },
+        std::move(folderAccess));
 }
 
 void TFormGotoProj::TakeFound()
@@ -258,6 +337,7 @@ void TFormGotoProj::ShowFound(uint64_t search, std::vector<std::string> entries)
         SelectRow(FModel->rowCount() > 0 ? 0 : -1);
     }
     FShownSearch = search;
+    LabelSearchRunning->clear();
     emit SearchShown();
 }
 
@@ -416,28 +496,68 @@ void TFormGotoProj::accept()
 
 void TFormGotoProj::done(int result)
 {
-    if (result == ModalOk && !WaitForSearch())
+    if (FWaitLoop != nullptr) {
+        // OK is already waiting; anything but OK given meanwhile cancels the dialog.
+        if (result != ModalOk)
+            CancelWait();
         return;
+    }
+    if (result == ModalOk) {
+        switch (WaitForSearch()) {
+        case WaitEnd::Shown:
+            break;
+        case WaitEnd::Cancelled:
+            result = ModalCancel;
+            break;
+        case WaitEnd::StillRunning:
+            LabelSearchRunning->setText("The search is still running. Press OK again to wait for it.");
+            {
+                QAccessibleEvent alert(LabelSearchRunning, QAccessible::Alert);
+                QAccessible::updateAccessibility(&alert);
+            }
+            return;
+        case WaitEnd::Destroyed:
+            return;
+        }
+    }
     QDialog::done(result);
 }
 
-bool TFormGotoProj::WaitForSearch()
+TFormGotoProj::WaitEnd TFormGotoProj::WaitForSearch()
 {
     TakeFound();
     if (!SearchPending())
-        return true;
-    // Timers and the search's own wake-up go on meanwhile; keys and clicks wait their turn, so
-    // that what a scanner types after Enter is not taken as part of this choice.
+        return WaitEnd::Shown;
+    LabelSearchRunning->clear();
+    // Timers and the search's own wake-up go on meanwhile; what a scanner types after Enter is
+    // not taken as part of this choice (InputDuringWait).
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QPointer<TFormGotoProj> alive(this);
     QEventLoop waiting;
-    const QMetaObject::Connection shown
-        = connect(this, &TFormGotoProj::SearchShown, &waiting, &QEventLoop::quit);
+    connect(this, &TFormGotoProj::SearchShown, &waiting, &QEventLoop::quit);
+    // An owner may delete the dialog from a timer meanwhile.
+    connect(this, &QObject::destroyed, &waiting, &QEventLoop::quit);
     QTimer::singleShot(SearchWaitLimitMs, &waiting, &QEventLoop::quit);
-    if (SearchPending())
-        waiting.exec(QEventLoop::ExcludeUserInputEvents);
-    disconnect(shown);
+    FWaitLoop = &waiting;
+    FWaitCancelled = false;
+    {
+        const InputDuringWait input(*this, *Button2, [this] { CancelWait(); });
+        waiting.exec();
+    }
     QApplication::restoreOverrideCursor();
-    return !SearchPending();
+    if (alive == nullptr)
+        return WaitEnd::Destroyed;
+    FWaitLoop = nullptr;
+    if (FWaitCancelled)
+        return WaitEnd::Cancelled;
+    return SearchPending() ? WaitEnd::StillRunning : WaitEnd::Shown;
+}
+
+void TFormGotoProj::CancelWait()
+{
+    FWaitCancelled = true;
+    if (FWaitLoop != nullptr)
+        FWaitLoop->quit();
 }
 
 void TFormGotoProj::reject()

@@ -3,6 +3,7 @@
 // drive, act on one of them or pick it with OK. The search runs off the window thread; the list
 // shows the newest search's result once it is complete.
 
+#include "gotoproj/DriveListing.h"
 #include "gui/AnchoredControls.h"
 #include "platform/UniqueFd.h"
 
@@ -23,6 +24,8 @@ class TFormGotoProj;
 class FoundFoldersModel;
 class ProjectSearchWorker;
 class QAction;
+class QEventLoop;
+class QLabel;
 class QLineEdit;
 class QListView;
 class QMenu;
@@ -38,7 +41,9 @@ public:
     static constexpr int ModalCancel = 2;
 
     // driveRoot: the folder that stands for the shared drive; ProjectDriveRoot() when empty.
-    explicit TFormGotoProj(QWidget* parent = nullptr, const std::string& driveRoot = {});
+    // folderAccess: how the search reaches the drive (FolderListingCache).
+    explicit TFormGotoProj(QWidget* parent = nullptr, const std::string& driveRoot = {},
+        FolderListingCache::Access folderAccess = FolderListingCache::RealAccess());
     ~TFormGotoProj() override;
 
     QLineEdit* EditAmpSN;
@@ -47,6 +52,8 @@ public:
     QPushButton* Button2;
     QPushButton* ButtonClear;
     QPushButton* ButtonExtractAmpSnFromClipbrd;
+    // Says that OK gave up waiting for a search that is still running; empty otherwise.
+    QLabel* LabelSearchRunning;
     QMenu* PopupMenu1;
     QAction* MenuItemOpenExplorer;
     QAction* MenuItemOpenCmdLine;
@@ -79,7 +86,8 @@ public:
     void reject() override;
     // OK (button, Enter, double click) acts on the result for the field's text as it is now: a
     // search still on its way is waited for. When the share does not answer within
-    // SearchWaitLimitMs, the dialog stays open rather than close on an older list.
+    // SearchWaitLimitMs, the dialog stays open rather than close on an older list, and says so.
+    // During the wait Escape, Cancel and a close request cancel at once; other input is dropped.
     void done(int result) override;
     static constexpr int SearchWaitLimitMs = 5000;
 
@@ -113,7 +121,9 @@ protected:
 
 private:
     void TakeFound();
-    bool WaitForSearch();
+    enum class WaitEnd { Shown, StillRunning, Cancelled, Destroyed };
+    WaitEnd WaitForSearch();
+    void CancelWait();
     void ShowFound(uint64_t search, std::vector<std::string> entries);
     void AddFoundFolder(const std::string& path);
     void SelectRow(int row);
@@ -141,6 +151,9 @@ private:
         std::string path;
     };
     std::optional<Answer> FNextAnswer;
+    // While OK waits for a search: the loop that waits, and whether the wait was cancelled.
+    QEventLoop* FWaitLoop = nullptr;
+    bool FWaitCancelled = false;
 };
 
 extern TFormGotoProj* FormGotoProj;

@@ -5,11 +5,12 @@
 
 #include <chrono>
 
-ProjectSearchWorker::ProjectSearchWorker(std::string driveRoot, Deliver deliver)
+ProjectSearchWorker::ProjectSearchWorker(
+    std::string driveRoot, Deliver deliver, FolderListingCache::Access folderAccess)
     : FShared(std::make_shared<Shared>())
 {
     FShared->deliver = std::move(deliver);
-    FThread = std::thread(&ProjectSearchWorker::Run, FShared, std::move(driveRoot));
+    FThread = std::thread(&ProjectSearchWorker::Run, FShared, std::move(driveRoot), std::move(folderAccess));
 }
 
 ProjectSearchWorker::~ProjectSearchWorker()
@@ -36,9 +37,10 @@ uint64_t ProjectSearchWorker::Search(const std::string& pattern)
     return ++FShared->requested;
 }
 
-void ProjectSearchWorker::Run(const std::shared_ptr<Shared>& shared, const std::string& driveRoot)
+void ProjectSearchWorker::Run(const std::shared_ptr<Shared>& shared, const std::string& driveRoot,
+    FolderListingCache::Access folderAccess)
 {
-    FolderListingCache cache;
+    FolderListingCache cache(std::move(folderAccess));
     std::vector<std::string> found;
     for (;;) {
         std::string pattern;

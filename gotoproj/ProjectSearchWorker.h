@@ -3,6 +3,8 @@
 // still waiting, a running search gives up between folders once a newer one is asked for, and
 // folder listings are kept between searches until their folder changes.
 
+#include "gotoproj/DriveListing.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -18,7 +20,9 @@ public:
     // for the newest search. It must not block on the window thread (post, don't wait).
     using Deliver = std::function<void(uint64_t search, std::vector<std::string> entries)>;
 
-    ProjectSearchWorker(std::string driveRoot, Deliver deliver);
+    // folderAccess: how the worker's listing cache reaches the drive (FolderListingCache).
+    ProjectSearchWorker(std::string driveRoot, Deliver deliver,
+        FolderListingCache::Access folderAccess = FolderListingCache::RealAccess());
     // After it returns, deliver is never called again. A folder read that hangs (an unreachable
     // share) is left to end on its own rather than hold the caller.
     ~ProjectSearchWorker();
@@ -40,7 +44,8 @@ private:
         bool done = false;
         Deliver deliver;
     };
-    static void Run(const std::shared_ptr<Shared>& shared, const std::string& driveRoot);
+    static void Run(const std::shared_ptr<Shared>& shared, const std::string& driveRoot,
+        FolderListingCache::Access folderAccess);
 
     std::shared_ptr<Shared> FShared;
     std::thread FThread;

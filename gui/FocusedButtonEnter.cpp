@@ -27,7 +27,7 @@ protected:
         if (!enter || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
             return false;
         auto* button = qobject_cast<QPushButton*>(FWindow.focusWidget());
-        if (button == nullptr || button->window() != &FWindow || !button->isEnabled())
+        if (button == nullptr || button->window() != &FWindow || !button->isVisible() || !button->isEnabled())
             return false;
         button->click();
         return true;

@@ -17,6 +17,7 @@ packages=(
   python3 tmux
   weston qt6-wayland
   at-spi2-core python3-pyatspi
+  qt6-base-private-dev
 )
 
 missing=()

@@ -4,11 +4,13 @@
 
 #include "gotoproj/Fgotoprojdlg.h"
 
+#include "gotoproj/DriveListing.h"
 #include "gotoproj/ProjectSearch.h"
 #include "gui/DesktopActions.h"
 #include "gui/UserDialogs.h"
 #include "support/QtFocus.h"
 #include "support/QtWait.h"
+#include "support/QueuedInput.h"
 #include "support/StandInDesktop.h"
 #include "support/TempTree.h"
 
@@ -32,10 +34,43 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <tuple>
+#include <utility>
 
 namespace {
 
 using Entries = std::vector<std::string>;
+
+// The dialog on a share that stops answering while the test holds its lock: each look at a folder
+// waits for it. The lock is given back before the dialog goes, so that its search ends.
+struct GatedFinder {
+    explicit GatedFinder(const std::string& driveRoot)
+        : dialog(nullptr, driveRoot, Access(share))
+    {
+    }
+    ~GatedFinder() { Open(); }
+    static FolderListingCache::Access Access(std::shared_ptr<std::mutex> share)
+    {
+        FolderListingCache::Access access = FolderListingCache::RealAccess();
+        access.Stat = [share, stat = access.Stat](const std::string& folder, struct stat& info) {
+            const std::lock_guard<std::mutex> answer(*share);
+            return stat(folder, info);
+        };
+        return access;
+    }
+    void Close() { share->lock(), closed = true; }
+    void Open()
+    {
+        if (std::exchange(closed, false))
+            share->unlock();
+    }
+    std::shared_ptr<std::mutex> share = std::make_shared<std::mutex>();
+    bool closed = false;
+    TFormGotoProj dialog;
+};
 
 class FgotoprojdlgTest : public ::testing::Test {
 protected:
@@ -434,6 +469,68 @@ TEST_F(FgotoprojdlgTest, ChoosingWhileTheSearchRunsActsOnTheFieldsText)
                 EXPECT_EQ(dialog.GetSelectedPath(), *chosen ? P(chosen) : "");
                 EXPECT_EQ(QApplication::overrideCursor(), nullptr);
             }
+}
+
+// What comes after Enter in the same burst arrives while OK waits: it must not outlive the wait,
+// handled later by the hidden dialog or the window opened next. The share answers once all that
+// was queued before the marker has been taken.
+TEST_F(FgotoprojdlgTest, InputDuringTheWaitCancelsOrIsDropped)
+{
+    using namespace QueuedInput;
+    const int Ok = TFormGotoProj::ModalOk, Cancel = TFormGotoProj::ModalCancel;
+    const std::tuple<const char*, std::function<void(TFormGotoProj&)>, int> rows[] = {
+        { "Escape and a key", [](TFormGotoProj& d) { Type(d, "\x1bx"); }, Cancel },
+        { "keys and Enter", [](TFormGotoProj& d) { Type(d, "xyz\r"); }, Ok },
+        { "a click on Cancel", [](TFormGotoProj& d) { Click(*d.Button2); }, Cancel },
+        { "a close request", [](TFormGotoProj& d) { CloseRequest(d); }, Cancel },
+        { "a double click in the list", [](TFormGotoProj& d) { Click(*d.ListBox1->viewport(), 2); }, Ok },
+    };
+    for (const auto& [after, queue, result] : rows) {
+        SCOPED_TRACE(after);
+        GatedFinder finder(drive.Root());
+        TFormGotoProj& dialog = finder.dialog;
+        dialog.show();
+        dialog.EditAmpSN->setFocus();
+        dialog.EditAmpSN->setText("139");
+        ASSERT_TRUE(Settled(dialog));
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        finder.Close();
+        Type(dialog, "5\r");
+        queue(dialog);
+        AfterQueued([&finder] { finder.Open(); });
+        ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible() && !Pending(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(finished.count(), 1) << "the dialog ended once";
+        EXPECT_EQ(finished.value(0).value(0).toInt(), result) << "what the caller is told";
+        EXPECT_EQ(dialog.result(), result);
+        EXPECT_EQ(dialog.EditAmpSN->text().toStdString(), "1395") << "nothing typed after Enter arrived";
+        if (result == Ok) {
+            EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
+        }
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+}
+
+// When the share does not answer in SearchWaitLimitMs the dialog stays open and says so; OK may
+// be pressed again.
+TEST_F(FgotoprojdlgTest, OkThatGaveUpWaitingSaysSoAndMayBePressedAgain)
+{
+    GatedFinder finder(drive.Root());
+    TFormGotoProj& dialog = finder.dialog;
+    dialog.show();
+    dialog.EditAmpSN->setText("139");
+    ASSERT_TRUE(Settled(dialog));
+    finder.Close();
+    QTest::keyClicks(dialog.EditAmpSN, "5\r");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.LabelSearchRunning->text().toStdString(),
+        "The search is still running. Press OK again to wait for it.");
+    EXPECT_EQ(dialog.LabelSearchRunning->textFormat(), Qt::PlainText);
+    finder.Open();
+    QTest::mouseClick(dialog.ButtonOk, Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), TFormGotoProj::ModalOk);
+    EXPECT_EQ(dialog.GetSelectedPath(), P("Produktion/2013/1395 Amp/"));
+    EXPECT_EQ(dialog.LabelSearchRunning->text(), "") << "the search has ended";
 }
 
 TEST_F(FgotoprojdlgTest, ExecAnswersAQueuedResult)

@@ -3,6 +3,7 @@
 
 #include "gotoproj/TovrinGotoProj.h"
 #include "support/QtWait.h"
+#include "support/QueuedInput.h"
 #include "support/TempTree.h"
 
 #include <QApplication>
@@ -188,6 +189,33 @@ TEST_F(GotoProjExportsTest, FinderOkWhileTheSearchRunsGivesTheFolderForTheFields
             EXPECT_STREQ(number, c.number);
             EXPECT_EQ(std::string(path), drive.Path(c.path));
         }
+}
+
+// A caller may delete the owner window from a timer while OK waits for a search: the dialog goes
+// with it, and the call answers Cancel without touching the buffers. Whether OK has to wait depends
+// on how soon the first look into the year folder ends: tried until it did.
+TEST_F(GotoProjExportsTest, FinderWhoseOwnerIsDeletedDuringTheWaitAnswersCancel)
+{
+    drive.FoldersWithoutDigits({ "Produktion/2013", "Firmware/Work" }, 500);
+    auto owner = std::make_unique<QWidget>();
+    for (int round = 0; round < 20 && owner != nullptr; ++round) {
+        QTimer deleter;
+        QObject::connect(&deleter, &QTimer::timeout, [&] {
+            if (QApplication::overrideCursor() != nullptr) // the wait's
+                owner.reset();
+        });
+        WhenModal([&](QWidget& dialog) {
+            QTest::keyClicks(dialog.findChild<QLineEdit*>("EditAmpSN"), "1395");
+            QueuedInput::Type(dialog, "\r"); // taken by the event loop, where the wait runs
+            deleter.start(0);
+        });
+        char number[16] = "before";
+        const int result = Loaded().gotoProj(owner.get(), nullptr, number, sizeof number, nullptr, 0);
+        EXPECT_EQ(result, owner != nullptr ? 1 : 2);
+        EXPECT_STREQ(number, owner != nullptr ? "1395" : "before");
+    }
+    EXPECT_EQ(owner, nullptr) << "OK never had to wait";
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(GotoProjExportsTest, FinderCancelLeavesTheBuffersAlone)

@@ -65,6 +65,21 @@ TEST(FocusedButtonEnter, EnterPressesTheFocusedButtonInEveryWindow)
                 }
             }
         }
+        // A button hidden while its window is inactive stays the window's focused control; Enter
+        // reaching the window then never presses it.
+        for (QPushButton* button : buttons) {
+            SCOPED_TRACE(button->objectName().toStdString());
+            const bool shown = button->isVisible();
+            button->setFocus(Qt::TabFocusReason);
+            QApplication::setActiveWindow(nullptr);
+            button->hide();
+            EXPECT_EQ(window->focusWidget(), button);
+            pressed.clear();
+            QTest::keyClick(window.get(), Qt::Key_Return);
+            EXPECT_FALSE(pressed.contains(button->objectName()));
+            button->setVisible(shown);
+            QApplication::setActiveWindow(window.get());
+        }
         if (*c.otherControl != '\0') {
             EXPECT_EQ(enterOn(window->findChild<QWidget*>(c.otherControl), Qt::Key_Return),
                 *c.defaultButton ? QStringList { c.defaultButton } : QStringList {});
