@@ -14,13 +14,14 @@
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
 #include "ipsettings/Fselipaddr.h"
+#include "support/ListViewRows.h"
 #include "support/TestNetwork.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <atomic>
@@ -152,8 +153,8 @@ void RunLoop(int ms)
 QStringList FirstRows(int count)
 {
     QStringList rows;
-    for (int i = 0; i < count && i < FormTovrin->ListView1->topLevelItemCount(); ++i)
-        rows << FormTovrin->ListView1->topLevelItem(i)->text(0);
+    for (int i = 0; i < count && i < RowCount(*FormTovrin->ListView1); ++i)
+        rows << RowText(*FormTovrin->ListView1, i, 0);
     return rows;
 }
 
@@ -218,7 +219,7 @@ int Measure(int seconds, long long rate)
         const bool ampsStayed = FirstRows(AmpCount) == amps;
         const std::string status = FormTovrin->LabelStatus->text().toStdString();
         RunLoop(4000);
-        const int rowsAfter = FormTovrin->ListView1->topLevelItemCount();
+        const int rowsAfter = RowCount(*FormTovrin->ListView1);
 
         const auto times = hellos.Between(from, to);
         std::vector<double> gaps;
