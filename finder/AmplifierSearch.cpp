@@ -6,9 +6,20 @@
 
 namespace {
 
+struct AsciiFoldTable {
+    unsigned char lower[256];
+    constexpr AsciiFoldTable()
+        : lower()
+    {
+        for (int c = 0; c < 256; ++c)
+            lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    }
+};
+constexpr AsciiFoldTable AsciiFold;
+
 unsigned char FoldAscii(unsigned char c)
 {
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+    return AsciiFold.lower[c];
 }
 
 bool HasHighBytes(const std::string& text)
@@ -71,8 +82,12 @@ bool AmplifierMatcher::Contains(const std::string& field) const
 {
     if (FNeedle.empty())
         return false;
+    // Reading the field as Latin-1 and folding it change only bytes >= 0x80, which an ASCII text
+    // never matches: the field's own bytes tell.
+    if (FNeedleAscii)
+        return ContainsFolded(field.data(), field.size(), FNeedle);
     if (!HasHighBytes(field))
-        return FNeedleAscii && ContainsFolded(field.data(), field.size(), FNeedle);
+        return false;
     FScratch = AsUtf8(field);
     FoldUtf8(FScratch);
     return ContainsFolded(FScratch.data(), FScratch.size(), FNeedle);
