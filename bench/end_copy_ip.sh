@@ -76,7 +76,7 @@ run_once() {
     load0=$(load_average)
     cpu0=$(cpu_ticks "$pid")
     started=$(now_ns)
-    local times=() sends=() round t0 t1 t2 ip ms send
+    local times=() sends=() afters=() round t0 t1 t2 ip ms send
     for ((round = 1; round <= rounds; ++round)); do
         xdotool key Home
         sleep 0.5
@@ -94,6 +94,7 @@ run_once() {
         send=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.1f", (b - a) / 1e6 }')
         times+=("$ms")
         sends+=("$send")
+        afters+=("$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.1f", (b - a) / 1e6 }')")
         echo "round $round: $ms ms (keys sent in $send ms), clipboard $ip"
     done
     local cpu1 ended rss load1 hz
@@ -109,6 +110,7 @@ run_once() {
     echo
     echo "keys to clipboard: $(printf '%s\n' "${times[@]}" | percentiles) over $rounds rounds"
     echo "xdotool sending the keys: $(printf '%s\n' "${sends[@]}" | percentiles)"
+    echo "from the keys sent to the clipboard: $(printf '%s\n' "${afters[@]}" | percentiles)"
     echo "program over the rounds: $(awk -v c=$((cpu1 - cpu0)) -v hz="$hz" -v a="$started" -v b="$ended" 'BEGIN { printf "%.0f %% of one core", 100 * c / hz / ((b - a) / 1e9) }'), RSS $rss MiB"
     echo "program: ${tally:-(no tally: see $tovrin_err)}"
     echo "load average, 1 / 5 / 15 min: $load0 -> $load1"
