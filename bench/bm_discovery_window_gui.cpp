@@ -5,7 +5,7 @@
 #include "BenchReplies.h"
 
 #include <QApplication>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <benchmark/benchmark.h>
 

@@ -17,13 +17,14 @@
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
 #include "ipsettings/Fselipaddr.h"
+#include "support/ListViewRows.h"
 #include "support/TestNetwork.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <algorithm>
 #include <atomic>
@@ -155,8 +156,8 @@ void RunLoop(int ms)
 QStringList FirstRows(int count)
 {
     QStringList rows;
-    for (int i = 0; i < count && i < FormTovrin->ListView1->topLevelItemCount(); ++i)
-        rows << FormTovrin->ListView1->topLevelItem(i)->text(0);
+    for (int i = 0; i < count && i < RowCount(*FormTovrin->ListView1); ++i)
+        rows << RowText(*FormTovrin->ListView1, i, 0);
     return rows;
 }
 
@@ -221,7 +222,7 @@ int Measure(int seconds, long long rate)
         const bool ampsStayed = FirstRows(AmpCount) == amps;
         const std::string status = FormTovrin->LabelStatus->text().toStdString();
         RunLoop(4000);
-        const int rowsAfter = FormTovrin->ListView1->topLevelItemCount();
+        const int rowsAfter = RowCount(*FormTovrin->ListView1);
 
         const double measured = std::chrono::duration<double>(to - from).count();
         // Ticks of a 500 ms timer within the measured time: one more when the first falls at its start.

@@ -1,6 +1,8 @@
 #include "finder/Ftovrin.h"
 
 #include "comm/SocketHelpers.h"
+#include "finder/AmplifierSearch.h"
+#include "finder/FtovrinListModel.h"
 #include "gui/Accessibility.h"
 #include "gui/AmplifierIcon.h"
 #include "gui/QtText.h"
@@ -20,11 +22,12 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 TFormTovrin* FormTovrin = nullptr;
 
@@ -63,11 +66,13 @@ TFormTovrin::TFormTovrin(QWidget* parent)
 
     ListView1 = ui->ListView1;
     LabelStatus = ui->LabelStatus;
+    FListModel = std::make_unique<TAmplifierListModel>(FAmplifiers, ImageList1);
+    ListView1->setModel(FListModel.get());
     ListView1->header()->setSectionsClickable(false);
     // Every row is one line: the view then lays out tens of thousands of rows (a flood of junk
     // replies) without measuring each.
     ListView1->setUniformRowHeights(true);
-    for (int column = 0; column < ListView1->columnCount(); ++column)
+    for (int column = 0; column < FListModel->columnCount(); ++column)
         ListView1->setColumnWidth(column, 120);
     // Keep the selected row highlighted when the list loses focus.
     QPalette palette = ListView1->palette();
@@ -76,9 +81,10 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     palette.setBrush(QPalette::Inactive, QPalette::HighlightedText,
         palette.brush(QPalette::Active, QPalette::HighlightedText));
     ListView1->setPalette(palette);
-    connect(ListView1, &QTreeWidget::itemSelectionChanged, this, &TFormTovrin::ListView1SelectionChanged);
+    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        &TFormTovrin::ListView1SelectionChanged);
     connect(ListView1, &QWidget::customContextMenuRequested, this, &TFormTovrin::ListView1ContextPopup);
-    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, &TFormTovrin::ListView1DblClick);
+    connect(ListView1, &QAbstractItemView::doubleClicked, this, &TFormTovrin::ListView1DblClick);
 
     BuildPopupMenu();
     OpenContextMenuByKeyboard(*ListView1);
@@ -111,12 +117,14 @@ TFormTovrin::~TFormTovrin()
     FDelivery.Close();
     StopWorker();
     FAmplifiers.SetObserver(nullptr);
+    // The view outlives this object's members; it must not read the list once they are gone.
+    ListView1->setModel(nullptr);
 }
 
 // The context menu, top to bottom. The IP settings item (the default, also run by a double click
 // on a row) and the upload item go first, then separator N1, the menu configuration, separator
-// N2, and "Copy IP-Address"; the user command items follow it, then separator N3 and "Save List
-// As...".
+// N2, and "Copy IP-Address"; the user command items follow it, then separator N3, "Save List
+// As...", "Find..." and "Find Next".
 void TFormTovrin::BuildPopupMenu()
 {
     PopupMenu1 = new QMenu(this);
@@ -139,6 +147,10 @@ void TFormTovrin::BuildPopupMenu()
     N3->setObjectName("N3");
     MenuItemSaveList = AddMenuItem("MenuItemSaveList", tr("Save List As..."),
         QKeySequence(Qt::CTRL | Qt::Key_S), &TFormTovrin::MenuItemSaveListClick);
+    MenuItemFind = AddMenuItem(
+        "MenuItemFind", tr("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), &TFormTovrin::MenuItemFindClick);
+    MenuItemFindNext = AddMenuItem(
+        "MenuItemFindNext", tr("Find Next"), QKeySequence(Qt::Key_F3), &TFormTovrin::MenuItemFindNextClick);
 }
 
 QAction* TFormTovrin::AddMenuItem(
@@ -367,73 +379,43 @@ void TFormTovrin::SyncView()
     FViewSyncQueued = false;
     FViewSyncTimer->stop();
     FViewSyncedAt = platform::TickCount();
-    const int shown = ListView1->topLevelItemCount();
-    if (shown < FAmplifiers.Count())
-        AppendViewRows(shown);
+    AppendViewRows();
     if (FSelectionShowPending) {
         FSelectionShowPending = false;
         ShowModelSelection();
     }
 }
 
-void TFormTovrin::AppendViewRows(int shown)
+void TFormTovrin::AppendViewRows()
 {
-    QList<QTreeWidgetItem*> items;
-    items.reserve(FAmplifiers.Count() - shown);
-    for (int row = shown; row < FAmplifiers.Count(); ++row) {
-        const auto& record = FAmplifiers.Row(row);
-        auto* item
-            = new QTreeWidgetItem(QStringList { ToQt(record.MacKey), ToQt(record.IP), ToQt(record.Name) });
-        item->setIcon(0, ImageList1);
-        items.append(item);
-    }
-    ListView1->addTopLevelItems(items);
+    FListModel->ShowNewRows();
+}
+
+QModelIndex TFormTovrin::ViewIndex(int row) const
+{
+    return row >= 0 && row < FListModel->Shown() ? FListModel->index(row, 0) : QModelIndex();
 }
 
 // A row not in the view yet gets its latest texts when it is added.
 void TFormTovrin::RowChanged(int row)
 {
-    QTreeWidgetItem* item = ListView1->topLevelItem(row);
-    if (item == nullptr)
-        return;
-    const auto& record = FAmplifiers.Row(row);
-    const QString ip = ToQt(record.IP);
-    const QString name = ToQt(record.Name);
-    if (item->text(1) != ip)
-        item->setText(1, ip);
-    if (item->text(2) != name)
-        item->setText(2, name);
+    FListModel->RowChanged(row);
 }
 
 // The view holds the list's first rows (new ones wait for the next batch), so the indices agree;
 // rows not in the view yet just go.
-void TFormTovrin::RowsRemoved(const std::vector<int>& allRows)
+void TFormTovrin::RowsRemoved(const std::vector<int>& rows)
 {
-    const int shown = ListView1->topLevelItemCount();
-    const std::vector<int> rows(allRows.begin(), std::lower_bound(allRows.begin(), allRows.end(), shown));
+    // A reset of the model forgets where the view was scrolled to: the first row shown that stays
+    // is shown first again.
+    const int top = ListView1->indexAt(QPoint(0, 0)).row();
+    const int topAfter
+        = top - static_cast<int>(std::lower_bound(rows.begin(), rows.end(), top) - rows.begin());
     FMirroringSelection = true;
-    // One by one each removal moves the rows behind it; for many at once the survivors are put
-    // back in one go.
-    constexpr size_t OneByOneLimit = 16;
-    if (rows.size() <= OneByOneLimit) {
-        for (auto row = rows.rbegin(); row != rows.rend(); ++row)
-            std::unique_ptr<QTreeWidgetItem>(ListView1->takeTopLevelItem(*row));
-    } else {
-        QList<QTreeWidgetItem*> items = ListView1->invisibleRootItem()->takeChildren();
-        QList<QTreeWidgetItem*> kept;
-        kept.reserve(items.size() - static_cast<qsizetype>(rows.size()));
-        size_t next = 0;
-        for (qsizetype i = 0; i < items.size(); ++i) {
-            if (next < rows.size() && rows[next] == i) {
-                delete items[i];
-                ++next;
-            } else {
-                kept.append(items[i]);
-            }
-        }
-        ListView1->addTopLevelItems(kept);
-    }
+    const bool reset = FListModel->RowsRemoved(rows);
     FMirroringSelection = false;
+    if (reset && top >= 0)
+        ListView1->scrollTo(ViewIndex(topAfter), QAbstractItemView::PositionAtTop);
     ShowModelSelection();
 }
 
@@ -461,18 +443,18 @@ void TFormTovrin::SelectionChanged(int)
 // The list model decides the selection (a new amplifier is selected); the view follows it.
 void TFormTovrin::ShowModelSelection()
 {
-    if (FAmplifiers.SelectedRow() >= ListView1->topLevelItemCount())
-        AppendViewRows(ListView1->topLevelItemCount());
-    FMirroringSelection = true;
     const int row = FAmplifiers.SelectedRow();
-    QTreeWidgetItem* item = row >= 0 ? ListView1->topLevelItem(row) : nullptr;
-    if (item == nullptr) {
-        ListView1->clearSelection();
-    } else if (!item->isSelected() || ListView1->currentItem() != item) {
+    if (row >= FListModel->Shown())
+        AppendViewRows();
+    FMirroringSelection = true;
+    const QModelIndex index = ViewIndex(row);
+    QItemSelectionModel* selection = ListView1->selectionModel();
+    if (!index.isValid()) {
+        selection->clearSelection();
+    } else if (!selection->isRowSelected(row) || selection->currentIndex().row() != row) {
         // Without scrolling to it: the list should not jump while the user looks at other rows.
         ListView1->setAutoScroll(false);
-        ListView1->setCurrentItem(item);
-        item->setSelected(true);
+        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         ListView1->setAutoScroll(true);
     }
     FMirroringSelection = false;
@@ -482,6 +464,50 @@ void TFormTovrin::ListView1SelectionChanged()
 {
     if (FMirroringSelection)
         return;
-    const auto selected = ListView1->selectedItems();
-    FAmplifiers.Select(selected.isEmpty() ? -1 : ListView1->indexOfTopLevelItem(selected.first()));
+    const auto selected = ListView1->selectionModel()->selectedRows();
+    FAmplifiers.Select(selected.isEmpty() ? -1 : selected.first().row());
+}
+
+void TFormTovrin::MenuItemFindClick()
+{
+    std::string text = FFindText;
+    if (!UserDialogs::InputQuery(this, tr("Find"), tr("MAC suffix, IP address or name contains:"), text)
+        || text.empty())
+        return;
+    FFindText = text;
+    FindNextRow();
+}
+
+void TFormTovrin::MenuItemFindNextClick()
+{
+    if (FFindText.empty()) {
+        MenuItemFindClick();
+        return;
+    }
+    FindNextRow();
+}
+
+void TFormTovrin::FindNextRow()
+{
+    const int row = FindAmplifier(FAmplifiers, FFindText, FAmplifiers.SelectedRow());
+    if (row < 0) {
+        FFindNotice
+            = tr("No amplifier's MAC suffix, IP address or name contains \"%1\".").arg(ToQt(FFindText));
+        ShowStatus(FromQt(FFindNotice));
+        return;
+    }
+    if (!FFindNotice.isEmpty() && LabelStatus->text() == FFindNotice) {
+        LabelStatus->clear();
+        LabelStatus->setToolTip({});
+    }
+    FFindNotice.clear();
+    ShowFoundRow(row);
+}
+
+// Unlike a row selected by discovery, a found row is scrolled into view.
+void TFormTovrin::ShowFoundRow(int row)
+{
+    FAmplifiers.Select(row);
+    ShowModelSelection();
+    ListView1->scrollTo(ViewIndex(row));
 }

@@ -12,6 +12,7 @@
 
 #include <QIcon>
 #include <QKeySequence>
+#include <QModelIndex>
 #include <QWidget>
 
 #include <cstdint>
@@ -25,7 +26,8 @@ class QAction;
 class QLabel;
 class QMenu;
 class QTimer;
-class QTreeWidget;
+class QTreeView;
+class TAmplifierListModel;
 
 namespace Ui {
 class TFormTovrin;
@@ -38,7 +40,8 @@ public:
     explicit TFormTovrin(QWidget* parent = nullptr);
     ~TFormTovrin() override;
 
-    QTreeWidget* ListView1;
+    // A view over the amplifier list's own records (finder/FtovrinListModel.h).
+    QTreeView* ListView1;
     QTimer* TimerHello;
     QMenu* PopupMenu1;
     QAction* MenuItemIpSettings;
@@ -60,9 +63,11 @@ public:
     QAction* N1;
     QAction* MenuItemCfgTools;
     QAction* N2;
-    // Behind the user command items: separator N3 and "Save List As...".
+    // Behind the user command items: separator N3, "Save List As...", "Find..." and "Find Next".
     QAction* N3;
     QAction* MenuItemSaveList;
+    QAction* MenuItemFind;
+    QAction* MenuItemFindNext;
     TStringToks Commands;
     TParamMemory ParamValues;
     std::string CmdsFileName;
@@ -86,6 +91,10 @@ public:
     void MenuItemCmdsXClick();
     // Writes every row to a CSV file the user chooses (finder/ListExport.h).
     void MenuItemSaveListClick();
+    // Ask for a text and select the next row whose MAC suffix, IP address or name contains it
+    // (finder/AmplifierSearch.h); Find Next searches the last text again, from the selected row.
+    void MenuItemFindClick();
+    void MenuItemFindNextClick();
     // What MenuItemCmdsXClick runs for the item with that index.
     void RunUserCommand(size_t index);
     // How long a sent settings change is watched for before the user is told it did not show.
@@ -124,6 +133,9 @@ private:
     void WatchSettingsTick();
     void LoadUserCommands();
 
+    void FindNextRow();
+    void ShowFoundRow(int row);
+
     void RowAppended(int row) override;
     void RowChanged(int row) override;
     void RowsRemoved(const std::vector<int>& rows) override;
@@ -132,7 +144,8 @@ private:
     void SyncView();
     void SyncViewIfDue();
     void RequestViewSync();
-    void AppendViewRows(int shown);
+    void AppendViewRows();
+    QModelIndex ViewIndex(int row) const;
 
     std::unique_ptr<Ui::TFormTovrin> ui;
     AmplifierList FAmplifiers;
@@ -158,6 +171,12 @@ private:
     bool FSelectionShowPending = false;
     uint32_t FViewSyncedAt = 0;
     TSettingsWatch FSettingsWatch;
+    // Declared after FAmplifiers: the model reads its records, so it goes first.
+    std::unique_ptr<TAmplifierListModel> FListModel;
+    // The text last searched for, proposed by the next Find; and the notice shown when it was not
+    // found, which a later find takes back.
+    std::string FFindText;
+    QString FFindNotice;
 };
 
 extern TFormTovrin* FormTovrin;

@@ -15,8 +15,9 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
+#include "support/ListViewRows.h"
 #include "support/QtWait.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,7 @@ protected:
     void TearDown() override { UserDialogs::TakeAsked(); }
 
     static TFormTovrin& Window() { return *FormTovrin; }
-    static QTreeWidget& List() { return *Window().ListView1; }
+    static QTreeView& List() { return *Window().ListView1; }
 
     void Reply(const std::string& text)
     {
@@ -56,10 +57,9 @@ protected:
     static std::vector<std::string> Rows()
     {
         std::vector<std::string> rows;
-        for (int i = 0; i < List().topLevelItemCount(); ++i) {
-            const auto* item = List().topLevelItem(i);
-            rows.push_back((item->text(0) + " " + item->text(1) + " " + item->text(2)).toStdString());
-        }
+        for (int i = 0; i < RowCount(List()); ++i)
+            rows.push_back((RowText(List(), i, 0) + " " + RowText(List(), i, 1) + " " + RowText(List(), i, 2))
+                               .toStdString());
         return rows;
     }
 
@@ -67,8 +67,7 @@ protected:
     static int ViewSelectedRow()
     {
         QCoreApplication::processEvents();
-        const auto selected = List().selectedItems();
-        return selected.size() == 1 ? List().indexOfTopLevelItem(selected.first()) : -1;
+        return SelectedRow(List());
     }
 
     uint32_t Now = NearWrap;
@@ -89,10 +88,10 @@ TEST_F(FtovrinTest, WindowHasItsCaptionsListAndTimer)
     EXPECT_FALSE(Window().windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(Window().windowFlags() & Qt::WindowMaximizeButtonHint);
 
-    ASSERT_EQ(List().columnCount(), 3);
-    EXPECT_EQ(List().headerItem()->text(0), "MAC-Suffix");
-    EXPECT_EQ(List().headerItem()->text(1), "IP-Address");
-    EXPECT_EQ(List().headerItem()->text(2), "Name");
+    ASSERT_EQ(List().model()->columnCount(), 3);
+    EXPECT_EQ(List().model()->headerData(0, Qt::Horizontal), "MAC-Suffix");
+    EXPECT_EQ(List().model()->headerData(1, Qt::Horizontal), "IP-Address");
+    EXPECT_EQ(List().model()->headerData(2, Qt::Horizontal), "Name");
     for (int c = 0; c < 3; ++c)
         EXPECT_EQ(List().columnWidth(c), 120);
     EXPECT_EQ(List().selectionMode(), QAbstractItemView::SingleSelection);
@@ -119,10 +118,10 @@ TEST_F(FtovrinTest, RepliesAddAndRefreshRowsAndANewAmplifierIsSelected)
     Reply("0A1B2E 0 198.18.1.3 255.255.0.0 0.0.0.0"); // five fields
     EXPECT_EQ(Rows(), (std::vector<std::string> { "0A1B2C 198.18.1.1 Stage", "0A1B2D 198.18.1.2 Foyer" }));
     EXPECT_EQ(ViewSelectedRow(), 1);
-    EXPECT_EQ(List().topLevelItem(0)->icon(0).isNull(), false);
+    EXPECT_FALSE(List().model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
 
     // The user picks the first row; a refresh keeps that choice, a new amplifier takes it.
-    List().setCurrentItem(List().topLevelItem(0));
+    PickRow(List(), 0);
     TTovrinData selected;
     ASSERT_TRUE(Window().GetSelected(selected));
     EXPECT_EQ(selected.MacKey, "0A1B2C");
@@ -152,7 +151,7 @@ TEST_F(FtovrinTest, SilentRowsExpireAtTheHelloTickAcrossTheTickWrap)
     Now += 1500; // past the wrap of the 32-bit tick
     Reply("A1 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
     Reply("A5 0 198.18.1.9 255.255.0.0 0.0.0.0 N");
-    List().setCurrentItem(List().topLevelItem(2)); // A3, one of the silent ones
+    PickRow(List(), 2); // A3, one of the silent ones
 
     Now += 500; // A2..A4 exactly 2000 ms old: not yet
     Window().TimerHelloTimer();
@@ -180,15 +179,21 @@ TEST_F(FtovrinTest, LongListsReachTheViewInBatchesInOrder)
     constexpr int Count = 1500;
     for (int i = 0; i < Count; ++i)
         Reply(mac(i) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N" + std::to_string(i));
-    ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == Count; }, 3000))
-        << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([] { return RowCount(List()) == Count; }, 3000)) << RowCount(List());
     ASSERT_TRUE(WaitFor([] { return ViewSelectedRow() == Count - 1; }, 3000));
 
+    // Half the rows expire, every other one: the rows in view stay in view.
+    List().scrollTo(List().model()->index(600, 0), QAbstractItemView::PositionAtTop);
+    QCoreApplication::processEvents();
+    const auto topRow = [] { return RowText(List(), List().indexAt(QPoint(0, 0)).row(), 0); };
+    ASSERT_EQ(topRow(), QString::fromStdString(mac(600)));
     Now += 1500;
     for (int i = 0; i < Count; i += 2)
         Reply(mac(i) + " 0 198.18.1.9 255.255.0.0 0.0.0.0 N" + std::to_string(i));
     Now += 501;
     Window().TimerHelloTimer();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(topRow(), QString::fromStdString(mac(600)));
     const auto rows = Rows();
     ASSERT_EQ(rows.size(), static_cast<size_t>(Count / 2));
     for (int i = 0; i < Count / 2; ++i)
@@ -236,7 +241,7 @@ TEST_F(FtovrinTest, CopyIpAddressPutsTheSelectedAddressOnTheClipboard)
     Window().MenuItemCopyIP->trigger();
     EXPECT_EQ(clipboard->text(), "before") << "no row selected";
 
-    List().setCurrentItem(List().topLevelItem(0));
+    PickRow(List(), 0);
     Window().SuppressActivation();
     Window().show();
     if (QGuiApplication::platformName() == "wayland") {

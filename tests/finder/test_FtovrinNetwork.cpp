@@ -13,8 +13,9 @@
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
+#include "support/ListViewRows.h"
 #include "support/QtWait.h"
 
 #include <gtest/gtest.h>
@@ -62,19 +63,20 @@ protected:
         AppSide.reset();
     }
 
-    static QTreeWidget& List() { return *FormTovrin->ListView1; }
+    static QTreeView& List() { return *FormTovrin->ListView1; }
 
     static QStringList Row(int i)
     {
-        const auto* item = List().topLevelItem(i);
-        return item == nullptr ? QStringList() : QStringList { item->text(0), item->text(1), item->text(2) };
+        return i >= RowCount(List())
+            ? QStringList()
+            : QStringList { RowText(List(), i, 0), RowText(List(), i, 1), RowText(List(), i, 2) };
     }
 
     // The row of one amplifier wherever it stands: rows that expired come back in reply order.
     static QStringList RowOf(const std::string& mac)
     {
-        for (int i = 0; i < List().topLevelItemCount(); ++i)
-            if (List().topLevelItem(i)->text(0) == QString::fromStdString(mac))
+        for (int i = 0; i < RowCount(List()); ++i)
+            if (RowText(List(), i, 0) == QString::fromStdString(mac))
                 return Row(i);
         return {};
     }
@@ -104,8 +106,7 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
 {
     FormTovrin->CountReturningRows();
     ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000))
-        << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return RowCount(List()) == AmpCount; }, 5000)) << RowCount(List());
     for (int i = 0; i < AmpCount; ++i)
         EXPECT_EQ(Row(i), Expected(Simulator->Amp(static_cast<size_t>(i))));
     EXPECT_EQ(FormTovrin->Amplifiers().SelectedRow(), AmpCount - 1) << "the newest amplifier is selected";
@@ -120,7 +121,7 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
     Simulator->Modify(1, [](ampsim::Amplifier& amp) { amp.Name = "Renamed"; });
     ASSERT_TRUE(WaitFor([&] { return Row(1).value(2) == QString("Renamed"); }, 3000))
         << Row(1).value(2).toStdString();
-    EXPECT_EQ(List().topLevelItemCount(), AmpCount);
+    EXPECT_EQ(RowCount(List()), AmpCount);
 
     // Amplifier 0 falls silent: its row goes between 2000 and 2500 ms after its last reply.
     const std::string mac = Simulator->Amp(0).Mac;
@@ -144,13 +145,12 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
     // after that it goes is checked on a clock the test sets (SilentRowsExpireAtTheHelloTick...):
     // here, on the real clock, a busy machine may only make it later.
     EXPECT_GT(silentFor, 2000u);
-    EXPECT_EQ(List().topLevelItemCount(), AmpCount - 1);
+    EXPECT_EQ(RowCount(List()), AmpCount - 1);
     EXPECT_EQ(Row(0).value(0), QString::fromStdString(Simulator->Amp(1).Mac));
 
     // It answers again: a new row at the end, selected.
     Simulator->Modify(0, [](ampsim::Amplifier& amp) { amp.Silent = false; });
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 3000))
-        << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return RowCount(List()) == AmpCount; }, 3000)) << RowCount(List());
     EXPECT_EQ(Row(AmpCount - 1).value(0), QString::fromStdString(mac));
     EXPECT_EQ(FormTovrin->Amplifiers().SelectedRow(), AmpCount - 1);
     // The tally a benchmark reads at the end tells of the row that left and came back.
@@ -161,8 +161,7 @@ TEST_F(FtovrinNetworkTest, AmplifiersAppearRefreshAndDisappearAfterFallingSilent
 TEST_F(FtovrinNetworkTest, HiddenWindowSendsNoHelloAndKeepsItsRows)
 {
     ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000))
-        << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return RowCount(List()) == AmpCount; }, 5000)) << RowCount(List());
     for (int i = 0; i < AmpCount; ++i)
         Simulator->Modify(static_cast<size_t>(i), [](ampsim::Amplifier& amp) { amp.Silent = true; });
 
@@ -171,11 +170,11 @@ TEST_F(FtovrinNetworkTest, HiddenWindowSendsNoHelloAndKeepsItsRows)
     const auto hellos = Simulator->HellosReceived();
     QTest::qWait(3000);
     EXPECT_EQ(Simulator->HellosReceived(), hellos);
-    EXPECT_EQ(List().topLevelItemCount(), AmpCount) << "no expiry while hidden";
+    EXPECT_EQ(RowCount(List()), AmpCount) << "no expiry while hidden";
 
     FormTovrin->show();
     ASSERT_TRUE(WaitFor([&] { return Simulator->HellosReceived() > hellos; }, 3000));
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == 0; }, 3000)) << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return RowCount(List()) == 0; }, 3000)) << RowCount(List());
 }
 
 TEST_F(FtovrinNetworkTest, FirstHelloGoesOutAsSoonAsDiscoveryStarts)
@@ -187,7 +186,7 @@ TEST_F(FtovrinNetworkTest, FirstHelloGoesOutAsSoonAsDiscoveryStarts)
     FormTovrin->FormActivate();
     ASSERT_TRUE(FormTovrin->Worker);
     EXPECT_TRUE(ampsim::Simulator::WaitUntil([&] { return Simulator->HellosReceived() == 1; }, 3000));
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return RowCount(List()) == AmpCount; }, 3000));
     EXPECT_TRUE(FormTovrin->TimerHello->isActive()) << "the cadence goes on from the first hello";
 }
 
@@ -196,7 +195,7 @@ TEST_F(FtovrinNetworkTest, FirstHelloGoesOutAsSoonAsDiscoveryStarts)
 TEST_F(FtovrinNetworkTest, DiscoveryStopsWhenTheInterfaceGoesAndRunsAgainWhenItIsBack)
 {
     ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return RowCount(List()) == AmpCount; }, 5000));
     const QLabel* status = FormTovrin->LabelStatus;
 
     ASSERT_TRUE(Network->Unplug()) << Network->Error();
@@ -225,12 +224,12 @@ TEST_F(FtovrinNetworkTest, RowsOutliveAStalledWindowThread)
     uint32_t skipped = 0;
     FormTovrin->SetClock([&] { return platform::TickCount() + skipped; });
     ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == AmpCount; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return RowCount(List()) == AmpCount; }, 5000));
     QTest::qWait(1000);
     const auto order = [&] {
         QStringList macs;
-        for (int i = 0; i < List().topLevelItemCount(); ++i)
-            macs << List().topLevelItem(i)->text(0);
+        for (int i = 0; i < RowCount(List()); ++i)
+            macs << RowText(List(), i, 0);
         return macs;
     };
     const QStringList before = order();
@@ -240,7 +239,7 @@ TEST_F(FtovrinNetworkTest, RowsOutliveAStalledWindowThread)
     int least = AmpCount;
     const uint32_t start = platform::TickCount();
     while (platform::TickCount() - start < 2000) {
-        least = std::min(least, List().topLevelItemCount());
+        least = std::min(least, RowCount(List()));
         QTest::qWait(5);
     }
     EXPECT_EQ(least, AmpCount) << "a row expired because the window thread stood still";
@@ -261,8 +260,7 @@ TEST_F(FtovrinNetworkTest, WindowClosesCleanlyWhileRepliesArrive)
     ASSERT_TRUE(started) << error;
 
     ASSERT_NO_FATAL_FAILURE(ShowAndActivate());
-    ASSERT_TRUE(WaitFor([&] { return List().topLevelItemCount() == 400; }, 5000))
-        << List().topLevelItemCount();
+    ASSERT_TRUE(WaitFor([&] { return RowCount(List()) == 400; }, 5000)) << RowCount(List());
     const uint64_t replies = Simulator->RepliesSent();
     ASSERT_TRUE(WaitFor([&] { return Simulator->RepliesSent() > replies; }, 2000));
     // Closing the main window ends the loop, as in the program.

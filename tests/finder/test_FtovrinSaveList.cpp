@@ -17,7 +17,7 @@
 #include <QMenu>
 #include <QSettings>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -75,7 +75,7 @@ protected:
     GlobalForm<TFormTovrin> FormTovrinHolder { FormTovrin };
 };
 
-TEST_F(FtovrinSaveListTest, ComesLastBehindTheUserItemsAndNothingBeforeItMoves)
+TEST_F(FtovrinSaveListTest, ComesBehindTheUserItemsBeforeFindAndNothingBeforeItMoves)
 {
     const std::vector<std::string> fixed { "MenuItemIpSettings", "MenuItemUpload", "N1", "MenuItemCfgTools",
         "N2", "MenuItemCopyIP" };
@@ -92,6 +92,8 @@ TEST_F(FtovrinSaveListTest, ComesLastBehindTheUserItemsAndNothingBeforeItMoves)
         expected.insert(expected.end(), c.userItems.begin(), c.userItems.end());
         expected.push_back("N3");
         expected.push_back("MenuItemSaveList");
+        expected.push_back("MenuItemFind");
+        expected.push_back("MenuItemFindNext");
         EXPECT_EQ(MenuNames(), expected) << c.menu;
     }
     const QAction* save = Window().MenuItemSaveList;

@@ -21,8 +21,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
+#include "support/ListViewRows.h"
 #include "support/QtWait.h"
 
 #include <gtest/gtest.h>
@@ -111,7 +112,7 @@ protected:
     }
 
     static TFormTovrin& Window() { return *FormTovrin; }
-    static QTreeWidget& List() { return *Window().ListView1; }
+    static QTreeView& List() { return *Window().ListView1; }
     static QString Status() { return Window().LabelStatus->text(); }
 
     void Reply(const std::string& text)
@@ -139,9 +140,8 @@ protected:
         Window().FormActivate();
         ASSERT_TRUE(Window().Worker);
         Window().show();
-        ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == 1; }, 10000))
-            << "amplifier not discovered";
-        List().setCurrentItem(List().topLevelItem(0));
+        ASSERT_TRUE(WaitFor([] { return RowCount(List()) == 1; }, 10000)) << "amplifier not discovered";
+        PickRow(List(), 0);
     }
 
     std::unique_ptr<ampsim::Simulator> Simulator;
@@ -165,7 +165,7 @@ TEST_F(FtovrinSettingsTest, DialogIsFilledFromTheSelectedRowAndTheDhcpBoxIsLeftA
     Window().SuppressActivation();
     Reply("0A1B2C 0 198.18.1.1 255.255.0.0 198.18.0.254 Stage");
     Reply("0A1B2D 0 198.18.1.2 255.255.255.0 0.0.0.0 Foyer");
-    List().setCurrentItem(List().topLevelItem(0));
+    PickRow(List(), 0);
 
     DialogScript script(*FormIpSettings);
     QStringList shown;
@@ -191,7 +191,7 @@ TEST_F(FtovrinSettingsTest, DialogIsFilledFromTheSelectedRowAndTheDhcpBoxIsLeftA
     });
     Window().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window()));
-    const QRect row = List().visualItemRect(List().topLevelItem(1));
+    const QRect row = RowRect(List(), 1);
     QTest::mouseClick(List().viewport(), Qt::LeftButton, {}, row.center());
     QTest::mouseDClick(List().viewport(), Qt::LeftButton, {}, row.center());
     EXPECT_EQ(shown, QStringList({ "0A1B2D", "198.18.1.2" }));
@@ -208,7 +208,7 @@ TEST_F(FtovrinSettingsTest, DoubtfulAddressesWarnByFieldAndGoBackToTheDialogWith
 {
     Window().SuppressActivation();
     Reply("0A1B2C 0 198.18.1.1 255.255.0.0 0.0.0.0 Stage");
-    List().setCurrentItem(List().topLevelItem(0));
+    PickRow(List(), 0);
 
     DialogScript script(*FormIpSettings);
     QString ipAtReturn;
@@ -275,9 +275,9 @@ TEST_F(FtovrinSettingsTest, AppliedAddressReachesTheAmplifierWhichRebootsAndReap
     EXPECT_TRUE(Status().contains("waiting") && Status().contains(QString::fromStdString(Mac)))
         << Status().toStdString();
 
-    EXPECT_TRUE(WaitFor([] { return List().topLevelItemCount() == 0; }, 10000)) << "silent while rebooting";
-    ASSERT_TRUE(WaitFor([] { return List().topLevelItemCount() == 1; }, 10000)) << "back after the reboot";
-    EXPECT_EQ(List().topLevelItem(0)->text(1), "198.18.1.50");
+    EXPECT_TRUE(WaitFor([] { return RowCount(List()) == 0; }, 10000)) << "silent while rebooting";
+    ASSERT_TRUE(WaitFor([] { return RowCount(List()) == 1; }, 10000)) << "back after the reboot";
+    EXPECT_EQ(RowText(List(), 0, 1), "198.18.1.50");
     ASSERT_TRUE(WaitFor([] { return Status().contains("took effect"); }, 5000)) << Status().toStdString();
     EXPECT_TRUE(Status().contains("198.18.1.50")) << Status().toStdString();
     EXPECT_EQ(script.Unexpected, 0);
@@ -318,7 +318,7 @@ TEST_F(FtovrinSettingsTest, AnsweringNoSendsNothing)
     for (const auto& datagram : Simulator->Received())
         EXPECT_EQ(datagram.Text, ampsim::Hello);
     EXPECT_EQ(Status(), statusBefore);
-    EXPECT_EQ(List().topLevelItem(0)->text(1), QString::fromStdString(TestNetwork::AmpAddress(0)));
+    EXPECT_EQ(RowText(List(), 0, 1), QString::fromStdString(TestNetwork::AmpAddress(0)));
 }
 
 TEST_F(FtovrinSettingsTest, SettingsTheAmplifierRefusesEndInTheTimeOutNoticeWithWhatItReports)
@@ -339,7 +339,7 @@ TEST_F(FtovrinSettingsTest, SettingsTheAmplifierRefusesEndInTheTimeOutNoticeWith
     EXPECT_TRUE(Status().contains("3 s")) << Status().toStdString();
     EXPECT_TRUE(Status().contains("last reported " + QString::fromStdString(TestNetwork::AmpAddress(0))))
         << Status().toStdString();
-    EXPECT_EQ(List().topLevelItemCount(), 1) << "the amplifier never went away";
+    EXPECT_EQ(RowCount(List()), 1) << "the amplifier never went away";
 }
 
 // Any host can answer the hello with markup and bytes that are not UTF-8 in its fields. They are
@@ -352,10 +352,10 @@ TEST_F(FtovrinSettingsTest, MarkupAndForeignBytesAreShownLiterallyAndSentBackUnc
     const std::string name = "<img\xFFsrc=x>";
     const std::string netmask = "<b>m\xE9</b>";
     Reply(mac + " 0 198.18.1.9 " + netmask + " 0.0.0.0 " + name);
-    ASSERT_EQ(List().topLevelItemCount(), 2);
-    EXPECT_EQ(List().topLevelItem(1)->text(0), QString::fromLatin1("<h1>x</h1>\xE9"));
-    EXPECT_EQ(List().topLevelItem(1)->text(2), QString::fromLatin1("<img\xFFsrc=x>"));
-    List().setCurrentItem(List().topLevelItem(1));
+    ASSERT_EQ(RowCount(List()), 2);
+    EXPECT_EQ(RowText(List(), 1, 0), QString::fromLatin1("<h1>x</h1>\xE9"));
+    EXPECT_EQ(RowText(List(), 1, 2), QString::fromLatin1("<img\xFFsrc=x>"));
+    PickRow(List(), 1);
 
     DialogScript script(*FormIpSettings);
     QStringList shown;
@@ -395,7 +395,7 @@ TEST_F(FtovrinSettingsTest, TheOwnSettingsDatagramIsNoReply)
 {
     REQUIRE_PRIVATE_NETWORK();
     ASSERT_NO_FATAL_FAILURE(StartAmplifierAndDiscovery());
-    const QStringList before { List().topLevelItem(0)->text(1), List().topLevelItem(0)->text(2) };
+    const QStringList before { RowText(List(), 0, 1), RowText(List(), 0, 2) };
     DialogScript script(*FormIpSettings);
     script.Then(Enter("198.18.1.50", "255.255.0.0", "198.18.0.1"));
     UserDialogs::SetNextAnswer(QMessageBox::Yes);
@@ -403,8 +403,8 @@ TEST_F(FtovrinSettingsTest, TheOwnSettingsDatagramIsNoReply)
     ASSERT_TRUE(WaitFor([&] { return !Simulator->SettingsReceived(0).empty(); }, 5000));
     // The amplifier now reboots, silent; until its row expires it shows what it said last.
     const uint32_t start = platform::TickCount();
-    while (platform::TickCount() - start < 1500 && List().topLevelItemCount() == 1) {
-        ASSERT_EQ(QStringList({ List().topLevelItem(0)->text(1), List().topLevelItem(0)->text(2) }), before);
+    while (platform::TickCount() - start < 1500 && RowCount(List()) == 1) {
+        ASSERT_EQ(QStringList({ RowText(List(), 0, 1), RowText(List(), 0, 2) }), before);
         QTest::qWait(5);
     }
 }

@@ -14,7 +14,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <cstdio>
 #include <cstring>
@@ -52,9 +52,9 @@ int main(int argc, char** argv)
         FormMemo->resize(640, FormMemo->height() - 200);
         FormMemo->show();
     } else {
-        QTreeWidgetItem* row = window.ListView1->topLevelItem(1);
-        window.ListView1->setCurrentItem(row);
-        const QRect rect = window.ListView1->visualItemRect(row);
+        const QModelIndex row = window.ListView1->model()->index(1, 0);
+        window.ListView1->setCurrentIndex(row);
+        const QRect rect = window.ListView1->visualRect(row);
         window.PopupMenu1->popup(window.ListView1->viewport()->mapToGlobal(rect.center()));
     }
     QTimer::singleShot(300, [] {
