@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cinttypes>
 #include <ctime>
+#include <cwchar>
+
+#include <locale.h>
 
 namespace {
 
@@ -17,19 +20,60 @@ std::string Clock(double seconds)
     return FormatText("%lld:%02lld", whole / 60, whole % 60);
 }
 
+// Columns the character takes on a terminal, by the C library's UTF-8 tables whatever the
+// program's own locale; characters the tables do not know take one.
+size_t CharacterWidth(uint32_t code)
+{
+    if (code < 0x80)
+        return 1;
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t {});
+    if (utf8 == locale_t {})
+        return 1;
+    const locale_t previous = uselocale(utf8);
+    const int width = wcwidth(static_cast<wchar_t>(code));
+    uselocale(previous);
+    return width < 0 ? 1 : static_cast<size_t>(width);
+}
+
+// The length of the character at text[i] and the columns it takes; a byte that begins no valid
+// UTF-8 counts as one character of one column.
+size_t CharacterAt(const std::string& text, size_t i, size_t& width)
+{
+    uint32_t code = 0;
+    const size_t length = Utf8SequenceAt(text, i, code);
+    width = length == 0 ? 1 : CharacterWidth(code);
+    return std::max<size_t>(length, 1);
+}
+
 } // namespace
 
 std::string TerminalSafe(const std::string& text)
 {
     std::string safe;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            safe += FormatText("\\x%02x", byte);
-        else
-            safe += c;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code = 0;
+        const size_t length = Utf8SequenceAt(text, i, code);
+        const bool control = code < 0x20 || (code >= 0x7f && code <= 0x9f);
+        if (length == 0 || control) {
+            for (size_t k = 0; k < std::max<size_t>(length, 1); ++k)
+                safe += FormatText("\\x%02x", static_cast<unsigned char>(text[i + k]));
+        } else {
+            safe.append(text, i, length);
+        }
+        i += std::max<size_t>(length, 1);
     }
     return safe;
+}
+
+size_t DisplayWidth(const std::string& text)
+{
+    size_t columns = 0;
+    for (size_t i = 0; i < text.size();) {
+        size_t width = 0;
+        i += CharacterAt(text, i, width);
+        columns += width;
+    }
+    return columns;
 }
 
 std::string JsonText(const std::string& text)
@@ -43,7 +87,7 @@ std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
     for (const auto& row : rows)
         for (size_t i = 0; i < row.size(); ++i) {
             widths.resize(std::max(widths.size(), row.size()));
-            widths[i] = std::max(widths[i], row[i].size());
+            widths[i] = std::max(widths[i], DisplayWidth(row[i]));
         }
     std::string table;
     for (const auto& row : rows) {
@@ -51,7 +95,7 @@ std::string AlignedTable(const std::vector<std::vector<std::string>>& rows)
         for (size_t i = 0; i < row.size(); ++i) {
             line += row[i];
             if (i + 1 < row.size())
-                line += std::string(widths[i] - row[i].size() + 2, ' ');
+                line += std::string(widths[i] - DisplayWidth(row[i]) + 2, ' ');
         }
         line.erase(line.find_last_not_of(' ') + 1);
         table += line + "\n";
@@ -79,15 +123,15 @@ std::vector<std::string> FitToScreen(const std::string& block, int columns, int 
         return lines;
     const auto width = static_cast<size_t>(std::max(columns - 1, 0));
     for (std::string& line : lines) {
-        // Characters are counted by their first byte: UTF-8 continuation bytes take no column.
-        size_t shown = 0;
+        size_t used = 0;
         size_t i = 0;
-        for (; i < line.size(); ++i) {
-            if ((static_cast<unsigned char>(line[i]) & 0xc0) == 0x80)
-                continue;
-            if (shown == width)
+        while (i < line.size()) {
+            size_t columns = 0;
+            const size_t length = CharacterAt(line, i, columns);
+            if (used + columns > width)
                 break;
-            ++shown;
+            used += columns;
+            i += length;
         }
         line.resize(i);
     }

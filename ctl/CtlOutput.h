@@ -12,16 +12,20 @@
 #include <string>
 #include <vector>
 
-// Control bytes (which could steer a terminal) written as \xNN; everything else as it came.
+// Control characters (C0, DEL and C1, which could steer a terminal) and bytes that are no valid
+// UTF-8 written as \xNN, byte by byte; printable UTF-8 as it came.
 std::string TerminalSafe(const std::string& text);
+// The columns text takes on a terminal: wide characters two, combining marks none.
+size_t DisplayWidth(const std::string& text);
 // UTF-8 as it is; a text that is not valid UTF-8 is read byte by byte as Latin-1, so no byte is lost.
 std::string JsonText(const std::string& text);
 
-// Columns padded to their widest cell, separated by two blanks, one line each (no trailing blanks).
+// Columns padded to their widest cell (by display width), separated by two blanks, one line each (no trailing
+// blanks).
 std::string AlignedTable(const std::vector<std::vector<std::string>>& rows);
-// The lines of block fitted to a terminal: each cut to columns - 1 characters (a line filling the
-// last column would wrap on some terminals), and at most rows - 1 lines, the last of them then
-// telling how many were left out. 0 means no limit. UTF-8 characters are never cut apart.
+// The lines of block fitted to a terminal: each cut to columns - 1 columns of display width (a line
+// filling the last column would wrap on some terminals), and at most rows - 1 lines, the last of
+// them then telling how many were left out. 0 means no limit. Characters are never cut apart.
 std::vector<std::string> FitToScreen(const std::string& block, int columns, int rows);
 // The discovery table: a heading and one row per amplifier.
 std::string AmplifierTable(const std::vector<TTovrinData>& amplifiers);

@@ -1,16 +1,13 @@
 #include "ctl/FileDigest.h"
 
+#include "platform/Sha256.h"
 #include "platform/UniqueFd.h"
-#include "text/Strtools.h"
-
-#include <openssl/evp.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 std::string Sha256OfFile(const std::string& path, std::string& error)
@@ -20,8 +17,8 @@ std::string Sha256OfFile(const std::string& path, std::string& error)
         error = std::strerror(errno);
         return {};
     }
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+    TSha256 digest;
+    if (!digest.Usable()) {
         error = "SHA-256 is not available";
         return {};
     }
@@ -36,13 +33,7 @@ std::string Sha256OfFile(const std::string& path, std::string& error)
         }
         if (n == 0)
             break;
-        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n));
+        digest.Add(buffer.data(), static_cast<size_t>(n));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    std::string hex;
-    for (unsigned i = 0; i < length; ++i)
-        hex += FormatText("%02x", digest[i]);
-    return hex;
+    return digest.HexDigest();
 }

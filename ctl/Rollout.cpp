@@ -56,6 +56,7 @@ std::vector<TAuditRecord> TRollout::Run(const std::vector<TRolloutTarget>& targe
             TUploadParams params = settings.Upload;
             params.Address = targets[i].IP;
             params.SourcePath = settings.SourcePath;
+            params.DigestSentBytes = true;
             TUploadOutcome outcome;
             const auto started = std::chrono::steady_clock::now();
             UploadFile(
@@ -65,11 +66,18 @@ std::vector<TAuditRecord> TRollout::Run(const std::vector<TRolloutTarget>& targe
             record.Seconds
                 = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             record.Time = IsoTimeUtc(std::chrono::system_clock::now());
-            // The file may have changed since the rollout looked at it: what this upload found.
+            // The file may have been replaced since the rollout looked at it: what this upload found
+            // and sent, which only counts when it is the file announced.
             record.Size = outcome.Size;
+            if (!outcome.Sha256.empty())
+                record.Sha256 = outcome.Sha256;
             record.Version = outcome.Version;
             record.Ok = outcome.Result == TUploadResult::Done;
             record.LastLine = outcome.LastLine;
+            if (record.Ok && (outcome.Size != settings.Size || outcome.Sha256 != settings.Sha256)) {
+                record.Ok = false;
+                record.LastLine = SourceChangedLine;
+            }
             std::lock_guard lock(mutex);
             ended.push_back(i);
             changed.notify_one();

@@ -23,7 +23,8 @@ struct TAuditRecord {
     std::string IP;
     std::string Name;
     std::string File; // the file's name as announced
-    uint64_t Size = 0;
+    uint64_t Size = 0; // the file's size as the upload found it
+    // Of the bytes the upload sent, once it sent the whole file; before, the announced file's.
     std::string Sha256;
     std::string Version; // the reply to "$$$VER?"
     bool Ok = false;
@@ -59,3 +60,5 @@ public:
 
 // The line a record of an amplifier that was never started carries.
 inline constexpr const char* NotStartedLine = "Not started: the rollout was interrupted.";
+// The line of an upload that sent other bytes than the file announced (replaced meanwhile).
+inline constexpr const char* SourceChangedLine = "Source changed: the bytes sent are not the file announced.";

@@ -4,6 +4,7 @@
 #include "upload/UploadStop.h"
 
 #include "comm/Recvthread.h"
+#include "platform/Sha256.h"
 #include "platform/UniqueFd.h"
 #include "text/Strtools.h"
 
@@ -301,13 +302,19 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
     TSendResult sendResult = TSendResult::Done;
     int error = 0;
     const auto buffer = std::make_unique<char[]>(UploadChunkSize);
+    std::optional<TSha256> digest;
+    if (params.DigestSentBytes)
+        digest.emplace();
     for (;;) {
         if (stopped())
             break;
         size_t length = 0;
         const TUploadSource::TRead read = file.Next(buffer.get(), UploadChunkSize, length);
-        if (read == TUploadSource::TRead::End)
+        if (read == TUploadSource::TRead::End) {
+            if (digest)
+                out.Sha256 = digest->HexDigest();
             break;
+        }
         if (read != TUploadSource::TRead::Piece) {
             if (read == TUploadSource::TRead::Failed)
                 say(FormatText("Reading file %s failed after %" PRIu64 " of %u bytes: %s.", source.c_str(),
@@ -322,6 +329,8 @@ TUploadResult UploadFile(const TUploadParams& params, const TUploadLog& log, con
         size_t sent = 0;
         sendResult = SendAllBytes(connection.get(), buffer.get(), length, params.StallTimeoutMs, sent, error);
         sentTotal += sent;
+        if (digest)
+            digest->Add(buffer.get(), sent);
         if (progress && sent > 0)
             progress(sentTotal, size, seconds());
         if (sendResult != TSendResult::Done)

@@ -24,6 +24,8 @@ struct TUploadParams {
     // The amplifier may pause while it writes flash; only a connection that takes no data at all
     // for this long counts as stalled.
     int StallTimeoutMs = 10000;
+    // Takes the SHA-256 of the data bytes as they are handed to the connection (TUploadOutcome).
+    bool DigestSentBytes = false;
 };
 
 // The loader's size is a non-negative int, which also keeps the announcement within eight digits.
@@ -49,6 +51,9 @@ struct TUploadOutcome {
     uint64_t Sent = 0; // data bytes known to have arrived
     double DataSeconds = 0; // from the first data byte to the last one acknowledged
     std::string Version; // the reply to "$$$VER?", when one came
+    // With DigestSentBytes, once the file was read to its end and every byte of it handed over:
+    // the lower-case hexadecimal SHA-256 of the bytes sent, which may differ from the file's now.
+    std::string Sha256;
     std::string LastLine; // the log's last line before the closing "Disconnected from" line
 };
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,13 +21,15 @@ const std::string Script = TOVRIN_SOURCE_DIR "/packaging/tovrinctl.bash-completi
 
 using Words = std::set<std::string>;
 
-// What completing the last word of line offers; the program word is the built tovrinctl.
-Words Complete(std::vector<std::string> line, const std::string& namespacePath = {})
+// What completing the last word of line offers; the program word is the built tovrinctl, or with
+// stubs, the tovrinctl found first in that folder, which is then also the current folder.
+Words Complete(
+    std::vector<std::string> line, const std::string& namespacePath = {}, const std::string& stubs = {})
 {
     std::vector<std::string> argv { "/bin/bash", "--norc", "-c",
-        "source \"$1\" && shift && COMP_WORDS=(\"$@\") && COMP_CWORD=$(($# - 1)) && _tovrinctl tovrinctl"
-        " && printf '%s\\n' \"${COMPREPLY[@]}\"",
-        "bash", Script, Program };
+        "source \"$1\" && cd \"$2\" && PATH=\"$2:$PATH\" && shift 2 && COMP_WORDS=(\"$@\")"
+        " && COMP_CWORD=$(($# - 1)) && _tovrinctl tovrinctl && printf '%s\\n' \"${COMPREPLY[@]}\"",
+        "bash", Script, stubs.empty() ? "/" : stubs, stubs.empty() ? Program : "tovrinctl" };
     argv.insert(argv.end(), line.begin(), line.end());
     const ProgramResult r = RunProgram(argv, 20000, namespacePath);
     EXPECT_EQ(r.Status, 0) << r.Err;
@@ -86,22 +89,93 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
     EXPECT_EQ(top.count("--dhcp"), 0u);
 }
 
+// Whatever the program prints is offered as it is: never run, never globbed, never split.
+TEST(CtlCompletion, HostileNamesFromTheProgramAreOfferedAsPrinted)
+{
+    TempTree stubs;
+    const std::string stub = stubs.File("tovrinctl",
+        "#!/bin/sh\nif [ \"$1\" = interfaces ]; then cat \"$0.interfaces\"; else cat \"$0.help\"; fi\n");
+    ASSERT_EQ(::chmod(stub.c_str(), 0755), 0);
+    const std::vector<std::string> hostile { "$(id>pwn)", "`id>pwn`", "*", "fw*", "~", "a;id>pwn", "{a..c}" };
+    std::string help = "Options:\n  -h,--help  Help\n  --interface TEXT  Interface\n";
+    std::string interfaces = "INTERFACE  ADDRESS\n";
+    for (const auto& name : hostile) {
+        help += "  --" + name + " TEXT  An option\n";
+        interfaces += name + "  10.0.0.1\n";
+    }
+    help += "\nSubcommands:\n";
+    for (const auto& name : hostile)
+        help += "  " + name + "  A sub-command\n";
+    stubs.File("tovrinctl.help", help);
+    stubs.File("tovrinctl.interfaces", interfaces);
+    stubs.File("fw1.bin", "x"); // what fw* would match as a wildcard
+    const Words all(hostile.begin(), hostile.end());
+    Words withAddress = all;
+    withAddress.insert("10.0.0.1");
+
+    const struct {
+        std::vector<std::string> line;
+        Words expected;
+    } cases[] = {
+        { { "" }, all },
+        { { "$" }, { "$(id>pwn)" } },
+        { { "*" }, { "*" } },
+        { { "fw" }, { "fw*" } },
+        { { "~" }, { "~" } },
+        { { "a;" }, { "a;id>pwn" } },
+        { { "--$" }, { "--$(id>pwn)" } },
+        { { "x", "--" },
+            { "--help", "--$(id>pwn)", "--`id>pwn`", "--*", "--fw*", "--~", "--a;id>pwn", "--{a..c}",
+                "--interface" } },
+        { { "x", "--*", "--interface", "" }, {} }, // --* takes a value: here "--interface"
+        { { "x", "--interface", "" }, withAddress },
+        { { "x", "--interface", "1" }, { "10.0.0.1" } },
+        { { "x", "--interface", "`" }, { "`id>pwn`" } },
+        { { "x", "--interface", "$(id> " }, {} },
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const auto& word : c.line)
+            line += "[" + word + "]";
+        EXPECT_EQ(Complete(c.line, {}, stubs.Root()), c.expected) << line;
+    }
+    EXPECT_EQ(::access(stubs.Path("pwn").c_str(), F_OK), -1) << "a printed name was run as a command";
+}
+
 class CtlCompletionNetworkTest : public PrivateNetworkTest<1> { };
 
 TEST_F(CtlCompletionNetworkTest, InterfaceOffersTheNamesAndAddressesDiscoveryCanUse)
 {
     const std::string app = net->NamespacePath(NetSide::App);
+    // Interface names may hold $ ( ) > ; and the like: offered as they are, never run. The
+    // completion runs in folder, where such a name run as a command would leave a file.
+    TempTree folder;
+    ASSERT_EQ(::symlink(Program.c_str(), folder.Path("tovrinctl").c_str()), 0);
+    const std::string hostile = "$(id>pwn)";
+    for (const std::vector<std::string>& command : { std::vector<std::string> { "link", "add", "name",
+                                                         hostile, "type", "veth", "peer", "name", "tvpeer" },
+             { "address", "add", "10.77.0.1/24", "dev", hostile }, { "link", "set", "tvpeer", "up" },
+             { "link", "set", hostile, "up" } }) {
+        std::vector<std::string> argv { "/usr/bin/env", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "ip" };
+        argv.insert(argv.end(), command.begin(), command.end());
+        const ProgramResult r = RunProgram(argv, 5000, app);
+        ASSERT_EQ(r.Status, 0) << command[1] << ": " << r.Err;
+    }
     const struct {
         std::vector<std::string> line;
         Words expected;
     } cases[] = {
-        { { "discover", "--interface", "" }, { "tvapp", TestNetwork::AppAddress() } },
+        { { "discover", "--interface", "" }, { "tvapp", TestNetwork::AppAddress(), hostile, "10.77.0.1" } },
         { { "set-ip", "A1", "--interface", "t" }, { "tvapp" } },
         { { "rollout", "--interface", "198." }, { TestNetwork::AppAddress() } },
         { { "discover", "--interface", "eth" }, {} },
+        { { "discover", "--interface", "$" }, { hostile } },
+        { { "discover", "--interface", "$(id>" }, { hostile } },
+        { { "discover", "--interface", "10.77" }, { "10.77.0.1" } },
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Complete(c.line, app), c.expected) << c.line.back();
+        EXPECT_EQ(Complete(c.line, app, folder.Root()), c.expected) << c.line.back();
+    EXPECT_EQ(::access(folder.Path("pwn").c_str(), F_OK), -1) << "an interface name was run as a command";
 }
 
 } // namespace

@@ -39,8 +39,23 @@ TEST(ChooseInterfaceAddress, ByNameOrAddressAndOnlyWhenUnambiguous)
 
 TEST(CtlOutput, NetworkTextCannotSteerTheTerminalAndJsonKeepsEveryByte)
 {
-    EXPECT_EQ(TerminalSafe("Amp\x1b[2J\x07-1\x7f"), "Amp\\x1b[2J\\x07-1\\x7f");
-    EXPECT_EQ(TerminalSafe("B\xc3\xbchne 1"), "B\xc3\xbchne 1");
+    const struct {
+        std::string text, shown;
+    } terminal[] = {
+        { "Amp\x1b[2J\x07-1\x7f", "Amp\\x1b[2J\\x07-1\\x7f" },
+        { "B\xc3\xbchne 1", "B\xc3\xbchne 1" },
+        { "\xe6\x97\xa5\xe6\x9c\xac e\xcc\x81", "\xe6\x97\xa5\xe6\x9c\xac e\xcc\x81" }, // wide, combining
+        // C1 controls as UTF-8 (CSI, OSC) and as raw bytes.
+        { "a\xc2\x9b" "2J\xc2\x9d" "0;t\xc2\x9c", "a\\xc2\\x9b2J\\xc2\\x9d0;t\\xc2\\x9c" },
+        { "\xc2\x80\xc2\x9f\xc2\xa0", "\\xc2\\x80\\xc2\\x9f\xc2\xa0" },
+        { "a\x9b" "2J\x80\x9f", "a\\x9b2J\\x80\\x9f" },
+        // No UTF-8: cut short, overlong, a surrogate, beyond Unicode, Latin-1.
+        { "x\xe2\x82", "x\\xe2\\x82" },
+        { "\xc0\x9b\xed\xa0\x80", "\\xc0\\x9b\\xed\\xa0\\x80" },
+        { "\xf4\x90\x80\x80" "B\xfc" "hne", "\\xf4\\x90\\x80\\x80B\\xfchne" },
+    };
+    for (const auto& c : terminal)
+        EXPECT_EQ(TerminalSafe(c.text), c.shown) << c.shown;
     EXPECT_EQ(JsonText("B\xc3\xbchne"), "B\xc3\xbchne");
     // Not UTF-8: each byte read as Latin-1.
     EXPECT_EQ(JsonText("B\xfchne"), "B\xc3\xbchne");
@@ -62,6 +77,9 @@ TEST(CtlOutput, TablesAlignTheirColumns)
 {
     EXPECT_EQ(AlignedTable({ { "MAC", "IP" }, { "0050C2A10001", "1.2.3.4" }, { "x", "" } }),
         "MAC           IP\n0050C2A10001  1.2.3.4\nx\n");
+    // By display width: a wide character takes two columns, a combining mark none.
+    EXPECT_EQ(AlignedTable({ { "\xe6\x97\xa5\xe6\x9c\xac", "x" }, { "e\xcc\x81", "y" }, { "\\x9b", "z" } }),
+        "\xe6\x97\xa5\xe6\x9c\xac  x\ne\xcc\x81     y\n\\x9b  z\n");
 }
 
 TEST(CtlOutput, ProgressLineShowsShareBytesRateAndTimeLeft)
@@ -134,4 +152,18 @@ TEST(CtlOutput, LiveTablesFitTheTerminalWithoutCuttingCharactersApart)
     };
     for (const auto& c : cases)
         EXPECT_EQ(FitToScreen(table, c.columns, c.rows), c.expected) << c.columns << "x" << c.rows;
+
+    // Wide characters take two columns, combining marks none: cut by what is drawn.
+    const std::string wide = "A\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\ne\xcc\x81\xcc\x81xyz\n";
+    const struct {
+        int columns;
+        Lines expected;
+    } wideCases[] = {
+        { 7, { "A\xe6\x97\xa5\xe6\x9c\xac", "e\xcc\x81\xcc\x81xyz" } },
+        { 5, { "A\xe6\x97\xa5", "e\xcc\x81\xcc\x81xyz" } },
+        { 4, { "A\xe6\x97\xa5", "e\xcc\x81\xcc\x81xy" } },
+        { 2, { "A", "e\xcc\x81\xcc\x81" } },
+    };
+    for (const auto& c : wideCases)
+        EXPECT_EQ(FitToScreen(wide, c.columns, 0), c.expected) << c.columns;
 }

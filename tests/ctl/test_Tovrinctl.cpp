@@ -1,6 +1,7 @@
 // tovrinctl as a program, against a simulated amplifier on loopback: exit statuses, what goes to
 // standard output and error, and usage errors.
 
+#include "ctl/FileDigest.h"
 #include "ctl/Rollout.h"
 #include "support/CommandSimulator.h"
 #include "support/ProgramRun.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -127,23 +129,43 @@ TEST_F(TovrinctlTest, RolloutByAddressWritesOneAuditLinePerAmplifier)
     EXPECT_NE(r.Out.find("1 of 2 amplifiers ok"), std::string::npos) << r.Out;
 }
 
-// The file may change between the rollout's first look and an upload: each record tells what
-// that upload found and sent, not the size the rollout started with.
-TEST_F(TovrinctlTest, RolloutRecordsTheSizeEachUploadFound)
+// The file may be replaced during a rollout (a build writes a newer one): each record names the
+// bytes its upload sent, and an upload that sent other bytes than the file announced failed.
+TEST_F(TovrinctlTest, RolloutRecordsTheBytesEachUploadSent)
 {
-    const struct {
-        size_t bytes;
-        uint64_t looked;
-    } cases[] = { { 70000, 1 }, { 0, 999 }, { 300, 300 } };
-    for (const auto& c : cases) {
+    const std::string replacements[] = { std::string(70000, 'y'), std::string(300, 'x'), "" };
+    for (const std::string& replacement : replacements) {
         TRolloutSettings settings;
-        settings.SourcePath = File("fw.bin", c.bytes);
-        settings.Size = c.looked;
-        settings.Upload.Port = sim->CommandPort();
-        const auto records = TRollout().Run({ { {}, "127.0.0.1", {} } }, settings, {}, {}, {});
-        ASSERT_EQ(records.size(), 1u);
+        settings.SourcePath = File("fw.bin", 70000);
+        std::string error;
+        settings.Sha256 = Sha256OfFile(settings.SourcePath, error);
+        settings.Size = 70000;
+        settings.Parallel = 1;
+        // Replaced once the first upload's bytes arrived, while its final reply is held back.
+        bool replaced = false;
+        const auto slow = LoopbackCommandSimulator([](ampsim::Amplifier& amp) { amp.CommandDelayMs = 200; },
+            [&](ampsim::Options& options) {
+                options.OnEvent = [&](const std::string& event) {
+                    if (event.find(" complete: ") == std::string::npos || std::exchange(replaced, true))
+                        return;
+                    std::ofstream(settings.SourcePath + ".new", std::ios::binary) << replacement;
+                    fs::rename(settings.SourcePath + ".new", settings.SourcePath);
+                };
+            });
+        ASSERT_TRUE(slow->Start(error)) << error;
+        settings.Upload.Port = slow->CommandPort();
+        const TRolloutTarget target { {}, "127.0.0.1", {} };
+        const auto records = TRollout().Run({ target, target }, settings, {}, {}, {});
+        slow->Stop();
+        ASSERT_EQ(records.size(), 2u);
         EXPECT_TRUE(records[0].Ok) << records[0].LastLine;
-        EXPECT_EQ(records[0].Size, c.bytes);
+        EXPECT_EQ(records[0].Sha256, settings.Sha256);
+        EXPECT_EQ(records[0].Size, 70000u);
+        EXPECT_FALSE(records[1].Ok);
+        EXPECT_EQ(records[1].LastLine, SourceChangedLine);
+        EXPECT_EQ(records[1].Sha256, Sha256OfFile(settings.SourcePath, error)) << replacement.size();
+        EXPECT_EQ(records[1].Size, replacement.size());
+        EXPECT_NE(records[1].Sha256, settings.Sha256);
     }
 }
 

@@ -1,6 +1,7 @@
 // tovrinctl discover --watch in a real terminal: a tmux pane inside the private test network, read
 // back as the user sees it while amplifiers come and go and the pane is resized.
 
+#include "ctl/CtlOutput.h"
 #include "support/PrivateNetworkTest.h"
 #include "support/ProgramRun.h"
 #include "support/TempTree.h"
@@ -16,6 +17,13 @@
 namespace {
 
 const std::string Program = TOVRIN_BINARY_DIR "/tovrinctl";
+// Hostile names: C1 controls (CSI, OSC) as UTF-8 and as raw bytes, and wide characters.
+const std::vector<std::string> Names { "Amp\xc2\x9b"
+                                       "2J\xc2\x9d"
+                                       "0;x\x07\x9b"
+                                       "1A",
+    "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa"
+    "\x9e" };
 
 std::vector<std::string> Lines(const std::string& text)
 {
@@ -43,7 +51,8 @@ protected:
             return;
         if (::access("/usr/bin/tmux", X_OK) != 0)
             GTEST_SKIP() << "tmux is not installed (scripts/setup.sh installs it)";
-        sim = std::make_unique<ampsim::Simulator>(ampsim::Options {}, ampsim::MakeAmplifiers(2));
+        sim = std::make_unique<ampsim::Simulator>(
+            ampsim::Options {}, ampsim::MakeAmplifiers(2, "198.18.1.1", "255.255.0.0", Names));
         bool started = false;
         std::string error;
         net->RunInAmp([&] { started = sim->Start(error); });
@@ -95,8 +104,8 @@ TEST_F(TovrinctlWatchTest, TheTableFollowsAmplifiersAndFitsThePaneAsItIsResized)
     // A small shell in the pane reports the program's exit status (tmux may mark a pane dead
     // before it has collected the status); the shell's trap outlives Ctrl+C, the program gets it.
     ASSERT_EQ(Tmux({ "new-session", "-d", "-s", "watch", "-x", "100", "-y", "20", "/bin/sh", "-c",
-                       "trap : INT; \"$0\" discover --watch --interface \"$1\"; echo \"exit status $?\"", Program,
-                       TestNetwork::AppAddress() })
+                       "trap : INT; \"$0\" discover --watch --interface \"$1\"; echo \"exit status $?\"",
+                       Program, TestNetwork::AppAddress() })
                   .Status,
         0);
     std::string pane;
@@ -117,6 +126,8 @@ TEST_F(TovrinctlWatchTest, TheTableFollowsAmplifiersAndFitsThePaneAsItIsResized)
 
     ASSERT_TRUE(PaneShows(tableOf({ 0, 1 }), pane)) << pane;
     EXPECT_NE(pane.find(Mac(1) + "  " + sim->Amp(1).IP + "  "), std::string::npos) << pane;
+    EXPECT_NE(pane.find("Amp\\xc2\\x9b2J\\xc2\\x9d0;x\\x07\\x9b1A\n"), std::string::npos) << pane;
+    EXPECT_NE(pane.find(Names[1] + "\n"), std::string::npos) << pane;
 
     // One falls silent and goes from the table; it answers again and is back.
     SetSilent(1, true);
@@ -124,12 +135,13 @@ TEST_F(TovrinctlWatchTest, TheTableFollowsAmplifiersAndFitsThePaneAsItIsResized)
     SetSilent(1, false);
     EXPECT_TRUE(PaneShows(tableOf({ 0, 1 }), pane)) << pane;
 
-    // Narrower than the table: every line is cut to fit, none wraps onto the next.
-    ASSERT_EQ(Tmux({ "resize-window", "-t", "watch", "-x", "30", "-y", "20" }).Status, 0);
+    // Narrower than the table: every line is cut to fit, by what it shows (a wide character takes
+    // two columns), none wraps onto the next.
+    ASSERT_EQ(Tmux({ "resize-window", "-t", "watch", "-x", "64", "-y", "20" }).Status, 0);
     EXPECT_TRUE(PaneShows(
         [&](const std::string& text) {
             for (const auto& line : Lines(text))
-                if (line.size() > 29)
+                if (DisplayWidth(line) > 63)
                     return false;
             return tableOf({ 0, 1 })(text);
         },
