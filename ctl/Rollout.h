@@ -27,6 +27,7 @@ struct TAuditRecord {
     std::string Sha256;
     std::string Version; // the reply to "$$$VER?"
     bool Ok = false;
+    bool Skipped = false; // not uploaded to: it already reported the version asked to skip
     double Seconds = 0;
     std::string LastLine; // how the exchange ended: its last log line before "Disconnected from"
 };
@@ -59,3 +60,5 @@ public:
 
 // The line a record of an amplifier that was never started carries.
 inline constexpr const char* NotStartedLine = "Not started: the rollout was interrupted.";
+// The line of a record of an amplifier that already reported the version a rollout skips.
+inline constexpr const char* SkippedLine = "Skipped: it reports the version asked to skip.";
