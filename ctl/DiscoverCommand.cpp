@@ -96,7 +96,8 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
             scan.List().RemoveStale(MaxSilenceMs, platform::TickCount());
             redraw();
         }
-        return interrupted() ? ExitInterrupted : ExitOk;
+        // Ctrl+C is as much the way out of the live table as q.
+        return ExitOk;
     }
 
     // JSON lines go out as amplifiers first answer; the table needs them all for its widths, and a
