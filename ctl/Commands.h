@@ -4,6 +4,8 @@
 // usage error, 130 interrupted. Add<Name>Command registers it with its options on the command line
 // and stores its exit status in status when it has run.
 
+#include "finder/ListFilter.h"
+
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -43,6 +45,8 @@ struct TDiscoverOptions {
     bool Csv = false;
     bool Watch = false;
     std::string Output; // the list goes to this file instead of out (ReplaceFileBytes, pipes in place)
+    std::string Filter; // only rows whose MAC suffix, IP or name contains it, any case
+    TListSort Sort = TListSort::Seen;
 };
 int RunDiscover(TCtlContext& context, const TDiscoverOptions& options);
 void AddDiscoverCommand(CLI::App& app, TCtlContext& context, int& status);
@@ -64,6 +68,20 @@ void AddSetIpCommand(CLI::App& app, TCtlContext& context, int& status);
 int RunVersion(TCtlContext& context, const std::string& host);
 void AddVersionCommand(CLI::App& app, TCtlContext& context, int& status);
 
+struct TVersionsOptions {
+    std::vector<std::string> Hosts; // amplifiers given by address, without discovery
+    std::string Interface;
+    double Seconds = 2; // discovery time
+    std::string Filter; // of the discovered amplifiers, those whose MAC suffix, IP or name contains it
+    int Parallel = 20;
+    bool Json = false;
+    bool Csv = false;
+    std::string Output;
+};
+inline constexpr const char* VersionsCsvHeader = "mac,ip,name,version,error";
+int RunVersions(TCtlContext& context, const TVersionsOptions& options);
+void AddVersionsCommand(CLI::App& app, TCtlContext& context, int& status);
+
 struct TUploadCommandOptions {
     std::string Host;
     std::string File;
@@ -82,6 +100,8 @@ struct TRolloutOptions {
     double Seconds = 2; // discovery time
     int Parallel = 8;
     std::string Audit;
+    bool SkipVersionGiven = false;
+    std::string SkipVersion; // amplifiers whose version line is exactly this are not uploaded to
 };
 int RunRollout(TCtlContext& context, const TRolloutOptions& options);
 void AddRolloutCommand(CLI::App& app, TCtlContext& context, int& status);

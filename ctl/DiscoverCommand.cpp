@@ -2,13 +2,17 @@
 
 #include "ctl/CtlCommon.h"
 #include "ctl/CtlOutput.h"
+#include "ctl/WatchScreen.h"
 #include "platform/HostInfo.h"
 #include "platform/WriteFiles.h"
 #include "text/Strtools.h"
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -61,24 +65,51 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
     const auto interrupted = [&] { return context.interrupts() > 0; };
 
     if (options.Watch) {
+        TWatchView view;
+        view.Sort = options.Sort;
+        view.Filter = options.Filter;
+        TRawTerminal keyboard(STDIN_FILENO);
         TLiveScreen live(context.out, context.terminalSize);
-        live.Show(AmplifierTable({}));
-        while (!interrupted()) {
-            scan.Run(static_cast<int>(HelloIntervalMs), true, {}, interrupted);
+        const auto redraw = [&] {
+            const TTerminalSize size = context.terminalSize ? context.terminalSize() : TTerminalSize {};
+            live.Show(WatchScreenText(scan.List(), view, size.Columns, size.Rows));
+        };
+        redraw();
+        // Keys are read between the replies, so a key press redraws at once; the hello keeps its
+        // pace of one every 500 ms whatever is typed.
+        auto nextHello = std::chrono::steady_clock::now();
+        while (!interrupted() && !view.Quit) {
+            const auto now = std::chrono::steady_clock::now();
+            const bool hello = now >= nextHello;
+            if (hello)
+                nextHello = now + std::chrono::milliseconds(HelloIntervalMs);
+            const int ms = static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(nextHello - now).count());
+            std::string keys;
+            scan.Run(std::max(ms, 1), hello, {}, [&] {
+                if (interrupted())
+                    return true;
+                keys = keyboard.Active() ? keyboard.ReadKeys(0) : std::string();
+                return !keys.empty();
+            });
+            HandleWatchKeys(view, keys);
             scan.List().RemoveStale(MaxSilenceMs, platform::TickCount());
-            live.Show(AmplifierTable(Rows(scan.List())));
+            redraw();
         }
+        // Ctrl+C is as much the way out of the live table as q.
         return ExitOk;
     }
 
     // JSON lines go out as amplifiers first answer; the table needs them all for its widths, and a
     // file is written whole at the end, with the latest times.
     const bool toFile = !options.Output.empty();
+    // With another order the lines can only go out at the end.
+    const bool streamJson = options.Json && !toFile && options.Sort == TListSort::Seen;
     std::vector<std::string> printed;
     scan.Run(
         Milliseconds(options.Seconds), true,
         [&](const TTovrinData& record) {
-            if (!options.Json || toFile
+            if (!streamJson || !AmplifierMatches(record, options.Filter)
                 || std::find(printed.begin(), printed.end(), record.MacKey) != printed.end())
                 return;
             printed.push_back(record.MacKey);
@@ -88,13 +119,20 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
                         << std::flush;
         },
         interrupted);
+    const AmplifierList& list = scan.List();
+    std::vector<TListedAmplifier> shown;
+    for (const int row : SelectRows(list, options.Filter, options.Sort).Rows)
+        shown.push_back({ list.Row(row), list.Seen(row).First, list.Seen(row).Last });
     std::string text;
     if (options.Csv) {
-        text = AmplifierCsv(ListedAmplifiers(scan.List()));
+        text = AmplifierCsv(shown);
     } else if (!options.Json) {
-        text = AmplifierTable(Rows(scan.List()));
-    } else if (toFile) {
-        for (const TListedAmplifier& amplifier : ListedAmplifiers(scan.List()))
+        std::vector<TTovrinData> records;
+        for (const TListedAmplifier& amplifier : shown)
+            records.push_back(amplifier.Record);
+        text = AmplifierTable(records);
+    } else if (!streamJson) {
+        for (const TListedAmplifier& amplifier : shown)
             text += JsonLine(AmplifierJson(amplifier)) + "\n";
     }
     if (!toFile) {
@@ -123,7 +161,17 @@ void AddDiscoverCommand(CLI::App& app, TCtlContext& context, int& status)
                     ->excludes(json);
     auto* output = command->add_option(
         "-o,--output", options->Output, "Write the list to this file instead of standard output");
-    command->add_flag("--watch", options->Watch, "Keep a live table on the terminal until Ctrl+C")
+    command->add_option("--filter", options->Filter,
+        "Only amplifiers whose MAC suffix, IP or name contains this text (any case)");
+    command
+        ->add_option_function<std::string>(
+            "--sort", [options](const std::string& name) { ParseListSort(name, options->Sort); },
+            "Order of the rows: seen (of first reply), ip, mac or name (Amp-2 before Amp-10)")
+        ->check(CLI::IsMember({ "seen", "ip", "mac", "name" }))
+        ->default_str("seen");
+    command
+        ->add_flag("--watch", options->Watch,
+            "Keep a live table on the terminal until q or Ctrl+C; / types a filter, s changes the order")
         ->excludes(json)
         ->excludes(csv)
         ->excludes(output);

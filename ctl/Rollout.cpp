@@ -16,8 +16,9 @@ nlohmann::json AuditJson(const TAuditRecord& r)
 {
     return { { "time", r.Time }, { "mac", JsonText(r.Mac) }, { "ip", JsonText(r.IP) },
         { "name", JsonText(r.Name) }, { "file", JsonText(r.File) }, { "size", r.Size },
-        { "sha256", r.Sha256 }, { "version", JsonText(r.Version) }, { "result", r.Ok ? "ok" : "failed" },
-        { "seconds", r.Seconds }, { "last_line", JsonText(r.LastLine) } };
+        { "sha256", r.Sha256 }, { "version", JsonText(r.Version) },
+        { "result", r.Ok ? "ok" : (r.Skipped ? "skipped" : "failed") }, { "seconds", r.Seconds },
+        { "last_line", JsonText(r.LastLine) } };
 }
 
 std::vector<TAuditRecord> TRollout::Run(const std::vector<TRolloutTarget>& targets,

@@ -28,6 +28,7 @@ struct TAuditRecord {
     std::string Sha256;
     std::string Version; // the reply to "$$$VER?"
     bool Ok = false;
+    bool Skipped = false; // not uploaded to: it already reported the version asked to skip
     double Seconds = 0;
     std::string LastLine; // how the exchange ended: its last log line before "Disconnected from"
 };
@@ -62,3 +63,5 @@ public:
 inline constexpr const char* NotStartedLine = "Not started: the rollout was interrupted.";
 // The line of an upload that sent other bytes than the file announced (replaced meanwhile).
 inline constexpr const char* SourceChangedLine = "Source changed: the bytes sent are not the file announced.";
+// The line of a record of an amplifier that already reported the version a rollout skips.
+inline constexpr const char* SkippedLine = "Skipped: it reports the version asked to skip.";

@@ -4,6 +4,7 @@
 #include "ctl/CtlOutput.h"
 #include "ctl/FileDigest.h"
 #include "ctl/Rollout.h"
+#include "ctl/VersionQuery.h"
 #include "text/Strtools.h"
 
 #include <CLI/CLI.hpp>
@@ -75,11 +76,49 @@ std::string Cell(const std::string& text)
     return text.empty() ? "-" : TerminalSafe(text);
 }
 
+// An amplifier never started did not get the file: it counts as failed, as in the audit, and its
+// last line tells why. "skipped" is only for those that already run the version asked to skip.
 std::string ResultWord(const TAuditRecord& record)
 {
     if (record.Ok)
         return "ok";
-    return record.LastLine == NotStartedLine ? "skipped" : "failed";
+    return record.Skipped ? "skipped" : "failed";
+}
+
+// Asks each target its version; those that report skipVersion exactly get their finished record
+// (skipped) and leave targets.
+std::vector<TAuditRecord> SkipCurrent(TCtlContext& context, const TRolloutOptions& options,
+    std::vector<TRolloutTarget>& targets, const std::string& sha256, uint64_t size)
+{
+    std::vector<std::string> hosts;
+    for (const TRolloutTarget& target : targets)
+        hosts.push_back(target.IP);
+    TVersionParams params;
+    params.Port = context.commandPort;
+    const auto answers
+        = AskVersions(hosts, params, options.Parallel, {}, [&] { return context.interrupts() > 0; });
+    std::vector<TAuditRecord> skipped;
+    std::vector<TRolloutTarget> rest;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        if (answers[i].Error != TVersionError::None || answers[i].Version != options.SkipVersion) {
+            rest.push_back(targets[i]);
+            continue;
+        }
+        TAuditRecord record;
+        record.Time = IsoTimeUtc(std::chrono::system_clock::now());
+        record.Mac = targets[i].Mac;
+        record.IP = targets[i].IP;
+        record.Name = targets[i].Name;
+        record.File = FileNamePart(options.File);
+        record.Size = size;
+        record.Sha256 = sha256;
+        record.Version = answers[i].Version;
+        record.Skipped = true;
+        record.LastLine = SkippedLine;
+        skipped.push_back(record);
+    }
+    targets = std::move(rest);
+    return skipped;
 }
 
 } // namespace
@@ -117,6 +156,30 @@ int RunRollout(TCtlContext& context, const TRolloutOptions& options)
         return ExitFailed;
     }
 
+    const auto report = [&](const TAuditRecord& record) {
+        if (audit.is_open())
+            audit << JsonLine(AuditJson(record)) << "\n" << std::flush;
+        if (context.terminal)
+            EndProgress(context);
+        // Fixed widths: the lines come one by one and cannot be aligned afterwards.
+        context.out << FormatText("%-7s %-12s  %-15s  %-16s %6.1f s  ", ResultWord(record).c_str(),
+            Cell(record.Mac).c_str(), Cell(record.IP).c_str(), Cell(record.Name).c_str(), record.Seconds)
+                    << Cell(record.LastLine) << "\n"
+                    << std::flush;
+    };
+    const auto started = Clock::now();
+    std::vector<TAuditRecord> skipped;
+    if (options.SkipVersionGiven) {
+        const size_t asked = targets.size();
+        skipped = SkipCurrent(context, options, targets, sha256, static_cast<uint64_t>(info.st_size));
+        context.err << skipped.size() << " of " << asked << " amplifiers report \""
+                    << TerminalSafe(options.SkipVersion) << "\" and are skipped.\n";
+        for (const TAuditRecord& record : skipped)
+            report(record);
+        if (context.interrupts() > 0)
+            return ExitInterrupted;
+    }
+
     TRolloutSettings settings;
     settings.SourcePath = options.File;
     settings.Sha256 = sha256;
@@ -127,21 +190,9 @@ int RunRollout(TCtlContext& context, const TRolloutOptions& options)
                 << " bytes, sha256 " << sha256 << ") to " << targets.size() << " amplifiers, "
                 << options.Parallel << " at a time.\n";
 
-    const auto started = Clock::now();
     int interruptsSeen = 0;
     std::vector<TAuditRecord> records = TRollout().Run(
-        targets, settings,
-        [&](const TAuditRecord& record) {
-            if (audit.is_open())
-                audit << JsonLine(AuditJson(record)) << "\n" << std::flush;
-            if (context.terminal)
-                EndProgress(context);
-            // Fixed widths: the lines come one by one and cannot be aligned afterwards.
-            context.out << FormatText("%-7s %-12s  %-15s  %-16s %6.1f s  ", ResultWord(record).c_str(),
-                Cell(record.Mac).c_str(), Cell(record.IP).c_str(), Cell(record.Name).c_str(), record.Seconds)
-                        << Cell(record.LastLine) << "\n"
-                        << std::flush;
-        },
+        targets, settings, report,
         [&](uint64_t sent, size_t ended) {
             if (context.terminal)
                 ShowProgress(context,
@@ -167,17 +218,21 @@ int RunRollout(TCtlContext& context, const TRolloutOptions& options)
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
     std::vector<std::vector<std::string>> table { { "RESULT", "MAC", "IP", "NAME", "VERSION", "SECONDS" } };
     size_t ok = 0;
+    records.insert(records.begin(), skipped.begin(), skipped.end());
     for (const TAuditRecord& r : records) {
         ok += r.Ok ? 1 : 0;
         table.push_back({ ResultWord(r), Cell(r.Mac), Cell(r.IP), Cell(r.Name), Cell(r.Version),
             FormatText("%.1f", r.Seconds) });
     }
     context.out << "\n" << AlignedTable(table);
-    context.out << FormatText("%zu of %zu amplifiers ok in %.1f s (%.1f MB/s in all).\n", ok, records.size(),
-        seconds, seconds > 0 ? static_cast<double>(ok * settings.Size) / seconds / 1e6 : 0.0);
+    context.out << FormatText("%zu of %zu amplifiers ok", ok, records.size());
+    if (options.SkipVersionGiven)
+        context.out << FormatText(", %zu skipped", skipped.size());
+    context.out << FormatText(" in %.1f s (%.1f MB/s in all).\n", seconds,
+        seconds > 0 ? static_cast<double>(ok * settings.Size) / seconds / 1e6 : 0.0);
     if (interruptsSeen > 0)
         return ExitInterrupted;
-    return ok == records.size() ? ExitOk : ExitFailed;
+    return ok + skipped.size() == records.size() ? ExitOk : ExitFailed;
 }
 
 void AddRolloutCommand(CLI::App& app, TCtlContext& context, int& status)
@@ -199,6 +254,15 @@ void AddRolloutCommand(CLI::App& app, TCtlContext& context, int& status)
         ->check(CLI::Range(0.0, 3600.0));
     command->add_option("--parallel", options->Parallel, "Uploads at a time")->check(CLI::Range(1, 1000));
     command->add_option("--audit", options->Audit, "Append one JSON line per amplifier to this file");
+    command
+        ->add_option_function<std::string>(
+            "--skip-version",
+            [options](const std::string& text) {
+                options->SkipVersionGiven = true;
+                options->SkipVersion = text;
+            },
+            "Ask each amplifier its version first and skip those whose version line is exactly TEXT")
+        ->type_name("TEXT");
     command->callback([&context, &status, options, all, macs, filter, hosts] {
         if (all->count() == 0 && macs->count() == 0 && filter->count() == 0 && hosts->count() == 0)
             throw CLI::ValidationError(

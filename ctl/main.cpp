@@ -37,6 +37,7 @@ int main(int argc, char** argv)
     AddDiscoverCommand(app, context, status);
     AddSetIpCommand(app, context, status);
     AddVersionCommand(app, context, status);
+    AddVersionsCommand(app, context, status);
     AddUploadCommand(app, context, status);
     AddRolloutCommand(app, context, status);
 

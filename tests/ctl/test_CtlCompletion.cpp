@@ -50,7 +50,8 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
     files.File("fw2.bin", "x");
     files.File("$(touch pwned)", "x");
     files.Folder("sub");
-    const Words subcommands { "interfaces", "discover", "set-ip", "version", "upload", "rollout" };
+    const Words subcommands { "interfaces", "discover", "set-ip", "version", "versions", "upload",
+        "rollout" };
     const Words allFiles { dir + "fw one.bin", dir + "fw2.bin", dir + "$(touch pwned)", dir + "sub" };
 
     const struct {
@@ -59,9 +60,13 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
     } cases[] = {
         { { "" }, subcommands },
         { { "di" }, { "discover" } },
+        // Options come from --help: the newer ones too.
+        { { "discover", "--so" }, { "--sort" } },
+        { { "rollout", "--skip" }, { "--skip-version" } },
         { { "--port", "2600", "up" }, { "upload" } }, // an option's value is no sub-command
         { { "discover", "--" },
-            { "--help", "--interface", "--seconds", "--json", "--csv", "--output", "--watch" } },
+            { "--help", "--interface", "--seconds", "--json", "--csv", "--output", "--filter", "--sort",
+                "--watch" } },
         { { "set-ip", "--d" }, { "--dhcp" } },
         { { "set-ip", "--ip", "" }, {} }, // an address: nothing to offer
         { { "set-ip", "" }, {} }, // a MAC suffix: a TAB sends no discovery

@@ -4,8 +4,10 @@
 #include "ctl/FileDigest.h"
 #include "ctl/Rollout.h"
 #include "support/CommandSimulator.h"
+#include "support/CsvReader.h"
 #include "support/ProgramRun.h"
 #include "support/TestSockets.h"
+#include "text/TextEncoding.h"
 #include "tools/ampsim/Ampsim.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <sstream>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -169,6 +172,81 @@ TEST_F(TovrinctlTest, RolloutRecordsTheBytesEachUploadSent)
     }
 }
 
+// A version is shown, never interpreted: its bytes come through CSV and JSON exactly (made UTF-8 by
+// the one rule), and the table cannot steer the terminal. One amplifier without an answer makes the
+// exit status 1.
+TEST_F(TovrinctlTest, VersionsKeepHostileVersionsExactAndTellWhoDidNotAnswer)
+{
+    const std::string hostile = std::string("=V1\x1b]0;owned\x07\r,\"x\xff", 20);
+    sim->Modify(0, [&](ampsim::Amplifier& amp) { amp.Version = hostile; });
+    const std::vector<std::string> hosts { "versions", "--host", "127.0.0.1", "--host", "127.0.0.2" };
+
+    std::vector<std::string> args = hosts;
+    args.insert(args.end(), { "--csv", "-o", folder + "/v.csv" });
+    ProgramResult r = Run(args);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    std::string error;
+    const auto rows = ReadCsvWithPython(folder + "/v.csv", error);
+    ASSERT_TRUE(rows) << error;
+    ASSERT_EQ(rows->size(), 3u);
+    EXPECT_EQ((*rows)[0], (std::vector<std::string> { "mac", "ip", "name", "version", "error" }));
+    // The leading = is kept from spreadsheets by a quote, as every field of the list's CSV.
+    EXPECT_EQ((*rows)[1], (std::vector<std::string> { "", "127.0.0.1", "", "'" + AsUtf8(hostile), "" }));
+    EXPECT_EQ((*rows)[2], (std::vector<std::string> { "", "127.0.0.2", "", "", "refused" }));
+
+    args = hosts;
+    args.push_back("--json");
+    r = Run(args);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(r.Out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["version"], AsUtf8(hostile));
+    EXPECT_EQ(lines[0]["error"], "");
+    EXPECT_EQ(lines[1]["version"], "");
+    EXPECT_EQ(lines[1]["error"], "refused");
+
+    r = Run(hosts);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_EQ(r.Out.find('\x1b'), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("=V1\\x1b]0;owned\\x07\\x0d,\"x"), std::string::npos) << r.Out;
+
+    r = Run({ "versions", "--host", "127.0.0.1" });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+}
+
+// A resumed rollout: the amplifier that already runs the version is asked, not uploaded to, and
+// recorded as skipped with the version it reported; the other is uploaded to as before.
+TEST_F(TovrinctlTest, RolloutSkipsAmplifiersThatReportTheVersion)
+{
+    sim->Modify(0, [](ampsim::Amplifier& amp) { amp.Version = "FW 2.0"; });
+    const std::string file = File("fw.bin", 5000);
+    const std::string audit = folder + "/audit.jsonl";
+    ProgramResult r
+        = Run({ "rollout", file, "--host", "127.0.0.1", "--skip-version", "FW 2.0", "--audit", audit });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(sim->Uploads().empty());
+    EXPECT_NE(r.Out.find("0 of 1 amplifiers ok, 1 skipped"), std::string::npos) << r.Out;
+
+    r = Run({ "rollout", file, "--host", "127.0.0.1", "--skip-version", "FW 2", "--audit", audit });
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(sim->Uploads().size(), 1u);
+    EXPECT_NE(r.Out.find("1 of 1 amplifiers ok, 0 skipped"), std::string::npos) << r.Out;
+
+    std::ifstream in(audit);
+    std::vector<nlohmann::json> records;
+    for (std::string line; std::getline(in, line);)
+        records.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["result"], "skipped");
+    EXPECT_EQ(records[0]["version"], "FW 2.0");
+    EXPECT_EQ(records[0]["last_line"], SkippedLine);
+    EXPECT_EQ(records[1]["result"], "ok");
+    EXPECT_EQ(records[1]["version"], "FW 2.0");
+}
+
 TEST(Tovrinctl, UsageErrorsExitWithTwoAndHelpWithZero)
 {
     const std::vector<std::vector<std::string>> usage {
@@ -183,6 +261,10 @@ TEST(Tovrinctl, UsageErrorsExitWithTwoAndHelpWithZero)
         { "rollout", "/etc/hostname", "--all", "--mac", "0050C2A10001" },
         { "rollout", "/etc/hostname", "--host", "127.0.0.1", "--parallel", "0" },
         { "discover", "--json", "--watch" },
+        { "discover", "--sort", "size" },
+        { "versions", "--csv", "--json" },
+        { "versions", "--parallel", "0" },
+        { "rollout", "/etc/hostname", "--host", "127.0.0.1", "--skip-version" },
         { "--port", "0", "version", "127.0.0.1" },
     };
     for (auto args : usage) {
@@ -196,7 +278,8 @@ TEST(Tovrinctl, UsageErrorsExitWithTwoAndHelpWithZero)
     EXPECT_EQ(version.Status, 0) << version.Err;
     EXPECT_TRUE(std::regex_match(version.Out, std::regex("tovrinctl [0-9]+\\.[0-9]+[0-9.]*\n")))
         << version.Out;
-    for (const char* command : { "interfaces", "discover", "set-ip", "version", "upload", "rollout" }) {
+    for (const char* command :
+        { "interfaces", "discover", "set-ip", "version", "versions", "upload", "rollout" }) {
         const ProgramResult r = RunProgram({ Program, command, "--help" });
         EXPECT_EQ(r.Status, 0) << command;
         EXPECT_NE(r.Out.find("Usage: tovrinctl " + std::string(command)), std::string::npos) << r.Out;

@@ -89,6 +89,25 @@ protected:
         return false;
     }
     std::string Mac(int i) { return sim->Amp(static_cast<size_t>(i)).Mac; }
+    // The screen shows the header (how many shown of how many, the keys), then exactly these of
+    // the amplifiers listed in the table below its one heading.
+    std::function<bool(const std::string&)> TableOf(std::vector<int> shown, const std::string& header = {})
+    {
+        return [this, shown, header](const std::string& text) {
+            const auto lines = Lines(text);
+            int rows = 0;
+            for (const auto& line : lines)
+                rows += line.empty() ? 0 : 1;
+            const std::string counted = std::to_string(shown.size()) + " shown of ";
+            bool all = lines.size() > 2 && lines[0].rfind(counted, 0) == 0 && lines[2].rfind("MAC ", 0) == 0
+                && CountOf(text, "MAC ") == 1 && lines[0].find(header) != std::string::npos;
+            for (int i = 0; i < 2; ++i) {
+                const bool wanted = std::find(shown.begin(), shown.end(), i) != shown.end();
+                all = all && (CountOf(text, Mac(i)) == (wanted ? 1 : 0));
+            }
+            return all && rows == 3 + static_cast<int>(shown.size());
+        };
+    }
     void SetSilent(int i, bool silent)
     {
         sim->Modify(static_cast<size_t>(i), [silent](ampsim::Amplifier& amp) { amp.Silent = silent; });
@@ -109,20 +128,7 @@ TEST_F(TovrinctlWatchTest, TheTableFollowsAmplifiersAndFitsThePaneAsItIsResized)
                   .Status,
         0);
     std::string pane;
-    const auto tableOf = [&](std::vector<int> shown) {
-        return [this, shown](const std::string& text) {
-            const auto lines = Lines(text);
-            int rows = 0;
-            for (const auto& line : lines)
-                rows += line.empty() ? 0 : 1;
-            bool all = !lines.empty() && lines[0].rfind("MAC ", 0) == 0 && CountOf(text, "MAC ") == 1;
-            for (int i = 0; i < 2; ++i) {
-                const bool wanted = std::find(shown.begin(), shown.end(), i) != shown.end();
-                all = all && (CountOf(text, Mac(i)) == (wanted ? 1 : 0));
-            }
-            return all && rows == 1 + static_cast<int>(shown.size());
-        };
-    };
+    const auto tableOf = [&](std::vector<int> shown) { return TableOf(shown); };
 
     ASSERT_TRUE(PaneShows(tableOf({ 0, 1 }), pane)) << pane;
     EXPECT_NE(pane.find(Mac(1) + "  " + sim->Amp(1).IP + "  "), std::string::npos) << pane;
@@ -153,7 +159,8 @@ TEST_F(TovrinctlWatchTest, TheTableFollowsAmplifiersAndFitsThePaneAsItIsResized)
     EXPECT_TRUE(PaneShows(
         [&](const std::string& text) {
             const auto lines = Lines(text);
-            return lines.size() >= 2 && lines[0].rfind("MAC ", 0) == 0 && lines[1] == "... 2 more lines";
+            return lines.size() >= 2 && lines[0].rfind("2 shown of 2", 0) == 0
+                && lines[1] == "... 2 more lines";
         },
         pane))
         << pane;
@@ -170,6 +177,53 @@ TEST_F(TovrinctlWatchTest, TheTableFollowsAmplifiersAndFitsThePaneAsItIsResized)
     EXPECT_EQ(CountOf(pane, "MAC "), 1) << pane;
     EXPECT_EQ(CountOf(pane, Mac(0)), 1) << pane;
     EXPECT_EQ(CountOf(pane, Mac(1)), 1) << pane;
+}
+
+TEST_F(TovrinctlWatchTest, KeysFilterSortAndQuitAndTheTerminalIsRestored)
+{
+    // The shell compares the terminal's settings before and after: raw mode must not outlive it.
+    ASSERT_EQ(Tmux({ "new-session", "-d", "-s", "watch", "-x", "100", "-y", "20", "/bin/sh", "-c",
+                       "before=$(stty -g); \"$0\" discover --watch --interface \"$1\"; status=$?; "
+                       "[ \"$before\" = \"$(stty -g)\" ] && echo restored; echo \"exit status $status\"",
+                       Program, TestNetwork::AppAddress() })
+                  .Status,
+        0);
+    std::string pane;
+    ASSERT_TRUE(PaneShows(TableOf({ 0, 1 }, "Sort: seen"), pane)) << pane;
+
+    // "/" then the end of one MAC suffix, in lower case: only that amplifier, while it is typed.
+    const std::string tail = Mac(1).substr(8);
+    std::string lower = tail;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ASSERT_EQ(Tmux({ "send-keys", "-t", "watch", "/" }).Status, 0);
+    ASSERT_EQ(Tmux({ "send-keys", "-t", "watch", "-l", lower }).Status, 0);
+    EXPECT_TRUE(PaneShows(TableOf({ 1 }, "Filter: " + lower), pane)) << pane;
+    EXPECT_NE(pane.find("Enter keeps it"), std::string::npos) << pane;
+    // A control key does not go into the filter; Backspace takes out the last character.
+    ASSERT_EQ(Tmux({ "send-keys", "-t", "watch", "C-a", "z", "BSpace", "Enter" }).Status, 0);
+    EXPECT_TRUE(PaneShows(
+        [&](const std::string& text) {
+            return TableOf({ 1 }, "Filter: " + lower)(text)
+                && text.find("Keys: / filter") != std::string::npos;
+        },
+        pane))
+        << pane;
+
+    // "s" is a key again once Enter kept the filter: the order changes, the filter stays.
+    ASSERT_EQ(Tmux({ "send-keys", "-t", "watch", "s" }).Status, 0);
+    EXPECT_TRUE(PaneShows(TableOf({ 1 }, "Sort: ip  Filter: " + lower), pane)) << pane;
+
+    // Escape while typing clears the filter: both again.
+    ASSERT_EQ(Tmux({ "send-keys", "-t", "watch", "/", "x", "Escape" }).Status, 0);
+    EXPECT_TRUE(PaneShows(TableOf({ 0, 1 }, "Sort: ip"), pane)) << pane;
+    EXPECT_EQ(pane.find("Filter:"), std::string::npos) << pane;
+
+    ASSERT_EQ(Tmux({ "send-keys", "-t", "watch", "q" }).Status, 0);
+    EXPECT_TRUE(PaneShows(
+        [](const std::string& text) { return text.find("exit status") != std::string::npos; }, pane))
+        << pane;
+    EXPECT_NE(pane.find("restored\nexit status 0\n"), std::string::npos) << pane;
 }
 
 } // namespace

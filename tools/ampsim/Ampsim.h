@@ -42,6 +42,12 @@ struct Amplifier {
     bool CommandCrLf = false; // ends reply lines with "\r\n" instead of "\n"
     long long CloseAfterBytes = -1; // closes the connection after this many upload bytes
     long long ReadBytesPerSecond = 0; // reads upload data this slowly; 0: at once
+    // Sends reply lines one byte every this many ms, and never their line feed: the line goes on
+    // (its bytes again and again) until the client closes. 0: whole lines at once.
+    int CommandTrickleMs = 0;
+
+    // The whole reply to "$$$VER?" (any bytes but the line feed); unset: Options.Version + " " + Mac.
+    std::optional<std::string> Version;
 };
 
 struct Options {

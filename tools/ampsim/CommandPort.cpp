@@ -229,7 +229,7 @@ void Simulator::Impl::HandleCommand(int fd, Connection& c, const std::string& li
     static const std::string uploadPrefix = "$$$FILE_UPLOAD:";
     Tell(amp.Mac + " < " + line);
     if (line == "$$$VER?") {
-        Reply(fd, Opts.Version + " " + amp.Mac, amp);
+        Reply(fd, amp.Version ? *amp.Version : Opts.Version + " " + amp.Mac, amp);
     } else if (line.compare(0, uploadPrefix.size(), uploadPrefix) == 0) {
         std::string rest = line.substr(uploadPrefix.size());
         auto colon = rest.find(':');
@@ -321,6 +321,12 @@ void Simulator::Impl::Reply(int fd, const std::string& line, const Amplifier& am
 {
     if (amp.CommandSilent)
         return;
+    if (amp.CommandTrickleMs > 0) {
+        auto found = Connections.find(fd);
+        if (found != Connections.end())
+            Trickle(fd, found->second.Id, line.empty() ? std::string("?") : line, 0, amp.CommandTrickleMs);
+        return;
+    }
     std::string bytes = line + (amp.CommandCrLf ? "\r\n" : "\n");
     if (amp.CommandDelayMs <= 0) {
         ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -333,6 +339,18 @@ void Simulator::Impl::Reply(int fd, const std::string& line, const Amplifier& am
         auto now = Connections.find(fd);
         if (now != Connections.end() && now->second.Id == id)
             ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    });
+}
+
+void Simulator::Impl::Trickle(int fd, uint64_t id, std::string line, size_t next, int ms)
+{
+    After(ms, [this, fd, id, line = std::move(line), next, ms]() mutable {
+        auto now = Connections.find(fd);
+        if (now == Connections.end() || now->second.Id != id)
+            return;
+        ::send(fd, &line[next], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const size_t following = (next + 1) % line.size();
+        Trickle(fd, id, std::move(line), following, ms);
     });
 }
 

@@ -159,6 +159,9 @@ struct Simulator::Impl {
     void TellEvents();
     void RunDueTimers();
     void After(int ms, std::function<void()> task);
+    // Sends line[next] after ms, then the following bytes (cycling, never a line feed) likewise,
+    // while connection id lasts.
+    void Trickle(int fd, uint64_t id, std::string line, size_t next, int ms);
 
     // Discovery (DiscoveryResponder.cpp) and settings datagrams (AmpSettings.cpp).
     bool OpenUdp(std::string& error);

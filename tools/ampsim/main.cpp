@@ -44,6 +44,8 @@ Command port:
   --command-port N        (default 2500; 0 picks a free one)
   --upload-folder DIR     store uploads as DIR/<mac>/<file name>
   --version-text TEXT     start of the "$$$VER?" reply (default "AMPSIM V1.0")
+  --version-file FILE     the whole "$$$VER?" reply of amplifier i is line i of FILE (bytes as
+                          they are, CR too), the lines cycled
   --count-only            count upload bytes without checksumming them (a sink for benchmarks)
   --no-command            no TCP service
 Faults (for all amplifiers, or those of --fault-amps 1,3,... counted from 1):
@@ -55,6 +57,7 @@ Faults (for all amplifiers, or those of --fault-amps 1,3,... counted from 1):
   --cmd-crlf              end command replies with CR LF
   --close-after BYTES     close an upload connection after BYTES data bytes
   --read-rate BYTES       read upload data at BYTES per second
+  --cmd-trickle MS        send command replies one byte every MS, never ending the line
 Flood (a hostile host; only inside the private test network):
   --flood RATE            send RATE junk datagrams per second to the discovery port: random
                           bytes of every length, empty and over-long ones, and six-field replies
@@ -100,6 +103,7 @@ struct Settings {
     std::string LeaseFirst;
     std::set<int> FaultAmps;
     ampsim::Amplifier Faults;
+    std::vector<std::string> Versions; // cycled over the amplifiers
     bool Quiet = false;
     std::string ReplyTimesPath;
     ampsim::FloodOptions Flood { 0 };
@@ -165,6 +169,12 @@ int ParseArguments(int argc, char** argv, Settings& s)
             s.Options.CommandPort = static_cast<int>(n);
         } else if (option == "--upload-folder" && next(s.Options.UploadFolder)) {
         } else if (option == "--version-text" && next(s.Options.Version)) {
+        } else if (option == "--version-file" && next(text)) {
+            std::ifstream in(text, std::ios::binary);
+            for (std::string line; std::getline(in, line);)
+                s.Versions.push_back(line);
+            if (!in.eof() || s.Versions.empty())
+                return Fail("cannot read versions from " + text);
         } else if (option == "--count-only") {
             s.Options.ChecksumUploads = false;
         } else if (option == "--no-command") {
@@ -188,6 +198,8 @@ int ParseArguments(int argc, char** argv, Settings& s)
             s.Faults.CloseAfterBytes = n;
         } else if (option == "--read-rate" && number(n)) {
             s.Faults.ReadBytesPerSecond = n;
+        } else if (option == "--cmd-trickle" && number(n) && n > 0) {
+            s.Faults.CommandTrickleMs = static_cast<int>(n);
         } else if (option == "--reply-times" && next(s.ReplyTimesPath)) {
             s.Options.RecordReplyTimes = true;
         } else if (option == "--flood" && number(n) && n > 0) {
@@ -228,7 +240,10 @@ std::vector<ampsim::Amplifier> BuildAmplifiers(const Settings& s)
             amp.CommandCrLf = s.Faults.CommandCrLf;
             amp.CloseAfterBytes = s.Faults.CloseAfterBytes;
             amp.ReadBytesPerSecond = s.Faults.ReadBytesPerSecond;
+            amp.CommandTrickleMs = s.Faults.CommandTrickleMs;
         }
+        if (!s.Versions.empty())
+            amp.Version = s.Versions[i % s.Versions.size()];
     }
     return amps;
 }
