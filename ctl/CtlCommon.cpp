@@ -1,6 +1,9 @@
 #include "ctl/CtlCommon.h"
 
 #include "ctl/CtlInterfaces.h"
+#include "ctl/CtlOutput.h"
+#include "platform/WriteFiles.h"
+#include "text/Strtools.h"
 
 #include <algorithm>
 #include <cctype>
@@ -49,4 +52,23 @@ void ShowProgress(TCtlContext& context, const std::string& line)
 void EndProgress(TCtlContext& context)
 {
     context.err << "\r\x1b[K" << std::flush;
+}
+
+std::string Cell(const std::string& text)
+{
+    return text.empty() ? "-" : TerminalSafe(text);
+}
+
+bool WriteResult(TCtlContext& context, const std::string& path, const std::string& text)
+{
+    if (path.empty()) {
+        context.out << text << std::flush;
+        return true;
+    }
+    if (const int error = platform::ReplaceFileBytes(path, text, platform::TStreamTarget::WriteInPlace)) {
+        context.err << "tovrinctl: cannot write \"" << TerminalSafe(path) << "\": " << LoadErrorText(error)
+                    << "\n";
+        return false;
+    }
+    return true;
 }

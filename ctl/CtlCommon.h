@@ -16,3 +16,8 @@ std::vector<TTovrinData> Rows(const AmplifierList& list);
 // A progress line on standard error, redrawn in place on a terminal.
 void ShowProgress(TCtlContext& context, const std::string& line);
 void EndProgress(TCtlContext& context);
+// The result to standard output, or to the file given with -o: a regular file is replaced through a
+// temporary file, a pipe or device written in place. False after telling why it failed.
+bool WriteResult(TCtlContext& context, const std::string& path, const std::string& text);
+// A table cell for a text from the network: escaped for the terminal, "-" for an empty one.
+std::string Cell(const std::string& text);

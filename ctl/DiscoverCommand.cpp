@@ -135,14 +135,8 @@ int RunDiscover(TCtlContext& context, const TDiscoverOptions& options)
         for (const TListedAmplifier& amplifier : shown)
             text += JsonLine(AmplifierJson(amplifier)) + "\n";
     }
-    if (!toFile) {
-        context.out << text << std::flush;
-    } else if (const int error
-        = platform::ReplaceFileBytes(options.Output, text, platform::TStreamTarget::WriteInPlace)) {
-        context.err << "tovrinctl: cannot write \"" << TerminalSafe(options.Output)
-                    << "\": " << LoadErrorText(error) << "\n";
+    if (!WriteResult(context, options.Output, text))
         return ExitFailed;
-    }
     return interrupted() ? ExitInterrupted : ExitOk;
 }
 

@@ -70,12 +70,6 @@ bool ChooseTargets(TCtlContext& context, const TRolloutOptions& options, std::ve
     return !missing;
 }
 
-// An empty cell would make the columns of a table hard to read.
-std::string Cell(const std::string& text)
-{
-    return text.empty() ? "-" : TerminalSafe(text);
-}
-
 // An amplifier never started did not get the file: it counts as failed, as in the audit, and its
 // last line tells why. "skipped" is only for those that already run the version asked to skip.
 std::string ResultWord(const TAuditRecord& record)

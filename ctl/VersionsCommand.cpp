@@ -22,12 +22,6 @@ struct TVersionRow {
     TVersionAnswer Answer;
 };
 
-// An empty cell would make the columns of a table hard to read.
-std::string Cell(const std::string& text)
-{
-    return text.empty() ? "-" : TerminalSafe(text);
-}
-
 std::string VersionsTable(const std::vector<TVersionRow>& rows)
 {
     std::vector<std::vector<std::string>> table { { "MAC", "IP", "NAME", "VERSION", "ERROR" } };
@@ -116,13 +110,8 @@ int RunVersions(TCtlContext& context, const TVersionsOptions& options)
     } else {
         text = VersionsTable(rows);
     }
-    if (options.Output.empty()) {
-        context.out << text << std::flush;
-    } else if (const int error = platform::ReplaceFileBytes(options.Output, text)) {
-        context.err << "tovrinctl: cannot write \"" << TerminalSafe(options.Output)
-                    << "\": " << TrimText(SystemErrorText(error)) << "\n";
+    if (!WriteResult(context, options.Output, text))
         return ExitFailed;
-    }
     if (context.interrupts() > 0)
         return ExitInterrupted;
     return answered == rows.size() ? ExitOk : ExitFailed;

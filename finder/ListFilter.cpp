@@ -1,6 +1,7 @@
 #include "finder/ListFilter.h"
 
 #include "comm/SocketHelpers.h"
+#include "finder/AmplifierSearch.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -10,13 +11,6 @@ namespace {
 char Lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool ContainsNoCase(const std::string& text, const std::string& part)
-{
-    return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
-        return Lower(a) == Lower(b);
-    }) != text.end();
 }
 
 int CompareNoCase(const std::string& a, const std::string& b)
@@ -45,10 +39,10 @@ uint64_t IpKey(const std::string& text)
 
 } // namespace
 
+// The window's Find and the command line's filter share one rule; only the empty text differs.
 bool AmplifierMatches(const TTovrinData& amplifier, const std::string& text)
 {
-    return text.empty() || ContainsNoCase(amplifier.MacKey, text) || ContainsNoCase(amplifier.IP, text)
-        || ContainsNoCase(amplifier.Name, text);
+    return text.empty() || AmplifierMatcher(text).Matches(amplifier);
 }
 
 const char* ListSortName(TListSort sort)
@@ -140,8 +134,9 @@ TRowSelection SelectRows(const AmplifierList& list, const std::string& filter, T
     TRowSelection selection;
     std::vector<int>& rows = selection.Rows;
     rows.reserve(static_cast<size_t>(list.Count()));
+    const AmplifierMatcher matcher(filter);
     for (int i = 0; i < list.Count(); ++i)
-        if (AmplifierMatches(list.Row(i), filter))
+        if (filter.empty() || matcher.Matches(list.Row(i)))
             rows.push_back(i);
     selection.Matching = rows.size();
     const size_t kept = std::min(limit, rows.size());

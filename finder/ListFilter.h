@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-// Empty text matches every row. Letters compare without case (ASCII); other bytes exactly.
+// Empty text matches every row; otherwise AmplifierMatcher's rule (finder/AmplifierSearch.h).
 bool AmplifierMatches(const TTovrinData& amplifier, const std::string& text);
 
 enum class TListSort { Seen, Ip, Mac, Name };
