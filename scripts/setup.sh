@@ -16,6 +16,7 @@ packages=(
   file desktop-file-utils appstream lintian librsvg2-bin help2man xclip tcpdump
   python3 tmux
   weston qt6-wayland
+  prometheus-cpp-dev prometheus curl systemd
 )
 
 missing=()
