@@ -43,7 +43,7 @@ protected:
         PrivateNetworkTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        for (const auto& program : { Prometheus, Curl })
+        for (const std::string& program : std::vector<std::string> { Prometheus, Curl })
             if (::access(program.c_str(), X_OK) != 0)
                 GTEST_SKIP() << program << " is not installed (scripts/setup.sh installs it)";
         auto amps = ampsim::MakeAmplifiers(6);
