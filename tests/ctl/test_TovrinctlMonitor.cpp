@@ -27,7 +27,7 @@ namespace {
 
 const std::string Program = TOVRIN_BINARY_DIR "/tovrinctl";
 const std::string Prometheus = "/usr/bin/prometheus";
-const std::string Curl = "/usr/bin/curl";
+const std::string CurlProgram = "/usr/bin/curl";
 const std::string Exporter = "127.0.0.1:18001";
 const std::string Server = "127.0.0.1:19090";
 
@@ -43,7 +43,7 @@ protected:
         PrivateNetworkTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        for (const std::string& program : std::vector<std::string> { Prometheus, Curl })
+        for (const std::string& program : std::vector<std::string> { Prometheus, CurlProgram })
             if (::access(program.c_str(), X_OK) != 0)
                 GTEST_SKIP() << program << " is not installed (scripts/setup.sh installs it)";
         auto amps = ampsim::MakeAmplifiers(6);
@@ -80,7 +80,7 @@ protected:
 
     ProgramResult Curl(const std::vector<std::string>& args)
     {
-        std::vector<std::string> argv { ::Curl, "-s", "-S", "-m", "20" };
+        std::vector<std::string> argv { CurlProgram, "-s", "-S", "-m", "20" };
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProgram(argv, 30000, net->NamespacePath(NetSide::App));
     }
