@@ -33,8 +33,8 @@ const std::string Server = "127.0.0.1:19090";
 
 // Quotes, backslashes, a closing brace with a fake label and value, invalid UTF-8: each must stay
 // one label value. (A blank or line break ends a reply's field, so no name can hold one.)
-const std::vector<std::string> Names { "Stage-Left", "say\"hi\"", "back\\slash\\", "}x=\"1\"}\x20", "B\xfchne",
-    "a,b=\"c\"" };
+const std::vector<std::string> Names { "Stage-Left", "say\"hi\"", "back\\slash\\", "}x=\"1\"}\x20",
+    "B\xfchne", "a,b=\"c\"" };
 
 class TovrinctlMonitorTest : public PrivateNetworkTest<6> {
 protected:
@@ -61,9 +61,10 @@ protected:
             "scrape_configs:\n  - job_name: tovrin\n    static_configs:\n      - targets: ['"
                 + Exporter + "']\n        labels:\n          subnet: test\n");
         const std::string app = net->NamespacePath(NetSide::App);
-        monitor = std::make_unique<RunningProgram>(std::vector<std::string> { Program, "monitor", "--interface",
-                                                       TestNetwork::AppAddress(), "--listen", Exporter },
-            app);
+        monitor
+            = std::make_unique<RunningProgram>(std::vector<std::string> { Program, "monitor", "--interface",
+                                                   TestNetwork::AppAddress(), "--listen", Exporter },
+                app);
         server = std::make_unique<RunningProgram>(
             std::vector<std::string> { Prometheus, "--config.file=" + folder.Path("prometheus.yml"),
                 "--storage.tsdb.path=" + folder.Folder("data"), "--web.listen-address=" + Server },
@@ -122,13 +123,16 @@ protected:
     std::unique_ptr<RunningProgram> server;
 };
 
-TEST_F(TovrinctlMonitorTest, PrometheusSeesEveryAmplifierThenExactlyTheSilencedOnesDownAndTheExporterLastsAFlood)
+TEST_F(
+    TovrinctlMonitorTest, PrometheusSeesEveryAmplifierThenExactlyTheSilencedOnesDownAndTheExporterLastsAFlood)
 {
     const size_t count = sim->Count();
     // Every amplifier up, its address and name joined from the info series, each name one value.
-    const std::string joined = "tovrin_amplifier_up * on(instance, mac) group_left(ip, name) tovrin_amplifier_info";
+    const std::string joined
+        = "tovrin_amplifier_up * on(instance, mac) group_left(ip, name) tovrin_amplifier_info";
     nlohmann::json result;
-    ASSERT_TRUE(Eventually(joined,
+    ASSERT_TRUE(Eventually(
+        joined,
         [&](const nlohmann::json& r) {
             const auto values = ByMac(r);
             return values.size() == count
@@ -139,8 +143,8 @@ TEST_F(TovrinctlMonitorTest, PrometheusSeesEveryAmplifierThenExactlyTheSilencedO
         << monitor->OutSoFar();
     for (size_t i = 0; i < count; ++i) {
         const auto amp = sim->Amp(i);
-        const auto it = std::find_if(
-            result.begin(), result.end(), [&](const auto& item) { return item["metric"].value("mac", "") == amp.Mac; });
+        const auto it = std::find_if(result.begin(), result.end(),
+            [&](const auto& item) { return item["metric"].value("mac", "") == amp.Mac; });
         ASSERT_NE(it, result.end()) << amp.Mac;
         EXPECT_EQ((*it)["metric"].value("ip", ""), amp.IP);
         EXPECT_EQ((*it)["metric"].value("name", ""), AsUtf8(amp.Name)) << amp.Mac;
@@ -161,7 +165,8 @@ TEST_F(TovrinctlMonitorTest, PrometheusSeesEveryAmplifierThenExactlyTheSilencedO
     for (const size_t i : silenced)
         sim->Modify(i, [](ampsim::Amplifier& amp) { amp.Silent = true; });
     const auto silencedAt = std::chrono::steady_clock::now();
-    ASSERT_TRUE(Eventually("tovrin_amplifier_up",
+    ASSERT_TRUE(Eventually(
+        "tovrin_amplifier_up",
         [&](const nlohmann::json& r) {
             const auto values = ByMac(r);
             if (values.size() != count)
