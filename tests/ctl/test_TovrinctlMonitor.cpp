@@ -211,3 +211,18 @@ TEST_F(
 }
 
 } // namespace
+
+namespace {
+
+TEST(TovrinctlMonitorUsage, AListenAddressWithoutAPortIsAUsageErrorBeforeAnythingIsOpened)
+{
+    for (const std::string listen : { "127.0.0.1", "127.0.0.1:", ":18001", "127.0.0.1:80x" }) {
+        // An address of the private network only, so that nothing could go out here if the check failed.
+        const ProgramResult r = RunProgram(
+            { Program, "monitor", "--interface", TestNetwork::AppAddress(), "--listen", listen });
+        EXPECT_EQ(r.Status, 2) << listen << "\n" << r.Err;
+        EXPECT_NE(r.Err.find("ADDRESS:PORT"), std::string::npos) << r.Err;
+    }
+}
+
+} // namespace
