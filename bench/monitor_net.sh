@@ -92,7 +92,7 @@ CONFIG
     pids+=($!)
     query() { in_app curl -s "http://127.0.0.1:19090/api/v1/query" --data-urlencode "query=$1" | sed -n 's/.*"value":\[[^,]*,"\([^"]*\)"\].*/\1/p'; }
     sleep 45
-    echo "prometheus (default 10 s interval and time-out): up $(query 'up{job="tovrin"}'), samples $(query 'scrape_samples_scraped{job="tovrin"}'), duration $(query 'max_over_time(scrape_duration_seconds{job="tovrin"}[1m])') s (max over 1 min), amplifiers up $(query 'sum(tovrin_amplifier_up)'), load average $(load_average)"
+    echo "prometheus (default 10 s interval and time-out): up $(query 'up{job="tovrin"}'), scrapes ok $(query 'sum_over_time(up{job="tovrin"}[1m])') of $(query 'count_over_time(up{job="tovrin"}[1m])') in the last minute, samples $(query 'scrape_samples_scraped{job="tovrin"}'), duration of the last scrape $(query 'scrape_duration_seconds{job="tovrin"}') s, longest in the last minute $(query 'max_over_time(scrape_duration_seconds{job="tovrin"}[1m])') s, amplifiers up $(query 'sum(tovrin_amplifier_up)'), load average $(load_average)"
 elif [ "$mode" = soak ]; then
     minutes=${3:-30}
     count=${4:-5000}
