@@ -47,7 +47,7 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
     files.File("fw2.bin", "x");
     files.File("$(touch pwned)", "x");
     files.Folder("sub");
-    const Words subcommands { "interfaces", "discover", "set-ip", "version", "upload", "rollout" };
+    const Words subcommands { "interfaces", "discover", "set-ip", "version", "upload", "rollout", "monitor" };
     const Words allFiles { dir + "fw one.bin", dir + "fw2.bin", dir + "$(touch pwned)", dir + "sub" };
 
     const struct {
