@@ -105,3 +105,13 @@ struct TRolloutOptions {
 };
 int RunRollout(TCtlContext& context, const TRolloutOptions& options);
 void AddRolloutCommand(CLI::App& app, TCtlContext& context, int& status);
+
+// The exporter's own port: Prometheus' range for exporters (9100-9999) is given out in full.
+inline constexpr int MonitorPort = 18001;
+struct TMonitorOptions {
+    std::string Interface;
+    std::string Listen = "127.0.0.1:" + std::to_string(MonitorPort);
+    double ForgetAfter = 3600; // seconds
+};
+int RunMonitor(TCtlContext& context, const TMonitorOptions& options);
+void AddMonitorCommand(CLI::App& app, TCtlContext& context, int& status);

@@ -17,9 +17,12 @@ bool TDiscoveryScan::Open(const std::string& localAddress, std::string& error, i
     // Delivered on the worker's thread: only queued here, read by Run on the caller's.
     worker->OnReceive = [this](const std::string& peer, const char* data, int length) {
         TTovrinData record;
+        ++FReceived;
         if (IsOwnDatagram(FOwnPeers, peer) || length <= 0
-            || !ParseTovrinReply(data, static_cast<size_t>(length), record))
+            || !ParseTovrinReply(data, static_cast<size_t>(length), record)) {
+            ++FIgnored;
             return;
+        }
         std::lock_guard lock(FMutex);
         FReplies.push_back(std::move(record));
         FArrived.notify_one();
@@ -37,6 +40,11 @@ bool TDiscoveryScan::Broadcast(const std::string& datagram)
     return FWorker && FWorker->SendString(nullptr, datagram) == 1;
 }
 
+TDiscoveryTraffic TDiscoveryScan::Traffic() const
+{
+    return { FHellos.load(), FReceived.load(), FIgnored.load() };
+}
+
 void TDiscoveryScan::Run(int ms, bool hello, const ReplyHandler& onReply, const std::function<bool()>& stop)
 {
     using Clock = std::chrono::steady_clock;
@@ -49,7 +57,8 @@ void TDiscoveryScan::Run(int ms, bool hello, const ReplyHandler& onReply, const 
         if (now >= end)
             return;
         if (hello && now >= nextHello) {
-            Broadcast(DiscoveryHello);
+            if (Broadcast(DiscoveryHello))
+                ++FHellos;
             nextHello += std::chrono::milliseconds(HelloIntervalMs);
         }
         auto until = std::min(end, now + std::chrono::milliseconds(100));

@@ -8,12 +8,20 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+// What discovery sent and heard so far.
+struct TDiscoveryTraffic {
+    uint64_t HellosSent = 0;
+    uint64_t DatagramsReceived = 0;
+    uint64_t DatagramsIgnored = 0; // no reply: the program's own broadcasts, or unreadable
+};
 
 class TDiscoveryScan {
 public:
@@ -33,6 +41,7 @@ public:
     void Run(int ms, bool hello, const ReplyHandler& onReply, const std::function<bool()>& stop = {});
 
     AmplifierList& List() { return FList; }
+    TDiscoveryTraffic Traffic() const;
 
 private:
     std::shared_ptr<TRecvThread> FWorker;
@@ -41,4 +50,7 @@ private:
     std::condition_variable FArrived;
     std::deque<TTovrinData> FReplies;
     AmplifierList FList;
+    std::atomic<uint64_t> FHellos { 0 };
+    std::atomic<uint64_t> FReceived { 0 };
+    std::atomic<uint64_t> FIgnored { 0 };
 };

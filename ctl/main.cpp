@@ -40,6 +40,7 @@ int main(int argc, char** argv)
     AddVersionsCommand(app, context, status);
     AddUploadCommand(app, context, status);
     AddRolloutCommand(app, context, status);
+    AddMonitorCommand(app, context, status);
 
     try {
         app.parse(argc, argv);

@@ -103,6 +103,10 @@ void AmplifierList::UpdateAmplifier(
             FObserver->RowChanged(static_cast<int>(found));
         return;
     }
+    if (Count() >= FMaxRows) {
+        ++FCounts.refused;
+        return;
+    }
     FIndex.Insert(record.MacKey, FRows.size());
     ++FCounts.added;
     if (FCountReturns && FRemovedKeys.erase(record.MacKey) > 0)

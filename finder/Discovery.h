@@ -79,13 +79,20 @@ public:
         uint64_t added = 0;
         uint64_t removed = 0;
         uint64_t returned = 0;
+        uint64_t refused = 0; // replies of amplifiers left out while the list held MaxRows() rows
     };
     const Counts& Tally() const { return FCounts; }
     // Counting returns keeps every removed MAC suffix: off unless asked for.
     void CountReturns(bool on) { FCountReturns = on; }
 
+    // Any sender can make up MAC suffixes, so the list is bounded: a /16 network's worth of rows.
+    static constexpr int DefaultMaxRows = 65536;
+    int MaxRows() const { return FMaxRows; }
+    void SetMaxRows(int rows) { FMaxRows = rows; }
+
     // Refreshes the row of record.MacKey, or appends a row and selects it. A refresh brings the
-    // whole record up to date, so later operations act on the latest reply.
+    // whole record up to date, so later operations act on the latest reply. A new MAC suffix while
+    // the list holds MaxRows() rows is left out and counted as refused.
     void UpdateAmplifier(const TTovrinData& record, uint32_t now,
         std::chrono::system_clock::time_point seen = std::chrono::system_clock::now());
     // Removes every row whose last reply is more than maxAge ms before now, computed as an age so
@@ -110,6 +117,7 @@ private:
     MacIndex FIndex;
     Counts FCounts;
     bool FCountReturns = false;
+    int FMaxRows = DefaultMaxRows;
     std::unordered_set<std::string> FRemovedKeys;
     int FSelected = -1;
     Observer* FObserver = nullptr;

@@ -103,6 +103,14 @@ if [ -x "$unpacked/usr/bin/tovrinctl" ]; then
             fail "the manual page of tovrinctl has no '$section' section"
     done
     say "tovrinctl: bash completion and manual page sections present"
+    unit=$unpacked/usr/lib/systemd/system/tovrin-monitor@.service
+    alerts=$unpacked/usr/share/tovrin/tovrin-alerts.yml
+    [ -f "$unit" ] || fail "the package holds no tovrin-monitor@.service"
+    [ -f "$alerts" ] || fail "the package holds no alerting rules"
+    grep -qF "ExecStart=/usr/bin/tovrinctl monitor " "$unit" || fail "the unit does not start the packaged tovrinctl"
+    say "the monitor's unit and alerting rules from the package"
+    bash "$root/scripts/check-monitor.sh" --program "$unpacked/usr/bin/tovrinctl" --unit "$unit" --rules "$alerts" ||
+        fail "the monitor's unit or rules"
 fi
 [ "$(dpkg-deb --field "$deb" Recommends)" = "qt6-wayland" ] ||
     fail "the package does not recommend qt6-wayland (native Wayland windows)"

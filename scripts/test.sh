@@ -35,6 +35,10 @@ bash scripts/build.sh build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVRIN_WERROR
 step "tests"
 run_ctest build/ci
 
+step "the monitor's systemd unit and alerting rules (systemd-analyze, promtool)"
+bash scripts/check-monitor.sh --program build/ci/tovrinctl
+passed=$((passed + 1))
+
 step "window tests and the program under Wayland (weston, QT_QPA_PLATFORM=wayland)"
 bash scripts/wayland-tests.sh build/ci
 passed=$((passed + 1))

@@ -51,7 +51,7 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
     files.File("$(touch pwned)", "x");
     files.Folder("sub");
     const Words subcommands { "interfaces", "discover", "set-ip", "version", "versions", "upload",
-        "rollout" };
+        "rollout", "monitor" };
     const Words allFiles { dir + "fw one.bin", dir + "fw2.bin", dir + "$(touch pwned)", dir + "sub" };
 
     const struct {

@@ -261,6 +261,34 @@ TEST(AmplifierList, TallyCountsRowsAddedRemovedAndThoseThatCameBack)
     }
 }
 
+TEST(AmplifierList, AFullListRefusesNewAmplifiersButRefreshesItsRowsAndTakesNewOnesOnceRoomIsMade)
+{
+    AmplifierList list;
+    EXPECT_EQ(list.MaxRows(), AmplifierList::DefaultMaxRows);
+    list.SetMaxRows(2);
+    const auto reply = [&](const std::string& mac, const std::string& ip, uint32_t now) {
+        TTovrinData record;
+        record.Mac = record.MacKey = mac;
+        record.IP = ip;
+        list.UpdateAmplifier(record, now);
+    };
+    reply("A", "10.0.0.1", 0);
+    reply("B", "10.0.0.2", 0);
+    reply("C", "10.0.0.3", 0);
+    reply("C", "10.0.0.3", 100);
+    reply("A", "10.0.0.9", 1500);
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.Find("C"), -1);
+    EXPECT_EQ(list.Row(list.Find("A")).IP, "10.0.0.9");
+    EXPECT_EQ(list.Tally().refused, 2u);
+    EXPECT_EQ(list.Tally().added, 2u);
+
+    list.RemoveStale(2000, 2500); // B is gone
+    reply("C", "10.0.0.3", 2600);
+    EXPECT_GE(list.Find("C"), 0);
+    EXPECT_EQ(list.Tally().refused, 2u);
+}
+
 TEST(AmplifierList, RefreshKeepsOneRowPerMacAndTakesTheLatestReply)
 {
     AmplifierList list;

@@ -2,6 +2,7 @@
 // the private test network (scripts/testnet.sh exec NAME amp ampsim ...).
 
 #include "tools/ampsim/Ampsim.h"
+#include "tools/ampsim/Churn.h"
 #include "tools/ampsim/Flood.h"
 
 #include <cerrno>
@@ -58,6 +59,11 @@ Faults (for all amplifiers, or those of --fault-amps 1,3,... counted from 1):
   --close-after BYTES     close an upload connection after BYTES data bytes
   --read-rate BYTES       read upload data at BYTES per second
   --cmd-trickle MS        send command replies one byte every MS, never ending the line
+Churn (amplifiers coming and going, for soak tests):
+  --churn-period MS       every MS silence --churn-count amplifiers picked at random
+  --churn-count N         (default 10)
+  --churn-silent MS       how long each stays silent (default 3000)
+  --churn-change PERCENT  of those coming back, with another address or name (default 20)
 Flood (a hostile host; only inside the private test network):
   --flood RATE            send RATE junk datagrams per second to the discovery port: random
                           bytes of every length, empty and over-long ones, and six-field replies
@@ -107,6 +113,7 @@ struct Settings {
     bool Quiet = false;
     std::string ReplyTimesPath;
     ampsim::FloodOptions Flood { 0 };
+    ampsim::ChurnOptions Churn;
 };
 
 int Fail(const std::string& message)
@@ -205,6 +212,14 @@ int ParseArguments(int argc, char** argv, Settings& s)
         } else if (option == "--flood" && number(n) && n > 0) {
             s.Flood.Rate = n;
         } else if (option == "--flood-to" && next(s.Flood.Target)) {
+        } else if (option == "--churn-period" && number(n) && n > 0) {
+            s.Churn.PeriodMs = static_cast<int>(n);
+        } else if (option == "--churn-count" && number(n)) {
+            s.Churn.PerPeriod = static_cast<size_t>(n);
+        } else if (option == "--churn-silent" && number(n)) {
+            s.Churn.SilentMs = static_cast<int>(n);
+        } else if (option == "--churn-change" && number(n) && n <= 100) {
+            s.Churn.ChangePercent = static_cast<int>(n);
         } else if (option == "--quiet") {
             s.Quiet = true;
         } else if (option == "--seed" && number(n)) {
@@ -321,8 +336,19 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
 
+    settings.Churn.Seed = settings.Options.Seed;
+    ampsim::Churner churner(simulator, settings.Churn);
+    if (serving && settings.Churn.PeriodMs > 0) {
+        churner.Start();
+        std::printf("ampsim: silencing %zu amplifier(s) every %d ms for %d ms, %d%% back changed\n",
+            settings.Churn.PerPeriod, settings.Churn.PeriodMs, settings.Churn.SilentMs,
+            settings.Churn.ChangePercent);
+        std::fflush(stdout);
+    }
+
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    churner.Stop();
     simulator.Stop();
     flooder.Stop();
     if (settings.Flood.Rate > 0)

@@ -1,0 +1,251 @@
+#include "ctl/AmplifierMetrics.h"
+
+#include "ctl/CtlOutput.h"
+#include "text/TextEncoding.h"
+
+#include <prometheus/client_metric.h>
+#include <prometheus/metric_type.h>
+
+#include <ostream>
+
+namespace {
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+
+bool SameLabels(const TTovrinData& a, const TTovrinData& b)
+{
+    return a.IP == b.IP && a.NetMask == b.NetMask && a.Gateway == b.Gateway && a.Flag == b.Flag
+        && a.Name == b.Name;
+}
+
+ClientMetric Sample(std::vector<ClientMetric::Label> labels, double value, MetricType type)
+{
+    ClientMetric metric;
+    metric.label = std::move(labels);
+    if (type == MetricType::Counter)
+        metric.counter.value = value;
+    else
+        metric.gauge.value = value;
+    return metric;
+}
+
+MetricFamily Family(const char* name, const char* help, MetricType type)
+{
+    return MetricFamily { name, help, type, {} };
+}
+
+MetricFamily Single(const char* name, const char* help, MetricType type, double value)
+{
+    MetricFamily family = Family(name, help, type);
+    family.metric.push_back(Sample({}, value, type));
+    return family;
+}
+
+} // namespace
+
+TAmplifierMetrics::TAmplifierMetrics(AmplifierList& list, std::chrono::seconds forgetAfter, std::ostream& log,
+    std::function<Clock::time_point()> clock)
+    : FList(list)
+    , FForgetAfter(forgetAfter)
+    , FLog(log)
+    , FClock(std::move(clock))
+{
+    for (int row = 0; row < FList.Count(); ++row)
+        RowAppended(row);
+    FList.SetObserver(this);
+}
+
+TAmplifierMetrics::~TAmplifierMetrics()
+{
+    FList.SetObserver(nullptr);
+}
+
+void TAmplifierMetrics::RowAppended(int row)
+{
+    std::lock_guard lock(FMutex);
+    Entry& entry = Appear(row);
+    FRowEntries.insert(FRowEntries.begin() + row, &entry);
+}
+
+void TAmplifierMetrics::RowsRemoved(const std::vector<int>& rows)
+{
+    std::lock_guard lock(FMutex);
+    const Clock::time_point now = FClock();
+    size_t kept = 0;
+    size_t next = 0;
+    for (size_t i = 0; i < FRowEntries.size(); ++i) {
+        if (next < rows.size() && static_cast<size_t>(rows[next]) == i) {
+            ++next;
+            Vanish(*FRowEntries[i], now);
+            continue;
+        }
+        FRowEntries[kept++] = FRowEntries[i];
+    }
+    FRowEntries.resize(kept);
+}
+
+double TAmplifierMetrics::LastSeen(int row) const
+{
+    return std::chrono::duration<double>(FList.Seen(row).Last.time_since_epoch()).count();
+}
+
+TAmplifierMetrics::Entry& TAmplifierMetrics::Appear(int index)
+{
+    const TTovrinData& row = FList.Row(index);
+    const std::string mac = AsUtf8(row.MacKey);
+    auto it = FEntries.find(mac);
+    if (it == FEntries.end()) {
+        MakeRoom();
+        it = FEntries.emplace(mac, Entry {}).first;
+        it->second.Mac = mac;
+    }
+    Entry& entry = it->second;
+    if (entry.ListedRows++ == 0) {
+        entry.Source = row.MacKey;
+        entry.Record = row;
+        entry.LastSeen = LastSeen(index);
+        ++FAppeared;
+        Log("appeared", entry);
+    }
+    return entry;
+}
+
+void TAmplifierMetrics::Vanish(Entry& entry, Clock::time_point now)
+{
+    if (--entry.ListedRows > 0) {
+        entry.Source.clear(); // the next listed row of the same label provides its labels
+        return;
+    }
+    entry.VanishedAt = now;
+    FVanished.emplace_back(entry.Mac, now);
+    ++FVanishedCount;
+    Log("vanished", entry);
+}
+
+void TAmplifierMetrics::Forget(std::map<std::string, Entry>::iterator it, bool early)
+{
+    ++(early ? FForgottenEarly : FForgotten);
+    FEntries.erase(it);
+}
+
+// The series stay within the list's bound: a new amplifier in a full house takes the place of the
+// one that vanished first.
+void TAmplifierMetrics::MakeRoom()
+{
+    while (FEntries.size() >= static_cast<size_t>(FList.MaxRows()) && !FVanished.empty()) {
+        const auto [mac, at] = FVanished.front();
+        FVanished.pop_front();
+        const auto it = FEntries.find(mac);
+        if (it != FEntries.end() && it->second.ListedRows == 0 && it->second.VanishedAt == at)
+            Forget(it, true);
+    }
+}
+
+void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
+{
+    std::lock_guard lock(FMutex);
+    FTraffic = traffic;
+    FListed = FList.Count();
+    FLimit = FList.MaxRows();
+    FRefused = FList.Tally().refused;
+    for (size_t row = 0; row < FRowEntries.size(); ++row) {
+        Entry& entry = *FRowEntries[row];
+        const TTovrinData& record = FList.Row(static_cast<int>(row));
+        if (entry.Source.empty())
+            entry.Source = record.MacKey;
+        if (entry.Source != record.MacKey)
+            continue;
+        entry.LastSeen = LastSeen(static_cast<int>(row));
+        if (!SameLabels(entry.Record, record))
+            entry.Record = record;
+    }
+
+    FLog << std::flush; // the lines of this tick's changes, at once
+    const Clock::time_point now = FClock();
+    while (!FVanished.empty() && now - FVanished.front().second >= FForgetAfter) {
+        const auto [mac, at] = FVanished.front();
+        FVanished.pop_front();
+        const auto it = FEntries.find(mac);
+        if (it != FEntries.end() && it->second.ListedRows == 0 && it->second.VanishedAt == at)
+            Forget(it, false);
+    }
+    // Amplifiers that flap leave stale places in the queue; it never holds more than twice the
+    // series for long.
+    if (FVanished.size() > 2 * FEntries.size() + 1024) {
+        std::erase_if(FVanished, [this](const auto& item) {
+            const auto it = FEntries.find(item.first);
+            return it == FEntries.end() || it->second.ListedRows > 0 || it->second.VanishedAt != item.second;
+        });
+    }
+}
+
+void TAmplifierMetrics::Log(const char* what, const Entry& entry)
+{
+    FLog << "tovrinctl: " << what << " " << TerminalSafe(entry.Mac) << " "
+         << TerminalSafe(AsUtf8(entry.Record.IP)) << " " << TerminalSafe(AsUtf8(entry.Record.Name)) << "\n";
+}
+
+size_t TAmplifierMetrics::Known() const
+{
+    std::lock_guard lock(FMutex);
+    return FEntries.size();
+}
+
+std::vector<MetricFamily> TAmplifierMetrics::Collect() const
+{
+    std::lock_guard lock(FMutex);
+    MetricFamily up = Family("tovrin_amplifier_up",
+        "1 while the amplifier answers discovery, 0 once it has been silent for 2 s (kept for "
+        "--forget-after)",
+        MetricType::Gauge);
+    MetricFamily info = Family("tovrin_amplifier_info",
+        "The amplifier's latest reply: address, netmask, gateway, flag and name", MetricType::Gauge);
+    MetricFamily seen = Family("tovrin_amplifier_last_seen_timestamp_seconds",
+        "When the amplifier's latest reply arrived", MetricType::Gauge);
+    up.metric.reserve(FEntries.size());
+    info.metric.reserve(FEntries.size());
+    seen.metric.reserve(FEntries.size());
+    for (const auto& [mac, entry] : FEntries) {
+        up.metric.push_back(Sample({ { "mac", mac } }, entry.ListedRows > 0 ? 1 : 0, MetricType::Gauge));
+        const TTovrinData& r = entry.Record;
+        info.metric.push_back(Sample({ { "mac", mac }, { "ip", AsUtf8(r.IP) },
+                                         { "netmask", AsUtf8(r.NetMask) }, { "gateway", AsUtf8(r.Gateway) },
+                                         { "flag", r.Flag ? "1" : "0" }, { "name", AsUtf8(r.Name) } },
+            1, MetricType::Gauge));
+        seen.metric.push_back(Sample({ { "mac", mac } }, entry.LastSeen, MetricType::Gauge));
+    }
+
+    std::vector<MetricFamily> families;
+    families.push_back(std::move(up));
+    families.push_back(std::move(info));
+    families.push_back(std::move(seen));
+    families.push_back(Single("tovrin_amplifiers", "Amplifiers listed now", MetricType::Gauge, FListed));
+    families.push_back(Single("tovrin_amplifiers_limit",
+        "Most amplifiers listed at once; replies of further ones are dropped", MetricType::Gauge, FLimit));
+    families.push_back(Single("tovrin_hellos_sent_total", "Discovery hellos sent", MetricType::Counter,
+        static_cast<double>(FTraffic.HellosSent)));
+    families.push_back(Single("tovrin_datagrams_received_total", "Datagrams received on the discovery port",
+        MetricType::Counter, static_cast<double>(FTraffic.DatagramsReceived)));
+    families.push_back(Single("tovrin_datagrams_ignored_total",
+        "Datagrams received that were no discovery reply (the own hello heard back included)",
+        MetricType::Counter, static_cast<double>(FTraffic.DatagramsIgnored)));
+    families.push_back(Single("tovrin_amplifiers_appeared_total", "Amplifiers that appeared or came back",
+        MetricType::Counter, static_cast<double>(FAppeared)));
+    families.push_back(Single("tovrin_amplifiers_vanished_total", "Amplifiers silent for 2 s",
+        MetricType::Counter, static_cast<double>(FVanishedCount)));
+    families.push_back(Single("tovrin_replies_dropped_total",
+        "Replies of amplifiers left out because the list held tovrin_amplifiers_limit amplifiers",
+        MetricType::Counter, static_cast<double>(FRefused)));
+    MetricFamily forgotten = Family("tovrin_amplifiers_forgotten_total",
+        "Vanished amplifiers whose series were removed: after --forget-after (expired), or earlier to "
+        "make room for a new one within tovrin_amplifiers_limit (limit)",
+        MetricType::Counter);
+    forgotten.metric.push_back(
+        Sample({ { "reason", "expired" } }, static_cast<double>(FForgotten), MetricType::Counter));
+    forgotten.metric.push_back(
+        Sample({ { "reason", "limit" } }, static_cast<double>(FForgottenEarly), MetricType::Counter));
+    families.push_back(std::move(forgotten));
+    return families;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// The amplifier list as Prometheus metrics, for `tovrinctl monitor`. Window-free and without HTTP:
+// it follows the list as its observer and hands the metric families to whoever collects them (the
+// exposer's threads, or a test), so every series is made from one consistent state.
+//
+// An amplifier is known by its MAC suffix: `tovrin_amplifier_up{mac}` is 1 while it is listed and 0
+// once it has vanished, kept so for forgetAfter and then removed with the rest of its series. Its
+// address and name are labels of `tovrin_amplifier_info` only, so a new address or name replaces
+// the info series while the up series goes on; queries join the two on `mac`.
+
+#include "ctl/DiscoveryScan.h"
+#include "finder/Discovery.h"
+
+#include <prometheus/collectable.h>
+#include <prometheus/metric_family.h>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class TAmplifierMetrics : public AmplifierList::Observer, public prometheus::Collectable {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Follows list (as its observer, set here) until destroyed. One line per amplifier that appears
+    // or vanishes goes to log, escaped for a terminal.
+    TAmplifierMetrics(AmplifierList& list, std::chrono::seconds forgetAfter, std::ostream& log,
+        std::function<Clock::time_point()> clock = Clock::now);
+    ~TAmplifierMetrics() override;
+    TAmplifierMetrics(const TAmplifierMetrics&) = delete;
+    TAmplifierMetrics& operator=(const TAmplifierMetrics&) = delete;
+
+    void RowAppended(int row) override;
+    void RowChanged(int) override { } // taken up by Tick with every other change of a record
+    void RowsRemoved(const std::vector<int>& rows) override;
+    void SelectionChanged(int) override { }
+
+    // At each hello tick, after the list's expiry: takes up the rows' latest replies (times, changed
+    // labels) and the discovery counts, and forgets amplifiers that vanished forgetAfter ago.
+    void Tick(const TDiscoveryTraffic& traffic);
+
+    std::vector<prometheus::MetricFamily> Collect() const override;
+
+    // Amplifiers with series now, listed or vanished.
+    size_t Known() const;
+
+private:
+    struct Entry {
+        std::string Mac; // the label value
+        std::string Source; // the MAC suffix as received, of the row the labels are taken from
+        TTovrinData Record; // the fields the info labels were made from
+        int ListedRows = 0; // rows of the list that map to this label (two only for invalid UTF-8)
+        double LastSeen = 0; // seconds since the epoch
+        Clock::time_point VanishedAt {};
+    };
+
+    Entry& Appear(int row);
+    double LastSeen(int row) const;
+    void Vanish(Entry& entry, Clock::time_point now);
+    void Forget(std::map<std::string, Entry>::iterator it, bool early);
+    void MakeRoom();
+    void Log(const char* what, const Entry& entry);
+
+    AmplifierList& FList;
+    const std::chrono::seconds FForgetAfter;
+    std::ostream& FLog;
+    std::function<Clock::time_point()> FClock;
+
+    mutable std::mutex FMutex; // the exposer collects on its own threads
+    std::map<std::string, Entry> FEntries; // by mac label
+    std::vector<Entry*> FRowEntries; // the list's rows, row for row
+    std::deque<std::pair<std::string, Clock::time_point>> FVanished; // in the order they vanished
+    // Taken from the list at each tick: the list itself is the owner's thread's alone.
+    TDiscoveryTraffic FTraffic;
+    int FListed = 0;
+    int FLimit = 0;
+    uint64_t FRefused = 0;
+    uint64_t FAppeared = 0;
+    uint64_t FVanishedCount = 0;
+    uint64_t FForgotten = 0;
+    uint64_t FForgottenEarly = 0;
+};

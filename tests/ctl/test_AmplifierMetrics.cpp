@@ -1,0 +1,235 @@
+// The amplifier list as Prometheus metrics, read back from the library's own text format: what a
+// scrape carries after amplifiers appear, change, vanish and are forgotten, on a clock of the test.
+
+#include "ctl/AmplifierMetrics.h"
+#include "text/TextEncoding.h"
+
+#include <prometheus/text_serializer.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+namespace {
+
+using LabelSet = std::map<std::string, std::string>;
+struct Sample {
+    std::string Name;
+    LabelSet Labels;
+    double Value = 0;
+};
+
+// Reads the exposition text the way a scraper does: a label value ends at the first unescaped
+// quote, and only \\, \" and \n are escapes. Anything else fails the test.
+std::vector<Sample> ReadExposition(const std::string& text)
+{
+    std::vector<Sample> samples;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        Sample sample;
+        size_t at = line.find_first_of("{ ");
+        sample.Name = line.substr(0, at);
+        if (at != std::string::npos && line[at] == '{') {
+            ++at;
+            while (at < line.size() && line[at] != '}') {
+                const size_t eq = line.find("=\"", at);
+                EXPECT_NE(eq, std::string::npos) << line;
+                if (eq == std::string::npos)
+                    return samples;
+                const std::string name = line.substr(at, eq - at);
+                std::string value;
+                size_t i = eq + 2;
+                for (; i < line.size() && line[i] != '"'; ++i) {
+                    if (line[i] == '\\' && i + 1 < line.size()) {
+                        const char c = line[++i];
+                        EXPECT_TRUE(c == '\\' || c == '"' || c == 'n') << line;
+                        value += c == 'n' ? '\n' : c;
+                    } else {
+                        value += line[i];
+                    }
+                }
+                EXPECT_LT(i, line.size()) << "unterminated label value: " << line;
+                sample.Labels[name] = value;
+                at = i + 1;
+                if (at < line.size() && line[at] == ',')
+                    ++at;
+            }
+            ++at;
+        }
+        sample.Value = std::stod(line.substr(at));
+        samples.push_back(sample);
+    }
+    return samples;
+}
+
+class AmplifierMetricsTest : public ::testing::Test {
+protected:
+    TTovrinData Reply(const std::string& mac, const std::string& ip, const std::string& name)
+    {
+        TTovrinData record;
+        record.Mac = record.MacKey = mac;
+        record.IP = ip;
+        record.NetMask = "255.255.0.0";
+        record.Gateway = "0.0.0.0";
+        record.Name = name;
+        return record;
+    }
+    // One hello tick: the replies heard, the list's expiry, the exporter's tick.
+    void Step(int ms, const std::vector<TTovrinData>& replies)
+    {
+        now += std::chrono::milliseconds(ms);
+        tick += static_cast<uint32_t>(ms);
+        for (const auto& record : replies)
+            list.UpdateAmplifier(
+                record, tick, std::chrono::system_clock::time_point(std::chrono::milliseconds(tick)));
+        list.RemoveStale(MaxSilenceMs, tick);
+        metrics.Tick({ 7, 9, 2 });
+    }
+    std::vector<Sample> Scrape()
+    {
+        std::ostringstream text;
+        prometheus::TextSerializer().Serialize(text, metrics.Collect());
+        return ReadExposition(text.str());
+    }
+    std::vector<Sample> Of(const std::string& name)
+    {
+        std::vector<Sample> found;
+        for (const auto& sample : Scrape())
+            if (sample.Name == name)
+                found.push_back(sample);
+        return found;
+    }
+    double Value(const std::string& name, const LabelSet& labels = {})
+    {
+        for (const auto& sample : Of(name))
+            if (sample.Labels == labels)
+                return sample.Value;
+        ADD_FAILURE() << "no " << name;
+        return -1;
+    }
+
+    TAmplifierMetrics::Clock::time_point now {};
+    uint32_t tick = 100000;
+    AmplifierList list;
+    std::ostringstream log;
+    TAmplifierMetrics metrics { list, std::chrono::seconds(60), log, [this] { return now; } };
+};
+
+TEST_F(AmplifierMetricsTest, HostileTextsArriveAsOneValidLabelValueEachAndAddNoSeries)
+{
+    const std::vector<std::string> names { "say\"hi\"", "back\\slash\\", "two\nlines", "close}\"} 1\nx 2",
+        "B\xfchne", "\xff\xfe", "esc\x1b[31m", "a=\"b\",c=\"d\"" };
+    std::vector<TTovrinData> replies;
+    for (size_t i = 0; i < names.size(); ++i)
+        replies.push_back(Reply("MAC" + std::to_string(i), "10.0.0." + std::to_string(i), names[i]));
+    Step(500, replies);
+
+    const auto info = Of("tovrin_amplifier_info");
+    ASSERT_EQ(info.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string mac = "MAC" + std::to_string(i);
+        const auto it = std::find_if(
+            info.begin(), info.end(), [&](const Sample& s) { return s.Labels.at("mac") == mac; });
+        ASSERT_NE(it, info.end()) << mac;
+        EXPECT_EQ(it->Labels.at("name"), AsUtf8(names[i])) << mac;
+        EXPECT_TRUE(IsValidUtf8(it->Labels.at("name"))) << mac;
+        EXPECT_EQ(it->Labels.size(), 6u) << mac;
+    }
+    EXPECT_EQ(Of("tovrin_amplifier_up").size(), names.size());
+    EXPECT_EQ(Of("x").size(), 0u);
+    // The log line is one line too, with control bytes shown, never sent to the terminal.
+    EXPECT_NE(log.str().find("appeared MAC2 10.0.0.2 two\\x0alines\n"), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("esc\\x1b[31m\n"), std::string::npos) << log.str();
+}
+
+TEST_F(AmplifierMetricsTest, ANewAddressOrNameKeepsTheUpSeriesAndMovesTheInfoSeries)
+{
+    Step(500, { Reply("A1", "10.0.0.1", "Stage-Left"), Reply("B2", "10.0.0.2", "Foyer") });
+    Step(500, { Reply("A1", "10.0.0.9", "Stage-Left"), Reply("B2", "10.0.0.2", "Foyer") });
+    Step(500, { Reply("A1", "10.0.0.9", "Stage-Right"), Reply("B2", "10.0.0.2", "Foyer") });
+
+    const auto up = Of("tovrin_amplifier_up");
+    ASSERT_EQ(up.size(), 2u);
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "A1" } }), 1);
+    const auto info = Of("tovrin_amplifier_info");
+    ASSERT_EQ(info.size(), 2u);
+    const LabelSet expected { { "mac", "A1" }, { "ip", "10.0.0.9" }, { "netmask", "255.255.0.0" },
+        { "gateway", "0.0.0.0" }, { "flag", "0" }, { "name", "Stage-Right" } };
+    EXPECT_EQ(Value("tovrin_amplifier_info", expected), 1);
+    EXPECT_EQ(Value("tovrin_amplifier_last_seen_timestamp_seconds", { { "mac", "A1" } }), tick / 1000.0);
+    EXPECT_EQ(Value("tovrin_amplifiers_appeared_total"), 2);
+    EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), 0);
+    EXPECT_EQ(Value("tovrin_hellos_sent_total"), 7);
+    EXPECT_EQ(Value("tovrin_datagrams_received_total"), 9);
+    EXPECT_EQ(Value("tovrin_datagrams_ignored_total"), 2);
+}
+
+TEST_F(AmplifierMetricsTest, AVanishedAmplifierStaysAtZeroForForgetAfterThenItsSeriesGo)
+{
+    Step(500, { Reply("A1", "10.0.0.1", "Amp"), Reply("B2", "10.0.0.2", "Amp") });
+    for (int i = 0; i < 5; ++i) // B2 falls silent: gone after more than 2000 ms
+        Step(500, { Reply("A1", "10.0.0.1", "Amp") });
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "B2" } }), 0);
+    EXPECT_EQ(Value("tovrin_amplifiers"), 1);
+    EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), 1);
+    EXPECT_NE(log.str().find("vanished B2 10.0.0.2 Amp\n"), std::string::npos) << log.str();
+
+    // Back before forget-after: the same series is 1 again.
+    Step(30000, { Reply("A1", "10.0.0.1", "Amp"), Reply("B2", "10.0.0.2", "Amp") });
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "B2" } }), 1);
+    EXPECT_EQ(Value("tovrin_amplifiers_appeared_total"), 3);
+
+    for (int i = 0; i < 5; ++i)
+        Step(500, { Reply("A1", "10.0.0.1", "Amp") });
+    Step(59500, { Reply("A1", "10.0.0.1", "Amp") }); // vanished 59.5 s ago
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "B2" } }), 0);
+    Step(500, { Reply("A1", "10.0.0.1", "Amp") });
+    EXPECT_EQ(Of("tovrin_amplifier_up").size(), 1u);
+    EXPECT_EQ(Of("tovrin_amplifier_info").size(), 1u);
+    EXPECT_EQ(Of("tovrin_amplifier_last_seen_timestamp_seconds").size(), 1u);
+    EXPECT_EQ(Value("tovrin_amplifiers_forgotten_total", { { "reason", "expired" } }), 1);
+    EXPECT_EQ(metrics.Known(), 1u);
+}
+
+TEST_F(AmplifierMetricsTest, SeriesStayWithinTheListsBoundAndDroppedAmplifiersAreCounted)
+{
+    list.SetMaxRows(3);
+    Step(500,
+        { Reply("A", "10.0.0.1", "a"), Reply("B", "10.0.0.2", "b"), Reply("C", "10.0.0.3", "c"),
+            Reply("D", "10.0.0.4", "d") });
+    EXPECT_EQ(Of("tovrin_amplifier_up").size(), 3u);
+    EXPECT_EQ(Value("tovrin_replies_dropped_total"), 1);
+    EXPECT_EQ(Value("tovrin_amplifiers_limit"), 3);
+
+    for (int i = 0; i < 5; ++i) // B and C vanish; D and E take their places in the list
+        Step(500, { Reply("A", "10.0.0.1", "a") });
+    Step(500, { Reply("A", "10.0.0.1", "a"), Reply("D", "10.0.0.4", "d"), Reply("E", "10.0.0.5", "e") });
+    const auto up = Of("tovrin_amplifier_up");
+    EXPECT_EQ(up.size(), 3u);
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "D" } }), 1);
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "E" } }), 1);
+    EXPECT_EQ(Value("tovrin_amplifiers_forgotten_total", { { "reason", "limit" } }), 2);
+    EXPECT_EQ(Of("tovrin_amplifier_info").size(), 3u);
+}
+
+TEST_F(AmplifierMetricsTest, TwoSuffixesThatReadAsTheSameTextShareOneSeriesUpWhileEitherAnswers)
+{
+    // "\xfc" is no UTF-8 and reads as Latin-1: the same label value as the UTF-8 "ü".
+    Step(500, { Reply("\xfc", "10.0.0.1", "latin"), Reply("\xc3\xbc", "10.0.0.2", "utf8") });
+    EXPECT_EQ(list.Count(), 2);
+    ASSERT_EQ(Of("tovrin_amplifier_up").size(), 1u);
+    EXPECT_EQ(Of("tovrin_amplifier_info").size(), 1u);
+    for (int i = 0; i < 5; ++i)
+        Step(500, { Reply("\xc3\xbc", "10.0.0.2", "utf8") });
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "\xc3\xbc" } }), 1);
+    EXPECT_EQ(Of("tovrin_amplifier_info")[0].Labels.at("name"), "utf8");
+    for (int i = 0; i < 5; ++i)
+        Step(500, {});
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "\xc3\xbc" } }), 0);
+    EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), 1);
+}
+
+} // namespace
