@@ -121,7 +121,8 @@ TEST_F(FtovrinCommandsTest, MenuHasTheFixedItemsThenTheFileEntriesInOrder)
         shown << (action->isSeparator() ? "-" : action->text());
     EXPECT_EQ(shown,
         (QStringList { "IP-&Settings...", "Upload File...", "-", "Configure this Menu...", "-",
-            "Copy IP-Address", "ping", "a", "No bar", "Same", "Same", "-", "Save List As..." }));
+            "Copy IP-Address", "ping", "a", "No bar", "Same", "Same", "-", "Save List As...", "Find...",
+            "Find Next" }));
     EXPECT_EQ(actions[2], Window().N1);
     EXPECT_EQ(actions[3], Window().MenuItemCfgTools);
     EXPECT_EQ(actions[4], Window().N2);
