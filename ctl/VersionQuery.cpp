@@ -113,7 +113,7 @@ std::vector<TVersionAnswer> AskVersions(const std::vector<std::string>& hosts, c
     std::condition_variable changed;
     std::deque<size_t> ended; // guarded by mutex
     size_t next = 0; // guarded by mutex
-    bool startNoMore = false; // guarded by mutex
+    bool startNoMore = stop && stop(); // guarded by mutex; a stop asked before the start starts none
 
     const auto work = [&] {
         for (;;) {
