@@ -183,10 +183,11 @@ check_menu() {
         sleep 0.1
         ip=$(xclip -o -selection clipboard 2>/dev/null)
     done
-    # The user items come last but one: Up from the menu's top wraps to "Save List As...", the
-    # next Up (past the separator) reaches the seeded item.
+    # The user items come before the last three ("Save List As...", "Find...", "Find Next"): Up from
+    # the menu's top wraps to "Find Next", two more reach "Save List As...", and the next Up (past
+    # the separator) the seeded item.
     open_menu "$window" || fail "menu: the context menu did not open"
-    xdotool key --clearmodifiers Up Up Return
+    xdotool key --clearmodifiers Up Up Up Up Return
     for ((i = 0; i < 50; i++)); do
         [ -s "$home/terminal.log" ] && break
         sleep 0.1
