@@ -177,7 +177,7 @@ TEST_F(TovrinctlTest, RolloutRecordsTheBytesEachUploadSent)
 // exit status 1.
 TEST_F(TovrinctlTest, VersionsKeepHostileVersionsExactAndTellWhoDidNotAnswer)
 {
-    const std::string hostile = std::string("=V1\x1b]0;owned\x07\r,\"x\xff", 20);
+    const std::string hostile = "=V1\x1b]0;owned\x07\r,\"x\xff";
     sim->Modify(0, [&](ampsim::Amplifier& amp) { amp.Version = hostile; });
     const std::vector<std::string> hosts { "versions", "--host", "127.0.0.1", "--host", "127.0.0.2" };
 
