@@ -281,11 +281,22 @@ def rows(table):
     cells = [cell for cell in children(table) if cell.getRole() != pyatspi.ROLE_TABLE_COLUMN_HEADER
              and cell.getRole() != pyatspi.ROLE_COLUMN_HEADER]
     try:
-        columns = table.queryTable().nColumns
-        return [[table.queryTable().getAccessibleAt(row, column).name for column in range(columns)]
-                for row in range(table.queryTable().nRows)]
+        interface = table.queryTable()
     except NotImplementedError:
         return [[cell.name] for cell in cells]
+    # The list changes while it is read (a row leaves between counting the rows and reading a
+    # cell): read again until one reading holds from start to end.
+    for _ in range(20):
+        try:
+            count, columns = interface.nRows, interface.nColumns
+            read = [[interface.getAccessibleAt(row, column).name for column in range(columns)]
+                    for row in range(count)]
+            if interface.nRows == count:
+                return read
+        except (AttributeError, GLib.GError):
+            pass  # a cell vanished while it was read
+        pump(0.05)
+    return []
 
 
 def selected_row(table):
