@@ -107,7 +107,7 @@ TAmplifierMetrics::Entry& TAmplifierMetrics::Appear(int index)
         entry.Record = row;
         entry.LastSeen = LastSeen(index);
         ++FAppeared;
-        Log("appeared", entry);
+        Log(Appeared, entry);
     }
     return entry;
 }
@@ -121,7 +121,7 @@ void TAmplifierMetrics::Vanish(Entry& entry, Clock::time_point now)
     entry.VanishedAt = now;
     FVanished.emplace_back(entry.Mac, now);
     ++FVanishedCount;
-    Log("vanished", entry);
+    Log(Vanished, entry);
 }
 
 void TAmplifierMetrics::Forget(std::map<std::string, Entry>::iterator it, bool early)
@@ -162,6 +162,13 @@ void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
             entry.Record = record;
     }
 
+    if (FUnlogged[0] + FUnlogged[1] > 0) {
+        FLog << "tovrinctl: " << FUnlogged[Appeared] << " more appeared and " << FUnlogged[Vanished]
+             << " more vanished (not logged one by one: more than " << LogLinesPerTick
+             << " changes in half a second)\n";
+    }
+    FLogged = 0;
+    FUnlogged = { 0, 0 };
     FLog << std::flush; // the lines of this tick's changes, at once
     const Clock::time_point now = FClock();
     while (!FVanished.empty() && now - FVanished.front().second >= FForgetAfter) {
@@ -181,10 +188,16 @@ void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
     }
 }
 
-void TAmplifierMetrics::Log(const char* what, const Entry& entry)
+void TAmplifierMetrics::Log(Change change, const Entry& entry)
 {
-    FLog << "tovrinctl: " << what << " " << TerminalSafe(entry.Mac) << " "
-         << TerminalSafe(AsUtf8(entry.Record.IP)) << " " << TerminalSafe(AsUtf8(entry.Record.Name)) << "\n";
+    if (FLogged == LogLinesPerTick) {
+        ++FUnlogged[change];
+        return;
+    }
+    ++FLogged;
+    FLog << "tovrinctl: " << (change == Appeared ? "appeared" : "vanished") << " " << TerminalSafe(entry.Mac)
+         << " " << TerminalSafe(AsUtf8(entry.Record.IP)) << " " << TerminalSafe(AsUtf8(entry.Record.Name))
+         << "\n";
 }
 
 size_t TAmplifierMetrics::Known() const
@@ -231,6 +244,9 @@ std::vector<MetricFamily> TAmplifierMetrics::Collect() const
     families.push_back(Single("tovrin_datagrams_ignored_total",
         "Datagrams received that were no discovery reply (the own hello heard back included)",
         MetricType::Counter, static_cast<double>(FTraffic.DatagramsIgnored)));
+    families.push_back(Single("tovrin_replies_overflowed_total",
+        "Replies dropped unread because they arrived faster than they could be listed (a flood)",
+        MetricType::Counter, static_cast<double>(FTraffic.RepliesOverflowed)));
     families.push_back(Single("tovrin_amplifiers_appeared_total", "Amplifiers that appeared or came back",
         MetricType::Counter, static_cast<double>(FAppeared)));
     families.push_back(Single("tovrin_amplifiers_vanished_total", "Amplifiers silent for 2 s",

@@ -14,6 +14,7 @@
 #include <prometheus/collectable.h>
 #include <prometheus/metric_family.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -29,7 +30,9 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // Follows list (as its observer, set here) until destroyed. One line per amplifier that appears
-    // or vanishes goes to log, escaped for a terminal.
+    // or vanishes goes to log, escaped for a terminal; beyond LogLinesPerTick lines between two
+    // ticks (a flood of fakes, the first tick at a large site) the rest are counted in one line.
+    static constexpr int LogLinesPerTick = 1000;
     TAmplifierMetrics(AmplifierList& list, std::chrono::seconds forgetAfter, std::ostream& log,
         std::function<Clock::time_point()> clock = Clock::now);
     ~TAmplifierMetrics() override;
@@ -65,7 +68,8 @@ private:
     void Vanish(Entry& entry, Clock::time_point now);
     void Forget(std::map<std::string, Entry>::iterator it, bool early);
     void MakeRoom();
-    void Log(const char* what, const Entry& entry);
+    enum Change { Appeared, Vanished };
+    void Log(Change change, const Entry& entry);
 
     AmplifierList& FList;
     const std::chrono::seconds FForgetAfter;
@@ -85,4 +89,6 @@ private:
     uint64_t FVanishedCount = 0;
     uint64_t FForgotten = 0;
     uint64_t FForgottenEarly = 0;
+    int FLogged = 0; // lines since the last tick
+    std::array<uint64_t, 2> FUnlogged {}; // changes since the last tick beyond LogLinesPerTick, by Change
 };

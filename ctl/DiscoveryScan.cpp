@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
+#include <vector>
 
 TDiscoveryScan::~TDiscoveryScan()
 {
@@ -24,6 +26,10 @@ bool TDiscoveryScan::Open(const std::string& localAddress, std::string& error, i
             return;
         }
         std::lock_guard lock(FMutex);
+        if (FReplies.size() >= MaxQueuedReplies) {
+            ++FOverflowed;
+            return;
+        }
         FReplies.push_back(std::move(record));
         FArrived.notify_one();
     };
@@ -42,7 +48,7 @@ bool TDiscoveryScan::Broadcast(const std::string& datagram)
 
 TDiscoveryTraffic TDiscoveryScan::Traffic() const
 {
-    return { FHellos.load(), FReceived.load(), FIgnored.load() };
+    return { FHellos.load(), FReceived.load(), FIgnored.load(), FOverflowed.load() };
 }
 
 void TDiscoveryScan::Run(int ms, bool hello, const ReplyHandler& onReply, const std::function<bool()>& stop)
@@ -64,11 +70,16 @@ void TDiscoveryScan::Run(int ms, bool hello, const ReplyHandler& onReply, const 
         auto until = std::min(end, now + std::chrono::milliseconds(100));
         if (hello)
             until = std::min(until, nextHello);
-        std::deque<TTovrinData> replies;
+        // A batch at a time, so that a stop and the next hello are never far behind a flood.
+        constexpr size_t Batch = 1024;
+        std::vector<TTovrinData> replies;
         {
             std::unique_lock lock(FMutex);
             FArrived.wait_until(lock, until, [this] { return !FReplies.empty(); });
-            replies.swap(FReplies);
+            const size_t taken = std::min(Batch, FReplies.size());
+            replies.assign(std::make_move_iterator(FReplies.begin()),
+                std::make_move_iterator(FReplies.begin() + static_cast<std::ptrdiff_t>(taken)));
+            FReplies.erase(FReplies.begin(), FReplies.begin() + static_cast<std::ptrdiff_t>(taken));
         }
         for (const TTovrinData& record : replies) {
             FList.UpdateAmplifier(record, platform::TickCount());

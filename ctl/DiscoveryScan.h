@@ -21,10 +21,14 @@ struct TDiscoveryTraffic {
     uint64_t HellosSent = 0;
     uint64_t DatagramsReceived = 0;
     uint64_t DatagramsIgnored = 0; // no reply: the program's own broadcasts, or unreadable
+    uint64_t RepliesOverflowed = 0; // replies dropped unread: they came faster than they were listed
 };
 
 class TDiscoveryScan {
 public:
+    // Replies waiting to be listed at most; a flood beyond what the list can take costs no memory.
+    static constexpr size_t MaxQueuedReplies = 65536;
+
     TDiscoveryScan() = default;
     ~TDiscoveryScan();
     TDiscoveryScan(const TDiscoveryScan&) = delete;
@@ -36,7 +40,8 @@ public:
     bool Broadcast(const std::string& datagram);
 
     // Runs for ms: says hello every 500 ms (at once first) when hello is set, reads each reply into
-    // List() and tells onReply of it. Ends early once stop holds (checked at least every 100 ms).
+    // List() and tells onReply of it. Ends early once stop holds (checked at least every 100 ms, and
+    // between batches of replies however fast they come).
     using ReplyHandler = std::function<void(const TTovrinData& record)>;
     void Run(int ms, bool hello, const ReplyHandler& onReply, const std::function<bool()>& stop = {});
 
@@ -53,4 +58,5 @@ private:
     std::atomic<uint64_t> FHellos { 0 };
     std::atomic<uint64_t> FReceived { 0 };
     std::atomic<uint64_t> FIgnored { 0 };
+    std::atomic<uint64_t> FOverflowed { 0 };
 };

@@ -86,7 +86,7 @@ protected:
             list.UpdateAmplifier(
                 record, tick, std::chrono::system_clock::time_point(std::chrono::milliseconds(tick)));
         list.RemoveStale(MaxSilenceMs, tick);
-        metrics.Tick({ 7, 9, 2 });
+        metrics.Tick({ 7, 9, 2, 3 });
     }
     std::vector<Sample> Scrape()
     {
@@ -165,6 +165,7 @@ TEST_F(AmplifierMetricsTest, ANewAddressOrNameKeepsTheUpSeriesAndMovesTheInfoSer
     EXPECT_EQ(Value("tovrin_hellos_sent_total"), 7);
     EXPECT_EQ(Value("tovrin_datagrams_received_total"), 9);
     EXPECT_EQ(Value("tovrin_datagrams_ignored_total"), 2);
+    EXPECT_EQ(Value("tovrin_replies_overflowed_total"), 3);
 }
 
 TEST_F(AmplifierMetricsTest, AVanishedAmplifierStaysAtZeroForForgetAfterThenItsSeriesGo)
@@ -230,6 +231,41 @@ TEST_F(AmplifierMetricsTest, TwoSuffixesThatReadAsTheSameTextShareOneSeriesUpWhi
         Step(500, {});
     EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "\xc3\xbc" } }), 0);
     EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), 1);
+}
+
+} // namespace
+
+namespace {
+
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST_F(AmplifierMetricsTest, AFloodOfNewAmplifiersLogsABoundedNumberOfLinesAndCountsTheRest)
+{
+    const int flood = TAmplifierMetrics::LogLinesPerTick + 250;
+    std::vector<TTovrinData> fakes;
+    for (int i = 0; i < flood; ++i)
+        fakes.push_back(Reply("F" + std::to_string(i), "10.1.0.1", "fake"));
+    Step(500, fakes);
+    EXPECT_EQ(CountOf(log.str(), "tovrinctl: appeared "), static_cast<size_t>(TAmplifierMetrics::LogLinesPerTick));
+    EXPECT_NE(log.str().find("tovrinctl: 250 more appeared and 0 more vanished"), std::string::npos);
+    EXPECT_EQ(Value("tovrin_amplifiers_appeared_total"), flood); // the counts miss none
+
+    // The next tick logs one by one again; the flood's end vanishes in the same bounded way.
+    log.str("");
+    Step(500, { Reply("R1", "10.0.0.1", "real") });
+    EXPECT_EQ(log.str(), "tovrinctl: appeared R1 10.0.0.1 real\n");
+    log.str("");
+    for (int i = 0; i < 4; ++i)
+        Step(500, { Reply("R1", "10.0.0.1", "real") });
+    EXPECT_EQ(CountOf(log.str(), "tovrinctl: vanished "), static_cast<size_t>(TAmplifierMetrics::LogLinesPerTick));
+    EXPECT_NE(log.str().find("tovrinctl: 0 more appeared and 250 more vanished"), std::string::npos);
+    EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), flood);
 }
 
 } // namespace

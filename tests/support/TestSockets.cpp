@@ -88,7 +88,8 @@ long SendDatagram(int socket, const std::string& bytes, const std::string& ip, i
 
 long UdpReceiveQueueOf(int port)
 {
-    std::FILE* table = std::fopen("/proc/net/udp", "r");
+    // This thread's network namespace, which may be a private one of the test's.
+    std::FILE* table = std::fopen("/proc/thread-self/net/udp", "r");
     if (table == nullptr)
         return -1;
     char line[512];
