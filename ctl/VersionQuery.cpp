@@ -2,6 +2,7 @@
 
 #include "comm/Recvthread.h"
 #include "comm/SocketHelpers.h"
+#include "ctl/WorkerPool.h"
 #include "platform/UniqueFd.h"
 
 #include <sys/socket.h>
@@ -9,10 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -107,55 +105,12 @@ std::vector<TVersionAnswer> AskVersions(const std::vector<std::string>& hosts, c
     int parallel, const std::function<void(size_t index, const TVersionAnswer& answer)>& onAnswer,
     const std::function<bool()>& stop)
 {
-    const size_t count = hosts.size();
-    std::vector<TVersionAnswer> answers(count);
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<size_t> ended; // guarded by mutex
-    size_t next = 0; // guarded by mutex
-    bool startNoMore = stop && stop(); // guarded by mutex; a stop asked before the start starts none
-
-    const auto work = [&] {
-        for (;;) {
-            size_t i = 0;
-            {
-                std::lock_guard lock(mutex);
-                if (startNoMore || next >= count)
-                    return;
-                i = next++;
-            }
-            // Each worker writes only the answers it took.
-            answers[i] = AskVersion(hosts[i], params);
-            std::lock_guard lock(mutex);
-            ended.push_back(i);
-            changed.notify_one();
-        }
-    };
-    std::vector<std::thread> workers;
-    const size_t threads = std::min(count, static_cast<size_t>(std::max(parallel, 1)));
-    for (size_t w = 0; w < threads; ++w)
-        workers.emplace_back(work);
-
-    size_t endedCount = 0;
-    for (;;) {
-        std::deque<size_t> now;
-        bool allStartedEnded = false;
-        {
-            std::unique_lock lock(mutex);
-            changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return !ended.empty(); });
-            now.swap(ended);
-            if (stop && stop())
-                startNoMore = true;
-            endedCount += now.size();
-            allStartedEnded = endedCount == count || (startNoMore && endedCount == next);
-        }
-        for (const size_t i : now)
-            if (onAnswer)
-                onAnswer(i, answers[i]);
-        if (allStartedEnded)
-            break;
-    }
-    for (auto& worker : workers)
-        worker.join();
+    std::vector<TVersionAnswer> answers(hosts.size());
+    TWorkerPoolHooks hooks;
+    if (onAnswer)
+        hooks.Ended = [&](size_t i) { onAnswer(i, answers[i]); };
+    hooks.StartNoMore = stop;
+    // Each job writes only its own answer.
+    RunWorkerPool(hosts.size(), parallel, [&](size_t i) { answers[i] = AskVersion(hosts[i], params); }, hooks);
     return answers;
 }
