@@ -6,7 +6,9 @@
 #include <prometheus/client_metric.h>
 #include <prometheus/metric_type.h>
 
+#include <iterator>
 #include <ostream>
+#include <thread>
 
 namespace {
 
@@ -208,7 +210,7 @@ size_t TAmplifierMetrics::Known() const
 
 std::vector<MetricFamily> TAmplifierMetrics::Collect() const
 {
-    std::lock_guard lock(FMutex);
+    std::lock_guard collecting(FCollecting);
     MetricFamily up = Family("tovrin_amplifier_up",
         "1 while the amplifier answers discovery, 0 once it has been silent for 2 s (kept for "
         "--forget-after)",
@@ -217,17 +219,30 @@ std::vector<MetricFamily> TAmplifierMetrics::Collect() const
         "The amplifier's latest reply: address, netmask, gateway, flag and name", MetricType::Gauge);
     MetricFamily seen = Family("tovrin_amplifier_last_seen_timestamp_seconds",
         "When the amplifier's latest reply arrived", MetricType::Gauge);
+    std::unique_lock lock(FMutex);
     up.metric.reserve(FEntries.size());
     info.metric.reserve(FEntries.size());
     seen.metric.reserve(FEntries.size());
-    for (const auto& [mac, entry] : FEntries) {
-        up.metric.push_back(Sample({ { "mac", mac } }, entry.ListedRows > 0 ? 1 : 0, MetricType::Gauge));
-        const TTovrinData& r = entry.Record;
-        info.metric.push_back(Sample({ { "mac", mac }, { "ip", AsUtf8(r.IP) },
-                                         { "netmask", AsUtf8(r.NetMask) }, { "gateway", AsUtf8(r.Gateway) },
-                                         { "flag", r.Flag ? "1" : "0" }, { "name", AsUtf8(r.Name) } },
-            1, MetricType::Gauge));
-        seen.metric.push_back(Sample({ { "mac", mac } }, entry.LastSeen, MetricType::Gauge));
+    for (auto it = FEntries.begin(); it != FEntries.end();) {
+        for (int n = 0; n < CollectChunk && it != FEntries.end(); ++n, ++it) {
+            const auto& [mac, entry] = *it;
+            up.metric.push_back(Sample({ { "mac", mac } }, entry.ListedRows > 0 ? 1 : 0, MetricType::Gauge));
+            const TTovrinData& r = entry.Record;
+            info.metric.push_back(Sample({ { "mac", mac }, { "ip", AsUtf8(r.IP) },
+                                             { "netmask", AsUtf8(r.NetMask) }, { "gateway", AsUtf8(r.Gateway) },
+                                             { "flag", r.Flag ? "1" : "0" }, { "name", AsUtf8(r.Name) } },
+                1, MetricType::Gauge));
+            seen.metric.push_back(Sample({ { "mac", mac } }, entry.LastSeen, MetricType::Gauge));
+        }
+        if (it == FEntries.end())
+            break;
+        // Discovery's turn: it may add or forget amplifiers meanwhile, so go on after the last
+        // label collected rather than from the iterator.
+        const std::string last = std::prev(it)->first;
+        lock.unlock();
+        std::this_thread::yield();
+        lock.lock();
+        it = FEntries.upper_bound(last);
     }
 
     std::vector<MetricFamily> families;

@@ -1,7 +1,8 @@
 #pragma once
 // The amplifier list as Prometheus metrics, for `tovrinctl monitor`. Window-free and without HTTP:
 // it follows the list as its observer and hands the metric families to whoever collects them (the
-// exposer's threads, or a test), so every series is made from one consistent state.
+// exposer's threads, or a test). Each amplifier's series are made from one state of it; a large
+// list is collected in chunks, so that a scrape never holds discovery up for long.
 //
 // An amplifier is known by its MAC suffix: `tovrin_amplifier_up{mac}` is 1 while it is listed and 0
 // once it has vanished, kept so for forgetAfter and then removed with the rest of its series. Its
@@ -49,6 +50,8 @@ public:
     void Tick(const TDiscoveryTraffic& traffic);
 
     std::vector<prometheus::MetricFamily> Collect() const override;
+    // Amplifiers collected under one hold of the lock; discovery may go on between chunks.
+    static constexpr int CollectChunk = 2048;
 
     // Amplifiers with series now, listed or vanished.
     size_t Known() const;
@@ -77,6 +80,7 @@ private:
     std::function<Clock::time_point()> FClock;
 
     mutable std::mutex FMutex; // the exposer collects on its own threads
+    mutable std::mutex FCollecting; // one scrape at a time, so that discovery waits for one only
     std::map<std::string, Entry> FEntries; // by mac label
     std::vector<Entry*> FRowEntries; // the list's rows, row for row
     std::deque<std::pair<std::string, Clock::time_point>> FVanished; // in the order they vanished

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -266,6 +268,52 @@ TEST_F(AmplifierMetricsTest, AFloodOfNewAmplifiersLogsABoundedNumberOfLinesAndCo
     EXPECT_EQ(CountOf(log.str(), "tovrinctl: vanished "), static_cast<size_t>(TAmplifierMetrics::LogLinesPerTick));
     EXPECT_NE(log.str().find("tovrinctl: 0 more appeared and 250 more vanished"), std::string::npos);
     EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), flood);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(AmplifierMetricsTest, AScrapeInChunksHoldsEveryAmplifierOnceWhileDiscoveryChangesTheList)
+{
+    // Amplifiers "S…" answer throughout; "C…" come and go while scrapes run on their own thread.
+    const int steady = 3 * TAmplifierMetrics::CollectChunk + 17;
+    std::vector<TTovrinData> replies;
+    for (int i = 0; i < steady; ++i)
+        replies.push_back(Reply("S" + std::to_string(100000 + i), "10.2.0.1", "steady"));
+    Step(500, replies);
+
+    std::atomic<bool> done { false };
+    std::vector<std::string> faults;
+    int scrapes = 0;
+    std::thread scraper([&] {
+        while (!done || scrapes < 3) {
+            std::map<std::string, int> seen;
+            for (const auto& family : metrics.Collect())
+                if (family.name == "tovrin_amplifier_up")
+                    for (const auto& metric : family.metric)
+                        ++seen[metric.label.at(0).value];
+            int steadySeen = 0;
+            for (const auto& [mac, times] : seen) {
+                if (times != 1)
+                    faults.push_back(mac + " collected " + std::to_string(times) + " times");
+                steadySeen += mac[0] == 'S';
+            }
+            if (steadySeen != steady)
+                faults.push_back(std::to_string(steadySeen) + " steady amplifiers collected");
+            ++scrapes;
+        }
+    });
+    for (int round = 0; round < 12; ++round) {
+        std::vector<TTovrinData> now = replies;
+        for (int i = 0; i < 500; ++i) // new ones sort before, among and after the steady ones
+            now.push_back(Reply(std::string(1, "ACZ"[i % 3]) + std::to_string(round * 1000 + i), "10.3.0.1", "churn"));
+        Step(1000, now);
+    }
+    done = true;
+    scraper.join();
+    EXPECT_GE(scrapes, 3);
+    EXPECT_TRUE(faults.empty()) << faults.size() << " faults, the first: " << faults.front();
 }
 
 } // namespace
