@@ -6,9 +6,7 @@
 #include <prometheus/client_metric.h>
 #include <prometheus/metric_type.h>
 
-#include <iterator>
 #include <ostream>
-#include <thread>
 
 namespace {
 
@@ -106,12 +104,19 @@ TAmplifierMetrics::Entry& TAmplifierMetrics::Appear(int index)
     Entry& entry = it->second;
     if (entry.ListedRows++ == 0) {
         entry.Source = row.MacKey;
-        entry.Record = row;
+        TakeRecord(entry, row);
         entry.LastSeen = LastSeen(index);
         ++FAppeared;
         Log(Appeared, entry);
     }
     return entry;
+}
+
+void TAmplifierMetrics::TakeRecord(Entry& entry, const TTovrinData& record)
+{
+    entry.Record = record;
+    entry.Labels = std::make_shared<const InfoLabels>(InfoLabels { entry.Mac, AsUtf8(record.IP),
+        AsUtf8(record.NetMask), AsUtf8(record.Gateway), record.Flag ? "1" : "0", AsUtf8(record.Name) });
 }
 
 void TAmplifierMetrics::Vanish(Entry& entry, Clock::time_point now)
@@ -161,7 +166,7 @@ void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
             continue;
         entry.LastSeen = LastSeen(static_cast<int>(row));
         if (!SameLabels(entry.Record, record))
-            entry.Record = record;
+            TakeRecord(entry, record);
     }
 
     if (FUnlogged[0] + FUnlogged[1] > 0) {
@@ -210,7 +215,22 @@ size_t TAmplifierMetrics::Known() const
 
 std::vector<MetricFamily> TAmplifierMetrics::Collect() const
 {
-    std::lock_guard collecting(FCollecting);
+    struct Seen {
+        std::shared_ptr<const InfoLabels> Labels;
+        bool Up;
+        double LastSeen;
+    };
+    std::vector<Seen> amplifiers;
+    std::unique_lock lock(FMutex);
+    amplifiers.reserve(FEntries.size());
+    for (const auto& [mac, entry] : FEntries)
+        amplifiers.push_back({ entry.Labels, entry.ListedRows > 0, entry.LastSeen });
+    const TDiscoveryTraffic traffic = FTraffic;
+    const double listed = FListed, limit = FLimit, refused = static_cast<double>(FRefused);
+    const double appeared = static_cast<double>(FAppeared), vanished = static_cast<double>(FVanishedCount);
+    const double expired = static_cast<double>(FForgotten), madeRoom = static_cast<double>(FForgottenEarly);
+    lock.unlock();
+
     MetricFamily up = Family("tovrin_amplifier_up",
         "1 while the amplifier answers discovery, 0 once it has been silent for 2 s (kept for "
         "--forget-after)",
@@ -219,64 +239,50 @@ std::vector<MetricFamily> TAmplifierMetrics::Collect() const
         "The amplifier's latest reply: address, netmask, gateway, flag and name", MetricType::Gauge);
     MetricFamily seen = Family("tovrin_amplifier_last_seen_timestamp_seconds",
         "When the amplifier's latest reply arrived", MetricType::Gauge);
-    std::unique_lock lock(FMutex);
-    up.metric.reserve(FEntries.size());
-    info.metric.reserve(FEntries.size());
-    seen.metric.reserve(FEntries.size());
-    for (auto it = FEntries.begin(); it != FEntries.end();) {
-        for (int n = 0; n < CollectChunk && it != FEntries.end(); ++n, ++it) {
-            const auto& [mac, entry] = *it;
-            up.metric.push_back(Sample({ { "mac", mac } }, entry.ListedRows > 0 ? 1 : 0, MetricType::Gauge));
-            const TTovrinData& r = entry.Record;
-            info.metric.push_back(Sample({ { "mac", mac }, { "ip", AsUtf8(r.IP) },
-                                             { "netmask", AsUtf8(r.NetMask) }, { "gateway", AsUtf8(r.Gateway) },
-                                             { "flag", r.Flag ? "1" : "0" }, { "name", AsUtf8(r.Name) } },
-                1, MetricType::Gauge));
-            seen.metric.push_back(Sample({ { "mac", mac } }, entry.LastSeen, MetricType::Gauge));
-        }
-        if (it == FEntries.end())
-            break;
-        // Discovery's turn: it may add or forget amplifiers meanwhile, so go on after the last
-        // label collected rather than from the iterator.
-        const std::string last = std::prev(it)->first;
-        lock.unlock();
-        std::this_thread::yield();
-        lock.lock();
-        it = FEntries.upper_bound(last);
+    up.metric.reserve(amplifiers.size());
+    info.metric.reserve(amplifiers.size());
+    seen.metric.reserve(amplifiers.size());
+    for (const Seen& amplifier : amplifiers) {
+        const InfoLabels& l = *amplifier.Labels;
+        up.metric.push_back(Sample({ { "mac", l.Mac } }, amplifier.Up ? 1 : 0, MetricType::Gauge));
+        info.metric.push_back(Sample({ { "mac", l.Mac }, { "ip", l.IP }, { "netmask", l.NetMask },
+                                         { "gateway", l.Gateway }, { "flag", l.Flag }, { "name", l.Name } },
+            1, MetricType::Gauge));
+        seen.metric.push_back(Sample({ { "mac", l.Mac } }, amplifier.LastSeen, MetricType::Gauge));
     }
 
     std::vector<MetricFamily> families;
     families.push_back(std::move(up));
     families.push_back(std::move(info));
     families.push_back(std::move(seen));
-    families.push_back(Single("tovrin_amplifiers", "Amplifiers listed now", MetricType::Gauge, FListed));
+    families.push_back(Single("tovrin_amplifiers", "Amplifiers listed now", MetricType::Gauge, listed));
     families.push_back(Single("tovrin_amplifiers_limit",
-        "Most amplifiers listed at once; replies of further ones are dropped", MetricType::Gauge, FLimit));
+        "Most amplifiers listed at once; replies of further ones are dropped", MetricType::Gauge, limit));
     families.push_back(Single("tovrin_hellos_sent_total", "Discovery hellos sent", MetricType::Counter,
-        static_cast<double>(FTraffic.HellosSent)));
+        static_cast<double>(traffic.HellosSent)));
     families.push_back(Single("tovrin_datagrams_received_total", "Datagrams received on the discovery port",
-        MetricType::Counter, static_cast<double>(FTraffic.DatagramsReceived)));
+        MetricType::Counter, static_cast<double>(traffic.DatagramsReceived)));
     families.push_back(Single("tovrin_datagrams_ignored_total",
         "Datagrams received that were no discovery reply (the own hello heard back included)",
-        MetricType::Counter, static_cast<double>(FTraffic.DatagramsIgnored)));
+        MetricType::Counter, static_cast<double>(traffic.DatagramsIgnored)));
     families.push_back(Single("tovrin_replies_overflowed_total",
         "Replies dropped unread because they arrived faster than they could be listed (a flood)",
-        MetricType::Counter, static_cast<double>(FTraffic.RepliesOverflowed)));
+        MetricType::Counter, static_cast<double>(traffic.RepliesOverflowed)));
     families.push_back(Single("tovrin_amplifiers_appeared_total", "Amplifiers that appeared or came back",
-        MetricType::Counter, static_cast<double>(FAppeared)));
+        MetricType::Counter, appeared));
     families.push_back(Single("tovrin_amplifiers_vanished_total", "Amplifiers silent for 2 s",
-        MetricType::Counter, static_cast<double>(FVanishedCount)));
+        MetricType::Counter, vanished));
     families.push_back(Single("tovrin_replies_dropped_total",
         "Replies of amplifiers left out because the list held tovrin_amplifiers_limit amplifiers",
-        MetricType::Counter, static_cast<double>(FRefused)));
+        MetricType::Counter, refused));
     MetricFamily forgotten = Family("tovrin_amplifiers_forgotten_total",
         "Vanished amplifiers whose series were removed: after --forget-after (expired), or earlier to "
         "make room for a new one within tovrin_amplifiers_limit (limit)",
         MetricType::Counter);
     forgotten.metric.push_back(
-        Sample({ { "reason", "expired" } }, static_cast<double>(FForgotten), MetricType::Counter));
+        Sample({ { "reason", "expired" } }, expired, MetricType::Counter));
     forgotten.metric.push_back(
-        Sample({ { "reason", "limit" } }, static_cast<double>(FForgottenEarly), MetricType::Counter));
+        Sample({ { "reason", "limit" } }, madeRoom, MetricType::Counter));
     families.push_back(std::move(forgotten));
     return families;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The amplifier list as Prometheus metrics, for `tovrinctl monitor`. Window-free and without HTTP:
 // it follows the list as its observer and hands the metric families to whoever collects them (the
-// exposer's threads, or a test). Each amplifier's series are made from one state of it; a large
-// list is collected in chunks, so that a scrape never holds discovery up for long.
+// exposer's threads, or a test). A scrape takes a snapshot under the lock (shared label sets, no
+// text copied) and builds the families after it, so that even a list of 65,536 amplifiers holds
+// discovery up for a moment only; every series is made from that one state.
 //
 // An amplifier is known by its MAC suffix: `tovrin_amplifier_up{mac}` is 1 while it is listed and 0
 // once it has vanished, kept so for forgetAfter and then removed with the rest of its series. Its
@@ -22,6 +23,7 @@
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -50,23 +52,28 @@ public:
     void Tick(const TDiscoveryTraffic& traffic);
 
     std::vector<prometheus::MetricFamily> Collect() const override;
-    // Amplifiers collected under one hold of the lock; discovery may go on between chunks.
-    static constexpr int CollectChunk = 2048;
 
     // Amplifiers with series now, listed or vanished.
     size_t Known() const;
 
 private:
+    // The info series' label values, made once per change of the reply's fields and shared with
+    // the scrapes that are using them.
+    struct InfoLabels {
+        std::string Mac, IP, NetMask, Gateway, Flag, Name;
+    };
     struct Entry {
         std::string Mac; // the label value
         std::string Source; // the MAC suffix as received, of the row the labels are taken from
         TTovrinData Record; // the fields the info labels were made from
+        std::shared_ptr<const InfoLabels> Labels; // of Record
         int ListedRows = 0; // rows of the list that map to this label (two only for invalid UTF-8)
         double LastSeen = 0; // seconds since the epoch
         Clock::time_point VanishedAt {};
     };
 
     Entry& Appear(int row);
+    static void TakeRecord(Entry& entry, const TTovrinData& record);
     double LastSeen(int row) const;
     void Vanish(Entry& entry, Clock::time_point now);
     void Forget(std::map<std::string, Entry>::iterator it, bool early);
@@ -80,7 +87,6 @@ private:
     std::function<Clock::time_point()> FClock;
 
     mutable std::mutex FMutex; // the exposer collects on its own threads
-    mutable std::mutex FCollecting; // one scrape at a time, so that discovery waits for one only
     std::map<std::string, Entry> FEntries; // by mac label
     std::vector<Entry*> FRowEntries; // the list's rows, row for row
     std::deque<std::pair<std::string, Clock::time_point>> FVanished; // in the order they vanished

@@ -274,10 +274,10 @@ TEST_F(AmplifierMetricsTest, AFloodOfNewAmplifiersLogsABoundedNumberOfLinesAndCo
 
 namespace {
 
-TEST_F(AmplifierMetricsTest, AScrapeInChunksHoldsEveryAmplifierOnceWhileDiscoveryChangesTheList)
+TEST_F(AmplifierMetricsTest, AScrapeWhileDiscoveryChangesTheListHoldsEveryAmplifierOnce)
 {
     // Amplifiers "S…" answer throughout; "C…" come and go while scrapes run on their own thread.
-    const int steady = 3 * TAmplifierMetrics::CollectChunk + 17;
+    const int steady = 5000;
     std::vector<TTovrinData> replies;
     for (int i = 0; i < steady; ++i)
         replies.push_back(Reply("S" + std::to_string(100000 + i), "10.2.0.1", "steady"));
