@@ -52,13 +52,16 @@ step "build with AddressSanitizer + UndefinedBehaviorSanitizer"
 bash scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=Debug -DTOVRIN_WERROR=ON \
   -DTOVRIN_SANITIZE=address,undefined -DTOVRIN_BENCH=OFF
 step "tests under AddressSanitizer + UndefinedBehaviorSanitizer"
-run_ctest build/asan
+# The monitor's junk-flood test fills its list with 65,536 fakes, whose scrapes take many times
+# longer under the sanitizers than their time limit; its parts run here in tests of their own.
+plain_only='-TovrinctlMonitorTest.TheExporterAnswersThroughAJunkFlood*'
+GTEST_FILTER=$plain_only run_ctest build/asan
 
 step "build with ThreadSanitizer (window-free)"
 bash scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=Debug -DTOVRIN_WERROR=ON \
   -DTOVRIN_SANITIZE=thread -DTOVRIN_GUI=OFF -DTOVRIN_BENCH=OFF
 step "window-free tests under ThreadSanitizer"
-run_ctest build/tsan
+GTEST_FILTER=$plain_only run_ctest build/tsan
 
 # Only the window tests with cross-thread code: the whole window suite under TSan would cost more
 # build and run time than it finds. Their threads hand calls to the window thread through

@@ -123,8 +123,7 @@ protected:
     std::unique_ptr<RunningProgram> server;
 };
 
-TEST_F(
-    TovrinctlMonitorTest, PrometheusSeesEveryAmplifierThenExactlyTheSilencedOnesDownAndTheExporterLastsAFlood)
+TEST_F(TovrinctlMonitorTest, PrometheusSeesEveryAmplifierThenExactlyTheSilencedOnesDownThenSigtermEndsIt)
 {
     const size_t count = sim->Count();
     // Every amplifier up, its address and name joined from the info series, each name one value.
@@ -183,6 +182,26 @@ TEST_F(
     std::printf("silenced amplifiers were 0 in Prometheus after %.1f s\n",
         std::chrono::duration<double>(std::chrono::steady_clock::now() - silencedAt).count());
 
+    // SIGTERM ends it cleanly; each amplifier that vanished got its line.
+    ASSERT_EQ(::kill(monitor->Pid(), SIGTERM), 0);
+    const ProgramResult ended = monitor->Finish(20000);
+    EXPECT_EQ(ended.Status, 0) << ended.Err.substr(0, 2000);
+    for (const size_t i : silenced)
+        EXPECT_NE(ended.Err.find("tovrinctl: vanished " + sim->Amp(i).Mac + " "), std::string::npos);
+}
+
+// The flood fills the list with 65,536 fake amplifiers; a scrape of that many takes 1-3 s in a
+// plain build and many times longer under the sanitizers, so the sanitizer runs leave this test out
+// (its parts run there on their own: the bounded reply queue, the bounded log, scrapes that do not
+// hold discovery up).
+TEST_F(TovrinctlMonitorTest, TheExporterAnswersThroughAJunkFloodAndListsTheRealAmplifiersAfterIt)
+{
+    nlohmann::json status;
+    ASSERT_TRUE(Eventually(
+        "tovrin_amplifier_up",
+        [&](const nlohmann::json& r) { return ByMac(r).size() == sim->Count(); },
+        status));
+
     // 100,000 junk datagrams a second from the amplifiers' side, six-field fakes among them: the
     // exporter goes on answering throughout. The kernel may drop real replies among the junk, and
     // fakes may fill the list (vanished rows then make room), so what the flood leaves of the real
@@ -216,12 +235,11 @@ TEST_F(
     }
     EXPECT_TRUE(backUp) << "a real amplifier is not listed as up after the flood ended";
 
-    // SIGTERM ends it cleanly; each amplifier that vanished got its line.
+    // It ends at once however many fakes it still holds; their lines stay bounded.
     ASSERT_EQ(::kill(monitor->Pid(), SIGTERM), 0);
     const ProgramResult ended = monitor->Finish(20000);
     EXPECT_EQ(ended.Status, 0) << ended.Err.substr(0, 2000);
-    for (const size_t i : silenced)
-        EXPECT_NE(ended.Err.find("tovrinctl: vanished " + sim->Amp(i).Mac + " "), std::string::npos);
+    EXPECT_NE(ended.Err.find(" more appeared and "), std::string::npos) << ended.Err.substr(0, 2000);
 }
 
 } // namespace
