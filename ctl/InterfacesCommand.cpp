@@ -16,7 +16,7 @@ int RunInterfaces(TCtlContext& context)
     }
     std::vector<std::vector<std::string>> rows { { "INTERFACE", "ADDRESS" } };
     for (const TCtlInterface& entry : interfaces)
-        rows.push_back({ entry.Device, entry.Address });
+        rows.push_back({ TerminalSafe(entry.Device), entry.Address }); // a name may hold any byte but /, : and blanks
     context.out << AlignedTable(rows);
     return ExitOk;
 }

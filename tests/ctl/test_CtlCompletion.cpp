@@ -181,6 +181,22 @@ TEST_F(CtlCompletionNetworkTest, InterfaceOffersTheNamesAndAddressesDiscoveryCan
     for (const auto& c : cases)
         EXPECT_EQ(Complete(c.line, app, folder.Root()), c.expected) << c.line.back();
     EXPECT_EQ(::access(folder.Path("pwn").c_str(), F_OK), -1) << "an interface name was run as a command";
+
+    // A name may also hold terminal escapes (ESC ] sets the window title): listed escaped.
+    const std::string steering = "\x1b]0;x\x07";
+    for (const std::vector<std::string>& command :
+        { std::vector<std::string> { "link", "add", "name", steering, "type", "veth", "peer", "name", "tvpeer2" },
+            { "address", "add", "10.78.0.1/24", "dev", steering }, { "link", "set", "tvpeer2", "up" },
+            { "link", "set", steering, "up" } }) {
+        std::vector<std::string> argv { "/usr/bin/env", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "ip" };
+        argv.insert(argv.end(), command.begin(), command.end());
+        const ProgramResult r = RunProgram(argv, 5000, app);
+        ASSERT_EQ(r.Status, 0) << command[1] << ": " << r.Err;
+    }
+    const ProgramResult listed = RunProgram({ Program, "interfaces" }, 10000, app);
+    EXPECT_EQ(listed.Status, 0) << listed.Err;
+    EXPECT_EQ(listed.Out.find('\x1b'), std::string::npos) << listed.Out;
+    EXPECT_NE(listed.Out.find("\\x1b]0;x\\x07  10.78.0.1"), std::string::npos) << listed.Out;
 }
 
 } // namespace
