@@ -147,7 +147,23 @@ TEST(CtlCompletion, HostileNamesFromTheProgramAreOfferedAsPrinted)
     EXPECT_EQ(::access(stubs.Path("pwn").c_str(), F_OK), -1) << "a printed name was run as a command";
 }
 
-class CtlCompletionNetworkTest : public PrivateNetworkTest<1> { };
+class CtlCompletionNetworkTest : public PrivateNetworkTest<1> {
+protected:
+    // A veth pair in the namespace at path: name with address (CIDR) and its peer, both up.
+    static void AddInterface(
+        const std::string& path, const std::string& name, const std::string& address, const std::string& peer)
+    {
+        for (const std::vector<std::string>& command :
+            { std::vector<std::string> { "link", "add", "name", name, "type", "veth", "peer", "name", peer },
+                { "address", "add", address, "dev", name }, { "link", "set", peer, "up" },
+                { "link", "set", name, "up" } }) {
+            std::vector<std::string> argv { "/usr/bin/env", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "ip" };
+            argv.insert(argv.end(), command.begin(), command.end());
+            const ProgramResult r = RunProgram(argv, 5000, path);
+            ASSERT_EQ(r.Status, 0) << command[1] << ": " << r.Err;
+        }
+    }
+};
 
 TEST_F(CtlCompletionNetworkTest, InterfaceOffersTheNamesAndAddressesDiscoveryCanUse)
 {
@@ -157,15 +173,7 @@ TEST_F(CtlCompletionNetworkTest, InterfaceOffersTheNamesAndAddressesDiscoveryCan
     TempTree folder;
     ASSERT_EQ(::symlink(Program.c_str(), folder.Path("tovrinctl").c_str()), 0);
     const std::string hostile = "$(id>pwn)";
-    for (const std::vector<std::string>& command : { std::vector<std::string> { "link", "add", "name",
-                                                         hostile, "type", "veth", "peer", "name", "tvpeer" },
-             { "address", "add", "10.77.0.1/24", "dev", hostile }, { "link", "set", "tvpeer", "up" },
-             { "link", "set", hostile, "up" } }) {
-        std::vector<std::string> argv { "/usr/bin/env", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "ip" };
-        argv.insert(argv.end(), command.begin(), command.end());
-        const ProgramResult r = RunProgram(argv, 5000, app);
-        ASSERT_EQ(r.Status, 0) << command[1] << ": " << r.Err;
-    }
+    ASSERT_NO_FATAL_FAILURE(AddInterface(app, hostile, "10.77.0.1/24", "tvpeer"));
     const struct {
         std::vector<std::string> line;
         Words expected;
@@ -184,15 +192,7 @@ TEST_F(CtlCompletionNetworkTest, InterfaceOffersTheNamesAndAddressesDiscoveryCan
 
     // A name may also hold terminal escapes (ESC ] sets the window title): listed escaped.
     const std::string steering = "\x1b]0;x\x07";
-    for (const std::vector<std::string>& command :
-        { std::vector<std::string> { "link", "add", "name", steering, "type", "veth", "peer", "name", "tvpeer2" },
-            { "address", "add", "10.78.0.1/24", "dev", steering }, { "link", "set", "tvpeer2", "up" },
-            { "link", "set", steering, "up" } }) {
-        std::vector<std::string> argv { "/usr/bin/env", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "ip" };
-        argv.insert(argv.end(), command.begin(), command.end());
-        const ProgramResult r = RunProgram(argv, 5000, app);
-        ASSERT_EQ(r.Status, 0) << command[1] << ": " << r.Err;
-    }
+    ASSERT_NO_FATAL_FAILURE(AddInterface(app, steering, "10.78.0.1/24", "tvpeer2"));
     const ProgramResult listed = RunProgram({ Program, "interfaces" }, 10000, app);
     EXPECT_EQ(listed.Status, 0) << listed.Err;
     EXPECT_EQ(listed.Out.find('\x1b'), std::string::npos) << listed.Out;
