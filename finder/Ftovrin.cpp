@@ -6,6 +6,7 @@
 #include "gui/Accessibility.h"
 #include "gui/AmplifierIcon.h"
 #include "gui/QtText.h"
+#include "gui/SelectionColours.h"
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fselipaddr.h"
 #include "platform/HostInfo.h"
@@ -74,13 +75,7 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     ListView1->setUniformRowHeights(true);
     for (int column = 0; column < FListModel->columnCount(); ++column)
         ListView1->setColumnWidth(column, 120);
-    // Keep the selected row highlighted when the list loses focus.
-    QPalette palette = ListView1->palette();
-    palette.setBrush(
-        QPalette::Inactive, QPalette::Highlight, palette.brush(QPalette::Active, QPalette::Highlight));
-    palette.setBrush(QPalette::Inactive, QPalette::HighlightedText,
-        palette.brush(QPalette::Active, QPalette::HighlightedText));
-    ListView1->setPalette(palette);
+    KeepSelectionColoursUnfocused(*ListView1);
     connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &TFormTovrin::ListView1SelectionChanged);
     connect(ListView1, &QWidget::customContextMenuRequested, this, &TFormTovrin::ListView1ContextPopup);

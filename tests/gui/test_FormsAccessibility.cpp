@@ -506,6 +506,28 @@ TEST(FormsAccessibility, TextStaysReadableInADarkAndAHighContrastPalette)
     QApplication::setPalette(desktop);
 }
 
+TEST(FormsAccessibility, TheSelectedAmplifierStaysMarkedUnfocusedAfterTheThemeChangesWhileOpen)
+{
+    const QPalette desktop = QApplication::palette();
+    const std::unique_ptr<QWidget> window = MainWindow();
+    auto* list = window->findChild<QAbstractItemView*>("ListView1");
+    ASSERT_NE(list, nullptr);
+    for (QPalette theme : { Dark(), HighContrast(), desktop }) {
+        // Themes give unfocused selections a paler colour, which the list does not take.
+        theme.setColor(QPalette::Inactive, QPalette::Highlight, QColor(90, 90, 90));
+        theme.setColor(QPalette::Inactive, QPalette::HighlightedText, QColor(200, 200, 200));
+        QApplication::setPalette(theme);
+        QApplication::processEvents(); // the change reaches the widgets as posted events
+        for (const QPalette::ColorRole role : { QPalette::Highlight, QPalette::HighlightedText }) {
+            const QColor active = theme.color(QPalette::Active, role);
+            EXPECT_EQ(list->palette().color(QPalette::Active, role).name(), active.name()) << "role " << role;
+            EXPECT_EQ(list->palette().color(QPalette::Inactive, role).name(), active.name()) << "role " << role;
+        }
+    }
+    QApplication::setPalette(desktop);
+    QApplication::processEvents();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
