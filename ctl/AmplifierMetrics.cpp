@@ -103,6 +103,7 @@ TAmplifierMetrics::Entry& TAmplifierMetrics::Appear(int index)
     }
     Entry& entry = it->second;
     if (entry.ListedRows++ == 0) {
+        entry.AppearedAt = FClock();
         entry.Source = row.MacKey;
         TakeRecord(entry, row);
         entry.LastSeen = LastSeen(index);
@@ -126,7 +127,7 @@ void TAmplifierMetrics::Vanish(Entry& entry, Clock::time_point now)
         return;
     }
     entry.VanishedAt = now;
-    FVanished.emplace_back(entry.Mac, now);
+    FVanished[now - entry.AppearedAt < BriefListing ? Brief : Settled].emplace_back(entry.Mac, now);
     ++FVanishedCount;
     Log(Vanished, entry);
 }
@@ -137,17 +138,23 @@ void TAmplifierMetrics::Forget(std::map<std::string, Entry>::iterator it, bool e
     FEntries.erase(it);
 }
 
-// The series stay within the list's bound: a new amplifier in a full house takes the place of the
-// one that vanished first.
+void TAmplifierMetrics::ForgetFirst(VanishedQueue& queue, bool early)
+{
+    const auto [mac, at] = queue.front();
+    queue.pop_front();
+    const auto it = FEntries.find(mac);
+    if (it != FEntries.end() && it->second.ListedRows == 0 && it->second.VanishedAt == at)
+        Forget(it, early);
+}
+
+// The series stay within the list's bound: a new amplifier in a full house takes the place of one
+// that vanished, first of those listed only briefly (the fakes of a flood answer once), so that an
+// amplifier that was in service keeps its up 0 for as long as it can.
 void TAmplifierMetrics::MakeRoom()
 {
-    while (FEntries.size() >= static_cast<size_t>(FList.MaxRows()) && !FVanished.empty()) {
-        const auto [mac, at] = FVanished.front();
-        FVanished.pop_front();
-        const auto it = FEntries.find(mac);
-        if (it != FEntries.end() && it->second.ListedRows == 0 && it->second.VanishedAt == at)
-            Forget(it, true);
-    }
+    for (VanishedQueue& queue : FVanished)
+        while (FEntries.size() >= static_cast<size_t>(FList.MaxRows()) && !queue.empty())
+            ForgetFirst(queue, true);
 }
 
 void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
@@ -178,20 +185,17 @@ void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
     FUnlogged = { 0, 0 };
     FLog << std::flush; // the lines of this tick's changes, at once
     const Clock::time_point now = FClock();
-    while (!FVanished.empty() && now - FVanished.front().second >= FForgetAfter) {
-        const auto [mac, at] = FVanished.front();
-        FVanished.pop_front();
-        const auto it = FEntries.find(mac);
-        if (it != FEntries.end() && it->second.ListedRows == 0 && it->second.VanishedAt == at)
-            Forget(it, false);
-    }
-    // Amplifiers that flap leave stale places in the queue; it never holds more than twice the
-    // series for long.
-    if (FVanished.size() > 2 * FEntries.size() + 1024) {
-        std::erase_if(FVanished, [this](const auto& item) {
-            const auto it = FEntries.find(item.first);
-            return it == FEntries.end() || it->second.ListedRows > 0 || it->second.VanishedAt != item.second;
-        });
+    for (VanishedQueue& queue : FVanished) {
+        while (!queue.empty() && now - queue.front().second >= FForgetAfter)
+            ForgetFirst(queue, false);
+        // Amplifiers that flap leave stale places in the queue; it never holds more than twice the
+        // series for long.
+        if (queue.size() > 2 * FEntries.size() + 1024) {
+            std::erase_if(queue, [this](const auto& item) {
+                const auto it = FEntries.find(item.first);
+                return it == FEntries.end() || it->second.ListedRows > 0 || it->second.VanishedAt != item.second;
+            });
+        }
     }
 }
 

@@ -69,6 +69,7 @@ private:
         std::shared_ptr<const InfoLabels> Labels; // of Record
         int ListedRows = 0; // rows of the list that map to this label (two only for invalid UTF-8)
         double LastSeen = 0; // seconds since the epoch
+        Clock::time_point AppearedAt {};
         Clock::time_point VanishedAt {};
     };
 
@@ -77,6 +78,8 @@ private:
     double LastSeen(int row) const;
     void Vanish(Entry& entry, Clock::time_point now);
     void Forget(std::map<std::string, Entry>::iterator it, bool early);
+    using VanishedQueue = std::deque<std::pair<std::string, Clock::time_point>>; // mac, when; oldest first
+    void ForgetFirst(VanishedQueue& queue, bool early);
     void MakeRoom();
     enum Change { Appeared, Vanished };
     void Log(Change change, const Entry& entry);
@@ -89,7 +92,10 @@ private:
     mutable std::mutex FMutex; // the exposer collects on its own threads
     std::map<std::string, Entry> FEntries; // by mac label
     std::vector<Entry*> FRowEntries; // the list's rows, row for row
-    std::deque<std::pair<std::string, Clock::time_point>> FVanished; // in the order they vanished
+    // Vanished amplifiers in the order they vanished: those listed less than BriefListing, the rest.
+    static constexpr std::chrono::seconds BriefListing { 10 };
+    enum Listing { Brief, Settled };
+    std::array<VanishedQueue, 2> FVanished;
     // Taken from the list at each tick: the list itself is the owner's thread's alone.
     TDiscoveryTraffic FTraffic;
     int FListed = 0;

@@ -218,6 +218,33 @@ TEST_F(AmplifierMetricsTest, SeriesStayWithinTheListsBoundAndDroppedAmplifiersAr
     EXPECT_EQ(Of("tovrin_amplifier_info").size(), 3u);
 }
 
+TEST_F(AmplifierMetricsTest, AFullHouseForgetsBrieflyListedAmplifiersBeforeOnesThatWereInService)
+{
+    list.SetMaxRows(3);
+    const auto real = Reply("R", "10.0.0.1", "real");
+    const auto other = Reply("A", "10.0.0.2", "other");
+    for (int i = 0; i < 120; ++i) // a minute in service
+        Step(500, { real, other });
+    for (int i = 0; i < 5; ++i)
+        Step(500, { other }); // R falls silent first...
+    Step(500, { other, Reply("F", "10.9.9.9", "fake") });
+    for (int i = 0; i < 5; ++i)
+        Step(500, { other }); // ...then a fake that answered once
+    ASSERT_EQ(Value("tovrin_amplifier_up", { { "mac", "R" } }), 0);
+    ASSERT_EQ(Value("tovrin_amplifier_up", { { "mac", "F" } }), 0);
+
+    // A newcomer needs a place: the fake gives it up although R vanished earlier.
+    Step(500, { other, Reply("N1", "10.0.0.3", "new") });
+    EXPECT_EQ(Of("tovrin_amplifier_up").size(), 3u);
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "R" } }), 0);
+    EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "N1" } }), 1);
+    // With no brief one left, the one in service that vanished first makes room.
+    Step(500, { other, Reply("N1", "10.0.0.3", "new"), Reply("N2", "10.0.0.4", "new") });
+    for (const auto& sample : Of("tovrin_amplifier_up"))
+        EXPECT_NE(sample.Labels.at("mac"), "R");
+    EXPECT_EQ(Value("tovrin_amplifiers_forgotten_total", { { "reason", "limit" } }), 2);
+}
+
 TEST_F(AmplifierMetricsTest, TwoSuffixesThatReadAsTheSameTextShareOneSeriesUpWhileEitherAnswers)
 {
     // "\xfc" is no UTF-8 and reads as Latin-1: the same label value as the UTF-8 "ü".
