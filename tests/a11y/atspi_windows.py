@@ -278,16 +278,16 @@ def check_dialogs(build, drive, log):
 
 def rows(table):
     """The texts of the table's rows, cell by cell."""
-    cells = [cell for cell in children(table) if cell.getRole() != pyatspi.ROLE_TABLE_COLUMN_HEADER
-             and cell.getRole() != pyatspi.ROLE_COLUMN_HEADER]
-    try:
-        interface = table.queryTable()
-    except NotImplementedError:
-        return [[cell.name] for cell in cells]
     # The list changes while it is read (a row leaves between counting the rows and reading a
-    # cell): read again until one reading holds from start to end.
+    # cell, or between listing the children and asking one its role): read again until one
+    # reading holds from start to end.
     for _ in range(20):
         try:
+            try:
+                interface = table.queryTable()
+            except NotImplementedError:
+                return [[cell.name] for cell in children(table)
+                        if cell.getRole() not in (pyatspi.ROLE_TABLE_COLUMN_HEADER, pyatspi.ROLE_COLUMN_HEADER)]
             count, columns = interface.nRows, interface.nColumns
             read = [[interface.getAccessibleAt(row, column).name for column in range(columns)]
                     for row in range(count)]
@@ -355,16 +355,17 @@ def check_main_window(build, testnet, network, log):
         pump(0.5)
         moved = [name for _, name, _ in log.take() if name != chosen_mac]
         check(not moved, f"a vanished amplifier moved the focus to {moved}")
-        now = rows(table)
-        check(selected_row(table) >= 0 and now[selected_row(table)][0] == chosen_mac,
-              f"the selection moved when a row vanished: {now}, row {selected_row(table)}")
+        now, chosen = rows(table), selected_row(table)
+        check(0 <= chosen < len(now) and now[chosen][0] == chosen_mac,
+              f"the selection moved when a row vanished: {now}, row {chosen}")
 
         # It comes back under its new address: listed and selected as a new row, the focus may
         # follow it there and nowhere else.
         check(wait_until(lambda: len(rows(table)) == 3), "the amplifier never came back")
         pump(0.5)
-        newest = rows(table)[selected_row(table)][0] if selected_row(table) >= 0 else None
-        check(newest == leaving[0], f"the new row is not selected: {rows(table)}")
+        now, chosen = rows(table), selected_row(table)
+        newest = now[chosen][0] if 0 <= chosen < len(now) else None
+        check(newest == leaving[0], f"the new row is not selected: {now}, row {chosen}")
         strays = [name for _, name, _ in log.take() if name not in (chosen_mac, leaving[0])]
         check(not strays, f"a new amplifier moved the focus to {strays}")
         ctl.wait(30)
