@@ -67,11 +67,23 @@ for test in finder_test_Ftovrin finder_test_FtovrinSaveList finder_test_FtovrinC
     gotoproj_test_Fgotoprojdlg memo_test_Fmemo ipsettings_test_Fipsettings ipsettings_test_Fselipaddr \
     upload_test_Fupload; do
     log=$runtime_dir/$test.log
-    if timeout 300 "$build/tests/$test" --gtest_filter="*-${left_out[$test]}" >"$log" 2>&1; then
+    status=0
+    timeout 300 "$build/tests/$test" --gtest_filter="*-${left_out[$test]}" >"$log" 2>&1 || status=$?
+    # Under weston a test program has now and then crashed or hung (1 run in 4 of the whole step
+    # here) where it passes offscreen and under the sanitizers: such an end, without a failed
+    # check, is shown and the program run once more. A failed check fails the step at once.
+    if [ "$status" -ne 0 ] && ! grep -qE 'Failure|FAILED' "$log"; then
+        echo "wayland: $test ended without a failed check (exit status $status), running it once more; its output's end:" >&2
+        tail -5 "$log" >&2
+        status=0
+        timeout 300 "$build/tests/$test" --gtest_filter="*-${left_out[$test]}" >"$log" 2>&1 || status=$?
+    fi
+    if [ "$status" -eq 0 ]; then
         echo "wayland: $test: $(grep -E '^\[  PASSED  \]' "$log" | tail -1)"
     else
-        echo "wayland: $test FAILED:" >&2
-        grep -E 'Failure|FAILED|Which is|Expected' "$log" | head -40 >&2
+        # A crash or a hang leaves no failure lines: then the end of its output tells.
+        echo "wayland: $test FAILED (exit status $status):" >&2
+        grep -E 'Failure|FAILED|Which is|Expected' "$log" | head -40 >&2 || tail -20 "$log" >&2
         failed=1
     fi
 done
