@@ -69,7 +69,7 @@ for test in finder_test_Ftovrin finder_test_FtovrinSaveList finder_test_FtovrinC
     log=$runtime_dir/$test.log
     status=0
     timeout 300 "$build/tests/$test" --gtest_filter="*-${left_out[$test]}" >"$log" 2>&1 || status=$?
-    # Under weston a test program has now and then crashed or hung (1 run in 4 of the whole step
+    # Under weston a test program has now and then crashed or hung (2 of 6 runs of the whole step
     # here) where it passes offscreen and under the sanitizers: such an end, without a failed
     # check, is shown and the program run once more. A failed check fails the step at once.
     if [ "$status" -ne 0 ] && ! grep -qE 'Failure|FAILED' "$log"; then
