@@ -176,7 +176,7 @@ void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
             TakeRecord(entry, record);
     }
 
-    if (FUnlogged[0] + FUnlogged[1] > 0) {
+    if (FUnlogged[Appeared] + FUnlogged[Vanished] > 0) {
         FLog << "tovrinctl: " << FUnlogged[Appeared] << " more appeared and " << FUnlogged[Vanished]
              << " more vanished (not logged one by one: more than " << LogLinesPerTick
              << " changes in half a second)\n";
