@@ -19,6 +19,7 @@ packages=(
   at-spi2-core python3-pyatspi
   qt6-base-private-dev
   prometheus-cpp-dev prometheus curl systemd
+  acl attr libacl1-dev
 )
 
 missing=()

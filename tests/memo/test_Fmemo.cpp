@@ -8,6 +8,7 @@
 #include "gui/GlobalForm.h"
 #include "gui/KeyboardState.h"
 #include "gui/UserDialogs.h"
+#include "platform/UniqueFd.h"
 #include "support/QtFocus.h"
 #include "support/QtWait.h"
 #include "support/TempTree.h"
@@ -29,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -299,12 +301,18 @@ TEST_F(FmemoTest, FileErrorsNameTheFileAndChangeNothing)
         EXPECT_EQ(asked[1].text, "Cannot open file \"" + Q(path) + "\". " + reason);
         EXPECT_EQ(memo.Text(), "kept text");
     }
+    // A reader is there, so that a save that is not refused ends (and fails here) at once rather
+    // than wait for one.
+    UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reader);
     UserDialogs::SetNextFileName(Q(fifo));
     UserDialogs::SetNextAnswer(QMessageBox::Ok);
     memo.Saveas1Click();
     asked = UserDialogs::TakeAsked();
     ASSERT_EQ(asked.size(), 2);
     EXPECT_EQ(asked[1].text, "Cannot create file \"" + Q(fifo) + "\". Not a regular file");
+    char got = 0;
+    EXPECT_LE(::read(reader.get(), &got, 1), 0) << "nothing written into the pipe";
 }
 
 // A save that does not fit leaves the old file byte for byte and says why: a small tmpfs of this
