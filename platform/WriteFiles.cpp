@@ -88,52 +88,40 @@ namespace {
         return UniqueFd();
     }
 
-    // The names of a file's extended attributes (its access ACL among them) that the process can
-    // see; nullopt when they cannot be listed.
-    std::optional<std::vector<std::string>> AttributeNames(int fd, const char* path)
+    // What a call that fills a buffer of the size it first tells gives (a list of attribute names,
+    // an attribute's value); asked again when it grew in between. nullopt with errno on failure.
+    template <typename Fill> std::optional<std::string> ReadSized(Fill fill)
     {
-        std::string list;
         for (int attempt = 0; attempt < 8; ++attempt) {
-            const ssize_t size = fd >= 0 ? ::flistxattr(fd, nullptr, 0) : ::listxattr(path, nullptr, 0);
-            if (size < 0)
-                return errno == ENOTSUP ? std::optional(std::vector<std::string>()) : std::nullopt;
-            list.resize(static_cast<size_t>(size));
-            const ssize_t n
-                = fd >= 0 ? ::flistxattr(fd, list.data(), list.size()) : ::listxattr(path, list.data(), list.size());
-            if (n >= 0) {
-                list.resize(static_cast<size_t>(n));
-                std::vector<std::string> names;
-                for (size_t at = 0; at < list.size();) {
-                    const size_t end = std::min(list.find('\0', at), list.size());
-                    if (end > at)
-                        names.push_back(list.substr(at, end - at));
-                    at = end + 1;
-                }
-                return names;
-            }
-            if (errno != ERANGE) // grown meanwhile: ask again
-                return std::nullopt;
-        }
-        return std::nullopt;
-    }
-
-    std::optional<std::string> AttributeValue(const char* path, const std::string& name)
-    {
-        std::string value;
-        for (int attempt = 0; attempt < 8; ++attempt) {
-            const ssize_t size = ::getxattr(path, name.c_str(), nullptr, 0);
+            const ssize_t size = fill(nullptr, 0);
             if (size < 0)
                 return std::nullopt;
-            value.resize(static_cast<size_t>(size));
-            const ssize_t n = ::getxattr(path, name.c_str(), value.data(), value.size());
+            std::string bytes(static_cast<size_t>(size), '\0');
+            const ssize_t n = fill(bytes.data(), bytes.size());
             if (n >= 0) {
-                value.resize(static_cast<size_t>(n));
-                return value;
+                bytes.resize(static_cast<size_t>(n));
+                return bytes;
             }
             if (errno != ERANGE)
                 return std::nullopt;
         }
         return std::nullopt;
+    }
+
+    // The names of a file's extended attributes (its access ACL among them) that the process can
+    // see, from listxattr's list; nullopt when they cannot be listed.
+    std::optional<std::vector<std::string>> AttributeNames(const std::optional<std::string>& list)
+    {
+        if (!list)
+            return errno == ENOTSUP ? std::optional(std::vector<std::string>()) : std::nullopt;
+        std::vector<std::string> names;
+        for (size_t at = 0; at < list->size();) {
+            const size_t end = std::min(list->find('\0', at), list->size());
+            if (end > at)
+                names.push_back(list->substr(at, end - at));
+            at = end + 1;
+        }
+        return names;
     }
 
     // Gives the copy at fd the old file's extended attributes, its access ACL
@@ -143,8 +131,10 @@ namespace {
     // give someone access the old file did not, or take some away.
     bool TakeAttributes(int fd, const char* oldPath)
     {
-        const auto oldNames = AttributeNames(-1, oldPath);
-        const auto newNames = AttributeNames(fd, nullptr);
+        const auto oldNames = AttributeNames(
+            ReadSized([&](char* to, size_t size) { return ::listxattr(oldPath, to, size); }));
+        const auto newNames
+            = AttributeNames(ReadSized([&](char* to, size_t size) { return ::flistxattr(fd, to, size); }));
         if (!oldNames || !newNames)
             return false;
         for (const std::string& name : *newNames) {
@@ -153,7 +143,12 @@ namespace {
                 return false;
         }
         for (const std::string& name : *oldNames) {
-            const auto value = AttributeValue(oldPath, name);
+            // A hash or signature of the content (integrity measurement) belongs to the old bytes;
+            // the kernel keeps it for a file written in place.
+            if (name == "security.ima" || name == "security.evm")
+                return false;
+            const auto value = ReadSized(
+                [&](char* to, size_t size) { return ::getxattr(oldPath, name.c_str(), to, size); });
             if (!value || ::fsetxattr(fd, name.c_str(), value->data(), value->size(), 0) != 0)
                 return false;
         }

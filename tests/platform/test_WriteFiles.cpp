@@ -30,7 +30,6 @@
 #include <functional>
 #include <iostream>
 #include <sstream>
-#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -85,28 +84,23 @@ int SetAcl(const fs::path& path, acl_type_t type, const char* text)
     return result;
 }
 
-// Who may read a file and which file it is: its mode, owner, group, number of names, ACL and every
-// other extended attribute with its value.
+// Who may read a file and which file it is: mode, owner, group, names, ACL, extended attributes.
 std::string Access(const fs::path& path)
 {
     struct stat info { };
-    if (::stat(path.c_str(), &info) != 0)
-        return std::strerror(errno);
-    std::ostringstream out;
-    out << std::oct << (info.st_mode & 07777) << std::dec << " " << info.st_uid << ":" << info.st_gid << " "
-        << info.st_nlink << " names";
+    ::stat(path.c_str(), &info);
     acl_t acl = ::acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
-    char* text = acl != nullptr ? ::acl_to_any_text(acl, nullptr, ',', 0) : nullptr;
-    out << " acl " << (text != nullptr ? text : "?");
+    char* text = ::acl_to_any_text(acl, nullptr, ',', 0);
+    std::ostringstream out;
+    out << std::oct << info.st_mode << std::dec << " " << info.st_uid << ":" << info.st_gid << " "
+        << info.st_nlink << " names " << (text != nullptr ? text : "?");
     ::acl_free(text);
     ::acl_free(acl);
-    char names[4096];
+    char names[4096], value[256];
     const ssize_t size = ::listxattr(path.c_str(), names, sizeof names);
     for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
-        char value[256];
         const ssize_t n = ::getxattr(path.c_str(), names + at, value, sizeof value);
-        if (std::string_view(names + at) != "system.posix_acl_access")
-            out << " " << (names + at) << "=" << std::string(value, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        out << " " << (names + at) << "=" << std::string(value, static_cast<size_t>(std::max<ssize_t>(n, 0)));
     }
     return out.str();
 }
@@ -254,9 +248,13 @@ TEST_F(WriteFilesTest, EveryKindOfFileKeepsWhoMayReadItAsRootAndAsAUser)
             } },
         { "a group the user is not in", [](auto& f) { return ::chown(f.c_str(), User, Stranger); } },
         { "a folder with a default ACL",
-            [](auto& f) { return SetAcl(f.parent_path(), ACL_TYPE_DEFAULT, "u::rwx,u:4242:rwx,g::rx,m::rwx,o::rx"); } },
+            [](auto& f) {
+                return SetAcl(f.parent_path(), ACL_TYPE_DEFAULT, "u::rwx,u:4242:rwx,g::rx,m::rwx,o::rx");
+            } },
         { "an attribute the user may not read",
-            [](auto& f) { return ::setxattr(f.c_str(), "user.tag", "keep", 4, 0) | ::chmod(f.c_str(), 0220); } },
+            [](auto& f) {
+                return ::setxattr(f.c_str(), "user.tag", "keep", 4, 0) | ::chmod(f.c_str(), 0220);
+            } },
     };
     const std::string bytes("new\r\n\0", 6);
     int row = 0;
@@ -307,8 +305,8 @@ TEST_F(WriteFilesTest, InPlaceAFullDiskKeepsTheOldBytes)
     std::ofstream(disk / "a", std::ios::binary) << old;
     ASSERT_EQ(::link((disk / "a").c_str(), (disk / "b").c_str()), 0) << "two names: written in place";
 
-    EXPECT_EQ(platform::ReplaceFileBytes((disk / "a").string(), std::string(200000, 'x'),
-                  platform::TStreamTarget::Refuse),
+    EXPECT_EQ(platform::ReplaceFileBytes(
+                  (disk / "a").string(), std::string(200000, 'x'), platform::TStreamTarget::Refuse),
         ENOSPC);
     EXPECT_EQ(Read(disk / "b"), old);
     EXPECT_EQ(platform::ReplaceFileBytes((disk / "a").string(), "new", platform::TStreamTarget::Refuse), 0);
