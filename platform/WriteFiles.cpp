@@ -187,8 +187,13 @@ namespace {
         if (!S_ISREG(info.st_mode) || info.st_dev != old.st_dev || info.st_ino != old.st_ino)
             return EAGAIN;
         if (!bytes.empty()) {
-            if (const int error = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(bytes.size())))
+            if (const int error = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(bytes.size()))) {
+                // A reservation cut short may have lengthened the file with zeros.
+                if (::ftruncate(fd.get(), info.st_size) != 0) {
+                    // The error that stopped the save is the one to tell.
+                }
                 return error;
+            }
         }
         int error = WriteAll(fd.get(), bytes);
         if (error == 0 && ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0)
