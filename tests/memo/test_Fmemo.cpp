@@ -11,6 +11,7 @@
 #include "platform/UniqueFd.h"
 #include "support/QtFocus.h"
 #include "support/QtWait.h"
+#include "support/SmallDisk.h"
 #include "support/TempTree.h"
 
 #include <QAction>
@@ -31,11 +32,7 @@
 #include <fstream>
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-
-#include <cstring>
 
 namespace {
 
@@ -320,13 +317,9 @@ TEST_F(FmemoTest, FileErrorsNameTheFileAndChangeNothing)
 TEST_F(FmemoTest, ASaveOnAFullDiskKeepsTheOldFile)
 {
     const std::string disk = files.Folder("disk");
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || ::mount("tovrin-full", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "no mount namespace of its own here: " << std::strerror(errno);
-    struct Unmount {
-        std::string at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount { disk };
+    const SmallDisk small(disk, "64k");
+    if (!small.Refused().empty())
+        GTEST_SKIP() << small.Refused();
     const std::string old = "# the old menu\r\nLatin-1 \xFC\r\nping | ping <IP>";
     const std::string file = disk + "/menu.txt";
     std::ofstream(file, std::ios::binary) << old;

@@ -5,6 +5,7 @@
 #include "platform/WriteFiles.h"
 
 #include "platform/UniqueFd.h"
+#include "support/SmallDisk.h"
 #include "support/TempTree.h"
 #include "support/TestSockets.h"
 
@@ -13,10 +14,8 @@
 #include <acl/libacl.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/acl.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -289,18 +288,14 @@ TEST_F(WriteFilesTest, EveryKindOfFileKeepsWhoMayReadItAsRootAndAsAUser)
 }
 
 // Written in place, a save the disk cannot take leaves the old bytes whole, and a shorter one is
-// cut to its size: a small tmpfs of this process's own mount namespace stands in for a full disk.
+// cut to its size.
 TEST_F(WriteFilesTest, InPlaceAFullDiskKeepsTheOldBytes)
 {
     const fs::path disk = folder / "disk";
     ASSERT_TRUE(fs::create_directory(disk));
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || ::mount("tovrin-full", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "no mount namespace of its own here: " << std::strerror(errno);
-    struct Unmount {
-        fs::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount { disk };
+    const SmallDisk small(disk, "64k");
+    if (!small.Refused().empty())
+        GTEST_SKIP() << small.Refused();
     const std::string old = "the old text, longer than the new";
     std::ofstream(disk / "a", std::ios::binary) << old;
     ASSERT_EQ(::link((disk / "a").c_str(), (disk / "b").c_str()), 0) << "two names: written in place";
