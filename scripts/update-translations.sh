@@ -9,12 +9,16 @@ cd "$(dirname "$0")/.."
 source scripts/translation-sources.sh
 lupdate=$(lupdate_program)
 ts_files=("$@")
-[ ${#ts_files[@]} -gt 0 ] || ts_files=(translations/tovrin_*.ts)
+if [ ${#ts_files[@]} -eq 0 ]; then
+    shopt -s nullglob
+    ts_files=(translations/tovrin_*.ts)
+    [ ${#ts_files[@]} -gt 0 ] || { echo "no translations/tovrin_*.ts; name a new one, e.g. translations/tovrin_fr.ts" >&2; exit 1; }
+fi
 mapfile -t sources < <(translation_sources)
 for ts in "${ts_files[@]}"; do
     language=$(basename "$ts" .ts)
     language=${language#tovrin_}
-    "$lupdate" -silent -locations none -no-obsolete -source-language en -target-language "$language" -I . \
-        "${sources[@]}" -ts "$ts"
+    "$lupdate" -silent -locations none -no-obsolete -source-language en -target-language "$language" \
+        "${sources[@]}" -ts "$ts" 2> >(lupdate_noise_filtered >&2)
     echo "updated $ts"
 done
