@@ -14,12 +14,14 @@
 #include "upload/Fupload.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -33,6 +35,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
+
+// Readable QStrings in failure messages.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
