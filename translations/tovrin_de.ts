@@ -309,7 +309,7 @@
     </message>
     <message>
         <source>&amp;Paste SN</source>
-        <translation>SN &amp;einfügen</translation>
+        <translation>SN &amp;holen</translation>
     </message>
     <message>
         <source>Search for the serial number on the clipboard</source>
