@@ -412,7 +412,7 @@
     </message>
     <message>
         <source>Default &amp;Gateway (not required):</source>
-        <translation>Standard-&amp;Gateway (nicht erforderlich):</translation>
+        <translation>Standard-&amp;Gateway (optional):</translation>
     </message>
     <message>
         <source>Set Default</source>

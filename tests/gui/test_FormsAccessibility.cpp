@@ -398,6 +398,8 @@ TEST(FormsAccessibility, EveryTextFitsItsControlAtThisScale)
             } else {
                 EXPECT_LE(label->sizeHint().width(), label->width());
                 EXPECT_LE(label->sizeHint().height(), label->height());
+                // and the window does not cut it off at its edge (a longer translation might)
+                EXPECT_LE(label->mapTo(&window, QPoint(label->sizeHint().width(), 0)).x(), window.width());
             }
             ++measured;
         }
