@@ -3,9 +3,9 @@
 #include "comm/SocketHelpers.h"
 #include "finder/AmplifierSearch.h"
 #include "finder/FtovrinListModel.h"
-#include "gui/CoreTexts.h"
 #include "gui/Accessibility.h"
 #include "gui/AmplifierIcon.h"
+#include "gui/CoreTexts.h"
 #include "gui/QtText.h"
 #include "gui/SelectionColours.h"
 #include "gui/UserDialogs.h"
@@ -196,7 +196,8 @@ void TFormTovrin::FormActivate()
         // just stay empty.
         UserDialogs::Error(this, tr("Error"),
             tr("Cannot open the discovery channel \"%1\".\n%2")
-                .arg(ToQt("udp:" + localAddress + ":" + std::to_string(DiscoveryPort)), TranslatedCoreText(error)));
+                .arg(ToQt("udp:" + localAddress + ":" + std::to_string(DiscoveryPort)),
+                    TranslatedCoreText(error)));
     }
 }
 

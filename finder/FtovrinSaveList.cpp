@@ -39,8 +39,7 @@ void TFormTovrin::MenuItemSaveListClick()
     if (const int error = SaveAmplifierCsv(
             QFile::encodeName(fileName).toStdString(), rows, platform::TStreamTarget::Refuse)) {
         UserDialogs::Error(this, tr("Error"),
-            tr("Cannot save file \"%1\". %2")
-                .arg(fileName, TranslatedCoreText(LoadErrorText(error))));
+            tr("Cannot save file \"%1\". %2").arg(fileName, TranslatedCoreText(LoadErrorText(error))));
         return;
     }
     ListSettings().setValue(SaveListFolderKey, QFileInfo(fileName).absolutePath());

@@ -216,14 +216,14 @@ TFormGotoProj::TFormGotoProj(
     };
     MenuItemOpenExplorer
         = item("MenuItemOpenExplorer", tr("Open &Explorer here"), &TFormGotoProj::MenuItemOpenExplorerClick);
-    MenuItemOpenCmdLine
-        = item("MenuItemOpenCmdLine", tr("Open Command &Line here"), &TFormGotoProj::MenuItemOpenCmdLineClick);
+    MenuItemOpenCmdLine = item(
+        "MenuItemOpenCmdLine", tr("Open Command &Line here"), &TFormGotoProj::MenuItemOpenCmdLineClick);
     PopupMenu1->addSeparator();
     MenuItemCopyText = item("MenuItemCopyText", tr("Copy &Path"), &TFormGotoProj::MenuItemCopyTextClick);
     MenuItemCopyTextQ
         = item("MenuItemCopyTextQ", tr("Copy Path in \"&Quotes\""), &TFormGotoProj::MenuItemCopyTextQClick);
-    MenuItemCopyAmpSN
-        = item("MenuItemCopyAmpSN", tr("Copy Project &Number (%1)").arg("..."), &TFormGotoProj::MenuItemCopyAmpSNClick);
+    MenuItemCopyAmpSN = item("MenuItemCopyAmpSN", tr("Copy Project &Number (%1)").arg("..."),
+        &TFormGotoProj::MenuItemCopyAmpSNClick);
     PopupMenu1->addSeparator();
     MenuItemShowFileProps
         = item("MenuItemShowFileProps", tr("Folder Properties"), &TFormGotoProj::MenuItemShowFilePropsClick);

@@ -23,6 +23,11 @@ const char* const Sentences[] = {
     QT_TRANSLATE_NOOP("CoreTexts", "%1 (any address)"),
     QT_TRANSLATE_NOOP("CoreTexts", "any address"),
     QT_TRANSLATE_NOOP("CoreTexts", "The channel is already open."),
+    QT_TRANSLATE_NOOP("CoreTexts", "\"%1\" is not an internet address."),
+    QT_TRANSLATE_NOOP("CoreTexts", "socket() failed."),
+    QT_TRANSLATE_NOOP("CoreTexts", "bind() failed: %1"),
+    QT_TRANSLATE_NOOP("CoreTexts", "eventfd() failed: %1"),
+    QT_TRANSLATE_NOOP("CoreTexts", "setsockopt(%1) failed. WSAError:%2"),
     // new IP settings, watched after they were sent
     QT_TRANSLATE_NOOP("CoreTexts", "Settings sent to %1; waiting for its answer after the reboot..."),
     QT_TRANSLATE_NOOP("CoreTexts", "Change took effect: %1 answers again, on DHCP at %2."),
@@ -38,8 +43,8 @@ const char* const Sentences[] = {
     QT_TRANSLATE_NOOP("CoreTexts", "File %1 is too large to upload (%2 bytes, at most %3)."),
     QT_TRANSLATE_NOOP(
         "CoreTexts", "File %1 is not a regular file (a folder, a device or a pipe) and cannot be uploaded."),
-    QT_TRANSLATE_NOOP(
-        "CoreTexts", "The file name holds a line break or another control character and cannot be announced."),
+    QT_TRANSLATE_NOOP("CoreTexts",
+        "The file name holds a line break or another control character and cannot be announced."),
     QT_TRANSLATE_NOOP("CoreTexts", "Loading file %1 failed."),
     QT_TRANSLATE_NOOP("CoreTexts", "Loaded file %1 (%2 bytes)."),
     QT_TRANSLATE_NOOP("CoreTexts", "Stopped before connecting."),
@@ -52,17 +57,23 @@ const char* const Sentences[] = {
     QT_TRANSLATE_NOOP("CoreTexts", "Stopped while waiting for the final reply."),
     QT_TRANSLATE_NOOP("CoreTexts", "Reply timeout!"),
     QT_TRANSLATE_NOOP("CoreTexts", "Unexpected Reply!"),
-    QT_TRANSLATE_NOOP("CoreTexts", "Sending failed after %1 of %2 bytes: the amplifier took no data for %3 s."),
-    QT_TRANSLATE_NOOP("CoreTexts", "Sending failed after %1 of %2 bytes: the amplifier closed the connection."),
+    QT_TRANSLATE_NOOP(
+        "CoreTexts", "Sending failed after %1 of %2 bytes: the amplifier took no data for %3 s."),
+    QT_TRANSLATE_NOOP(
+        "CoreTexts", "Sending failed after %1 of %2 bytes: the amplifier closed the connection."),
     QT_TRANSLATE_NOOP("CoreTexts", "Sending failed after %1 of %2 bytes: %3."),
     QT_TRANSLATE_NOOP("CoreTexts", "Reading file %1 failed after %2 of %3 bytes: %4."),
-    QT_TRANSLATE_NOOP(
-        "CoreTexts", "File %1 changed size while it was sent (now more than %2 bytes); the upload is incomplete."),
-    QT_TRANSLATE_NOOP(
-        "CoreTexts", "File %1 changed size while it was sent (now fewer than %2 bytes); the upload is incomplete."),
+    QT_TRANSLATE_NOOP("CoreTexts",
+        "File %1 changed size while it was sent (now more than %2 bytes); the upload is incomplete."),
+    QT_TRANSLATE_NOOP("CoreTexts",
+        "File %1 changed size while it was sent (now fewer than %2 bytes); the upload is incomplete."),
     QT_TRANSLATE_NOOP("CoreTexts", "Stopped after %1 of %2 bytes."),
     QT_TRANSLATE_NOOP("CoreTexts", "Sending done."),
     QT_TRANSLATE_NOOP("CoreTexts", "%1 bytes in %2 s (%3 MB/s)"),
+    // starting a program from the desktop
+    QT_TRANSLATE_NOOP(
+        "CoreTexts", "No terminal program was found ($TERMINAL, x-terminal-emulator, xterm, ...)."),
+    QT_TRANSLATE_NOOP("CoreTexts", "The desktop's opener \"%1\" was not found."),
     // file errors
     QT_TRANSLATE_NOOP("CoreTexts", "Not a regular file"),
     QT_TRANSLATE_NOOP("CoreTexts", "%1 (the editor opens files of up to 16 MiB)"),
@@ -71,7 +82,7 @@ const char* const Sentences[] = {
 struct Sentence {
     const char* source;
     QRegularExpression pattern; // the whole line, each %N a captured group
-    QList<int> placeholders;    // N of each group, in the order they appear
+    QList<int> placeholders; // N of each group, in the order they appear
 };
 
 std::vector<Sentence> Compile()
@@ -90,8 +101,8 @@ std::vector<Sentence> Compile()
             at = match.capturedEnd();
         }
         pattern += QRegularExpression::escape(text.mid(at)) + "$";
-        compiled.push_back({ source, QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption),
-            placeholders });
+        compiled.push_back({ source,
+            QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption), placeholders });
     }
     return compiled;
 }
@@ -108,7 +119,8 @@ QString Fill(const QString& translation, const QList<int>& placeholders, const Q
     QString filled;
     for (qsizetype at = 0; at < translation.size(); ++at) {
         const QChar c = translation[at];
-        if (c == '%' && at + 1 < translation.size() && translation[at + 1] >= '1' && translation[at + 1] <= '9') {
+        if (c == '%' && at + 1 < translation.size() && translation[at + 1] >= '1'
+            && translation[at + 1] <= '9') {
             const qsizetype index = placeholders.indexOf(translation[at + 1].digitValue());
             if (index >= 0) {
                 filled += values[index];

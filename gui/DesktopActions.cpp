@@ -1,5 +1,6 @@
 #include "gui/DesktopActions.h"
 
+#include "gui/CoreTexts.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "platform/FolderFacts.h"
@@ -53,7 +54,7 @@ QString LaunchErrorText(const platform::TLaunchResult& result)
 {
     QString text = ToQt(SystemErrorText(result.Error));
     if (!result.Note.empty())
-        text += "\n" + ToQt(result.Note);
+        text += "\n" + TranslatedCoreText(result.Note);
     return text;
 }
 
@@ -119,14 +120,17 @@ QDialog* ShowOwnProperties(QWidget* parent, const QString& path)
     int error = 0;
     form->addRow(QObject::tr("Path:"), FactLabel(path, "LabelPath", dialog));
     if (platform::ReadFolderFacts(FromQt(path), facts, error)) {
-        form->addRow(QObject::tr("Owner:"), FactLabel(ToQt(facts.owner + ":" + facts.group), "LabelOwner", dialog));
-        form->addRow(QObject::tr("Permissions:"), FactLabel(ToQt(facts.permissions), "LabelPermissions", dialog));
+        form->addRow(
+            QObject::tr("Owner:"), FactLabel(ToQt(facts.owner + ":" + facts.group), "LabelOwner", dialog));
+        form->addRow(
+            QObject::tr("Permissions:"), FactLabel(ToQt(facts.permissions), "LabelPermissions", dialog));
         form->addRow(QObject::tr("Modified:"), FactLabel(ToQt(facts.modified), "LabelModified", dialog));
         form->addRow(QObject::tr("Entries:"),
             FactLabel(facts.entries < 0 ? QObject::tr("cannot be read") : QString::number(facts.entries),
                 "LabelEntries", dialog));
     } else {
-        form->addRow(QObject::tr("Error:"), FactLabel(ToQt(TrimText(SystemErrorText(error))), "LabelError", dialog));
+        form->addRow(
+            QObject::tr("Error:"), FactLabel(ToQt(TrimText(SystemErrorText(error))), "LabelError", dialog));
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);

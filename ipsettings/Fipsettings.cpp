@@ -1,7 +1,7 @@
 #include "ipsettings/Fipsettings.h"
 
-#include "gui/CoreTexts.h"
 #include "gui/Accessibility.h"
+#include "gui/CoreTexts.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
@@ -150,7 +150,8 @@ void TFormIpSettings::Button1Click()
 void TFormIpSettings::ButtonHausnetzClick()
 {
     ApplyPreset("10.255.252.180", "255.255.248.0", "0.0.0.0");
-    UserDialogs::Information(nullptr, tr("Information"), tr("Please use IP address from 10.255.252.180-189."));
+    UserDialogs::Information(
+        nullptr, tr("Information"), tr("Please use IP address from 10.255.252.180-189."));
     // Caret at the end, so that the user can change the last number of the address.
     EditIP->setFocus(Qt::OtherFocusReason);
     EditIP->deselect();

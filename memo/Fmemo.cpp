@@ -221,9 +221,9 @@ void TFormMemo::FileCommand(bool save)
     if (!AskProjectFolder(own, fromFinder))
         return;
     const QString place = StartingPlace(own, fromFinder);
-    const QString chosen = save
-        ? UserDialogs::SaveFileName(this, tr("Save As"), place, tr(FileFilter), QFileDialog::DontConfirmOverwrite)
-        : UserDialogs::OpenFileName(this, tr("Open"), place, tr(FileFilter));
+    const QString chosen = save ? UserDialogs::SaveFileName(
+                               this, tr("Save As"), place, tr(FileFilter), QFileDialog::DontConfirmOverwrite)
+                                : UserDialogs::OpenFileName(this, tr("Open"), place, tr(FileFilter));
     if (chosen.isEmpty())
         return;
     own.FileName = chosen;

@@ -171,6 +171,34 @@
         <source>%1 (the editor opens files of up to 16 MiB)</source>
         <translation>%1 (der Editor öffnet Dateien bis 16 MiB)</translation>
     </message>
+    <message>
+        <source>&quot;%1&quot; is not an internet address.</source>
+        <translation>„%1“ ist keine Internetadresse.</translation>
+    </message>
+    <message>
+        <source>socket() failed.</source>
+        <translation>socket() fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>bind() failed: %1</source>
+        <translation>bind() fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>eventfd() failed: %1</source>
+        <translation>eventfd() fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>setsockopt(%1) failed. WSAError:%2</source>
+        <translation>setsockopt(%1) fehlgeschlagen. WSAError:%2</translation>
+    </message>
+    <message>
+        <source>No terminal program was found ($TERMINAL, x-terminal-emulator, xterm, ...).</source>
+        <translation>Kein Terminalprogramm gefunden ($TERMINAL, x-terminal-emulator, xterm, ...).</translation>
+    </message>
+    <message>
+        <source>The desktop&apos;s opener &quot;%1&quot; was not found.</source>
+        <translation>Das Öffnungsprogramm des Desktops „%1“ wurde nicht gefunden.</translation>
+    </message>
 </context>
 <context>
     <name>FormUpload</name>

@@ -1,7 +1,7 @@
 #include "upload/Fupload.h"
 
-#include "gui/CoreTexts.h"
 #include "gui/Accessibility.h"
+#include "gui/CoreTexts.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/GuiDelivery.h"
@@ -98,8 +98,10 @@ void TFormUpload::reject()
 void TFormUpload::AddLogLine(const std::string& text)
 {
     const QString line = DecodeLogText(text);
-    const bool reply = replyNext && line != "Reply timeout!" && !line.startsWith("Stopped while waiting for ");
-    replyNext = !reply && (line == "$$$VER?" || line.startsWith("$$$FILE_UPLOAD:") || line == "Sending done.");
+    const bool reply
+        = replyNext && line != "Reply timeout!" && !line.startsWith("Stopped while waiting for ");
+    replyNext
+        = !reply && (line == "$$$VER?" || line.startsWith("$$$FILE_UPLOAD:") || line == "Sending done.");
     MemoLog->appendPlainText(reply ? line : TranslatedCoreLine(line));
     MemoLog->verticalScrollBar()->setValue(MemoLog->verticalScrollBar()->maximum());
     MemoLog->repaint();

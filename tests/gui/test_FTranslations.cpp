@@ -56,20 +56,12 @@ struct LanguageCase {
 TEST(Translations, TheForcedOrFirstKnownDesktopLanguageIsChosen)
 {
     const LanguageCase cases[] = {
-        { "", { "de-DE" }, "de" },
-        { "", { "de-AT", "en" }, "de" },
-        { "", { "de" }, "de" },
-        { "", { "C" }, "" },
-        { "", { "en-US" }, "" },
-        { "", { "fr-FR" }, "" },
-        { "", {}, "" },
+        { "", { "de-DE" }, "de" }, { "", { "de-AT", "en" }, "de" }, { "", { "de" }, "de" },
+        { "", { "C" }, "" }, { "", { "en-US" }, "" }, { "", { "fr-FR" }, "" }, { "", {}, "" },
         { "", { "fr-FR", "de-DE" }, "de" }, // no French: the next language the desktop names
-        { "", { "en-GB", "de-DE" }, "" },   // English first: the program's own texts
-        { "de", { "en-US" }, "de" },
-        { "de_CH.UTF-8", { "C" }, "de" },
-        { "C", { "de-DE" }, "" },
-        { "en", { "de-DE" }, "" },
-        { "fr", { "de-DE" }, "" }, // forced decides alone
+        { "", { "en-GB", "de-DE" }, "" }, // English first: the program's own texts
+        { "de", { "en-US" }, "de" }, { "de_CH.UTF-8", { "C" }, "de" }, { "C", { "de-DE" }, "" },
+        { "en", { "de-DE" }, "" }, { "fr", { "de-DE" }, "" }, // forced decides alone
     };
     for (const LanguageCase& c : cases) {
         SCOPED_TRACE(std::string(c.forced) + " / " + c.desktop.join(',').toStdString());
@@ -119,8 +111,10 @@ const std::pair<const char*, std::function<std::unique_ptr<QWidget>()>> Windows[
     { "message box", MessageBox },
     { "query",
         [] {
-            return UserDialogs::NewInputQuery(nullptr, QCoreApplication::translate("TFormIpSettings", "Command"),
-                QCoreApplication::translate("TFormIpSettings", "Enter Test Command to Amplifier"), "$$$VER?", 255);
+            return UserDialogs::NewInputQuery(nullptr,
+                QCoreApplication::translate("TFormIpSettings", "Command"),
+                QCoreApplication::translate("TFormIpSettings", "Enter Test Command to Amplifier"), "$$$VER?",
+                255);
         } },
     { "file dialog", FileDialog },
 };
@@ -133,7 +127,8 @@ std::map<std::string, QString> Texts(QWidget& window)
     const auto add = [&](QObject* owner, const char* what, const QString& text) {
         if (text.isEmpty())
             return;
-        const QString name = owner->objectName().isEmpty() ? QString("#%1").arg(++unnamed) : owner->objectName();
+        const QString name
+            = owner->objectName().isEmpty() ? QString("#%1").arg(++unnamed) : owner->objectName();
         texts[(QString(owner->metaObject()->className()) + " " + name + " " + what).toStdString()] = text;
     };
     QList<QWidget*> widgets = window.findChildren<QWidget*>();
@@ -219,12 +214,14 @@ TEST(Translations, TheLocaleOfTheRunChoosesTheLanguage)
         // The program's own texts, byte for byte.
         EXPECT_EQ(main.windowTitle(), "Select Amplifier");
         EXPECT_EQ(menu.join('|'),
-            "IP-&Settings...|Upload File...|Configure this Menu...|Copy IP-Address|Save List As...|Find...|Find Next");
+            "IP-&Settings...|Upload File...|Configure this Menu...|Copy IP-Address|Save List "
+            "As...|Find...|Find Next");
         EXPECT_EQ(yes->text(), "&Yes");
     } else {
         EXPECT_EQ(main.windowTitle(), "Verstärker auswählen");
-        EXPECT_EQ(menu.join('|'), "IP-&Einstellungen...|Datei hochladen...|Dieses Menü bearbeiten...|IP-Adresse "
-                                  "kopieren|Liste speichern unter...|Suchen...|Weitersuchen");
+        EXPECT_EQ(menu.join('|'),
+            "IP-&Einstellungen...|Datei hochladen...|Dieses Menü bearbeiten...|IP-Adresse "
+            "kopieren|Liste speichern unter...|Suchen...|Weitersuchen");
         EXPECT_EQ(yes->text(), "&Ja");
     }
 }
@@ -248,11 +245,13 @@ TEST(Translations, CoreSentencesAreTranslatedWithTheirValuesKept)
     const InGerman german;
     const std::pair<std::string, QString> cases[] = {
         { "Loaded file /home/a%2b/fw.bin (3 bytes).", "Datei /home/a%2b/fw.bin geladen (3 Bytes)." },
-        { "Connected to 198.18.1.2:2500 ...\r\nAMPSIM V1.0\r\n", "Verbunden mit 198.18.1.2:2500 ...\r\nAMPSIM V1.0\r\n" },
+        { "Connected to 198.18.1.2:2500 ...\r\nAMPSIM V1.0\r\n",
+            "Verbunden mit 198.18.1.2:2500 ...\r\nAMPSIM V1.0\r\n" },
         { "Discovery stopped: the interface tvapp (any address) is gone.",
             "Suche angehalten: Die Netzwerkschnittstelle tvapp (jede Adresse) ist nicht mehr vorhanden." },
         { "Netmask \"255.0.255.0\" is not a valid netmask (its ones must be contiguous).\n",
-            "Netzmaske „255.0.255.0“ ist keine gültige Netzmaske (ihre Einsen müssen lückenlos aufeinander folgen).\n" },
+            "Netzmaske „255.0.255.0“ ist keine gültige Netzmaske (ihre Einsen müssen lückenlos aufeinander "
+            "folgen).\n" },
         { "Change took effect: 0050C2A10003 answers as 198.18.1.9 / 255.255.0.0 / 0.0.0.0.",
             "Änderung wirksam: 0050C2A10003 antwortet als 198.18.1.9 / 255.255.0.0 / 0.0.0.0." },
         { "FILE_UPLOAD_START", "FILE_UPLOAD_START" },
@@ -266,9 +265,9 @@ TEST(Translations, TheUploadLogTranslatesItsOwnLinesAndKeepsTheAmplifiersReplies
 {
     const InGerman german;
     TFormUpload upload;
-    for (const char* line : { "$$$VER?", "Sending done.", "$$$FILE_UPLOAD:00000003:/tmp/x", "FILE_UPLOAD_STARTED",
-             "Unexpected Reply!", "Disconnected from 198.18.1.2:2500.", "Sending done.", "Reply timeout!",
-             "Sending done.", "Unexpected Reply!" })
+    for (const char* line : { "$$$VER?", "Sending done.", "$$$FILE_UPLOAD:00000003:/tmp/x",
+             "FILE_UPLOAD_STARTED", "Unexpected Reply!", "Disconnected from 198.18.1.2:2500.",
+             "Sending done.", "Reply timeout!", "Sending done.", "Unexpected Reply!" })
         upload.AddLogLine(line);
     EXPECT_EQ(upload.MemoLog->toPlainText(),
         "$$$VER?\n"

@@ -86,7 +86,8 @@ std::unique_ptr<QWidget> MakeWindow(const std::string& name, const std::vector<s
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (name == "query")
         return UserDialogs::NewInputQuery(nullptr, QCoreApplication::translate("TFormIpSettings", "Command"),
-            QCoreApplication::translate("TFormIpSettings", "Enter Test Command to Amplifier"), "$$$VER?", 255);
+            QCoreApplication::translate("TFormIpSettings", "Enter Test Command to Amplifier"), "$$$VER?",
+            255);
     return nullptr;
 }
 
