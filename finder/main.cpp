@@ -3,6 +3,7 @@
 #include "gotoproj/Fgotoprojdlg.h"
 #include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
+#include "gui/ProcessEnd.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
 #include "memo/Fmemo.h"
@@ -76,7 +77,7 @@ int main(int argc, char* argv[])
         } catch (...) {
             ErrorReportingApplication::ShowException("");
         }
+        WinsockCleanup();
+        return EndBeforeWindowSystemTeardown(0);
     }
-    WinsockCleanup();
-    return 0;
 }
