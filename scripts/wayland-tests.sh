@@ -78,22 +78,24 @@ show_backtrace() {
         return
     fi
     echo "its threads' backtraces:" >&2
-    gdb -batch -ex 'thread apply all bt' "$1" "$core" 2>&1 | grep -vE '^\[(New LWP|Thread debugging)|^Using host libthread_db' >&2
+    gdb -batch -ex 'thread apply all bt' "$1" "$core" 2>&1 | gdb_noise_out >&2
 }
+gdb_noise_out() { grep -vE '^\[(New LWP|Thread debugging)|^Using host libthread_db|^warning: ' || true; }
 
 failed=0
+limit=300 # seconds for one test program
 for test in finder_test_Ftovrin finder_test_FtovrinSaveList finder_test_FtovrinCommands finder_test_FtovrinNetwork \
     gotoproj_test_Fgotoprojdlg memo_test_Fmemo ipsettings_test_Fipsettings ipsettings_test_Fselipaddr \
     upload_test_Fupload; do
     dir=$runtime_dir/$test
     mkdir "$dir"
     status=0
-    (cd "$dir" && exec timeout -s ABRT 300 "$build/tests/$test" --gtest_filter="*-${left_out[$test]}") \
+    (cd "$dir" && exec timeout -s ABRT "$limit" "$build/tests/$test" --gtest_filter="*-${left_out[$test]}") \
         >"$dir/log" 2>&1 || status=$?
     if [ "$status" -eq 0 ]; then
         echo "wayland: $test: $(grep -E '^\[  PASSED  \]' "$dir/log" | tail -1)"
     else
-        [ "$status" -eq 124 ] && status="$status, hung for 300 s"
+        [ "$status" -eq 124 ] && status="$status, hung for $limit s"
         echo "wayland: $test FAILED (exit status $status):" >&2
         # A crash or a hang leaves no failure lines: then the end of its output and the backtraces tell.
         grep -E 'Failure|FAILED|Which is|Expected' "$dir/log" | head -40 >&2 || tail -20 "$dir/log" >&2
@@ -138,7 +140,7 @@ if kill -0 "$tovrin" 2>/dev/null; then
     for _ in $(seq 100); do kill -0 "$tovrin" 2>/dev/null || break; sleep 0.2; done
     if kill -0 "$tovrin" 2>/dev/null; then
         echo "wayland: tovrin did not end within 20 s of being closed; its threads' backtraces:" >&2
-        gdb -batch -p "$tovrin" -ex 'thread apply all bt' 2>&1 | grep -vE '^\[(New LWP|Thread debugging)|^Using host libthread_db' >&2
+        gdb -batch -p "$tovrin" -ex 'thread apply all bt' 2>&1 | gdb_noise_out >&2
         failed=1
     else
         status=0
