@@ -3,6 +3,7 @@
 #include "gotoproj/Fgotoprojdlg.h"
 #include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
+#include "gui/ProcessEnd.h"
 #include "gui/Translations.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
@@ -79,7 +80,7 @@ int main(int argc, char* argv[])
         } catch (...) {
             ErrorReportingApplication::ShowException("");
         }
+        WinsockCleanup();
+        return EndBeforeWindowSystemTeardown(0);
     }
-    WinsockCleanup();
-    return 0;
 }

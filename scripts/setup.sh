@@ -15,7 +15,7 @@ packages=(
   fonts-dejavu-core
   file desktop-file-utils appstream lintian librsvg2-bin help2man xclip tcpdump
   python3 tmux
-  weston qt6-wayland
+  weston qt6-wayland gdb
   at-spi2-core python3-pyatspi
   qt6-base-private-dev
   prometheus-cpp-dev prometheus curl systemd

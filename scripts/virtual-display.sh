@@ -1,13 +1,17 @@
 # Sourced by the scripts that show windows without a screen.
-# start_virtual_display WIDTHxHEIGHT [Xvfb option…] starts Xvfb on the first free display number
-# from :99, exports DISPLAY, leaves the server's process id in virtual_display_pid and returns once
-# the display answers (at most 5 s).
+# start_virtual_display WIDTHxHEIGHT [Xvfb option…] starts Xvfb on a free display number (Xvfb
+# takes the first one it can lock, so programs starting at once never share one), exports
+# DISPLAY, leaves the server's process id in virtual_display_pid and returns once the display
+# answers (at most 5 s); fails when Xvfb did not start.
 start_virtual_display() {
-    local size=$1 number=99
+    local size=$1 fifo number=
     shift
-    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
-    Xvfb ":$number" -screen 0 "${size}x24" -nolisten tcp "$@" >/dev/null 2>&1 &
+    fifo=$(mktemp -u) && mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp "$@" 3>"$fifo" >/dev/null 2>&1 &
     virtual_display_pid=$!
+    read -r -t 10 number <"$fifo" || true
+    rm -f "$fifo"
+    [ -n "$number" ] || { echo "virtual display: Xvfb did not start" >&2; return 1; }
     export DISPLAY=:$number
     unset XAUTHORITY
     local _

@@ -62,31 +62,59 @@ declare -A left_out=(
     [ipsettings_test_Fselipaddr]=""
     [upload_test_Fupload]="FuploadTest.MainWindowItemAimsTheDialogAtTheSelectedAmplifier"
 )
+# A program that crashes or hangs leaves a core dump in its own folder (a hung one is ended with
+# SIGABRT at its time limit); the step then shows the backtrace of each of its threads.
+ulimit -c unlimited 2>/dev/null || ulimit -c "$(ulimit -H -c)"
+core_pattern=$(cat /proc/sys/kernel/core_pattern 2>/dev/null || true)
+case $core_pattern in
+    /* | '|'*) echo "wayland: core dumps go to '$core_pattern', so a crash here comes without its backtrace" >&2 ;;
+esac
+# show_backtrace PROGRAM DIR: the threads' backtraces from the core dump in DIR, if there is one.
+show_backtrace() {
+    local core
+    core=$(find "$2" -maxdepth 1 -name 'core*' -type f | head -1)
+    if [ -z "$core" ]; then
+        echo "(no core dump in $2)" >&2
+        return
+    fi
+    echo "its threads' backtraces:" >&2
+    gdb -batch -ex 'thread apply all bt' "$1" "$core" 2>&1 | gdb_noise_out >&2
+}
+gdb_noise_out() { grep -vE '^\[(New LWP|Thread debugging)|^Using host libthread_db|^warning: ' || true; }
+
+# run_test_program TEST LIMIT DIR: runs a test program (less its left-out tests) in DIR, ended
+# with SIGABRT after LIMIT seconds; when it passed, passed_line holds its summary, else it shows
+# why and sets failed=1.
 failed=0
+run_test_program() {
+    local test=$1 limit=$2 dir=$3 status=0
+    mkdir -p "$dir"
+    (cd "$dir" && exec timeout -s ABRT "$limit" "$build/tests/$test" --gtest_filter="*-${left_out[$test]}") \
+        >"$dir/log" 2>&1 || status=$?
+    if [ "$status" -eq 0 ]; then
+        passed_line="$(grep -E '^\[  PASSED  \]' "$dir/log" | tail -1)"
+        return 0
+    fi
+    [ "$status" -eq 124 ] && status="$status, hung for $limit s"
+    echo "wayland: $test FAILED (exit status $status):" >&2
+    # A crash or a hang leaves no failure lines: then the end of its output and the backtraces tell.
+    grep -E 'Failure|FAILED|Which is|Expected' "$dir/log" | head -40 >&2 || tail -20 "$dir/log" >&2
+    show_backtrace "$build/tests/$test" "$dir"
+    failed=1
+    return 1
+}
 for test in finder_test_Ftovrin finder_test_FtovrinSaveList finder_test_FtovrinCommands finder_test_FtovrinNetwork \
     gotoproj_test_Fgotoprojdlg memo_test_Fmemo ipsettings_test_Fipsettings ipsettings_test_Fselipaddr \
     upload_test_Fupload; do
-    log=$runtime_dir/$test.log
-    status=0
-    timeout 300 "$build/tests/$test" --gtest_filter="*-${left_out[$test]}" >"$log" 2>&1 || status=$?
-    # Under weston a test program has now and then crashed or hung (2 of 6 runs of the whole step
-    # here) where it passes offscreen and under the sanitizers: such an end, without a failed
-    # check, is shown and the program run once more. A failed check fails the step at once.
-    if [ "$status" -ne 0 ] && ! grep -qE 'Failure|FAILED' "$log"; then
-        echo "wayland: $test ended without a failed check (exit status $status), running it once more; its output's end:" >&2
-        tail -5 "$log" >&2
-        status=0
-        timeout 300 "$build/tests/$test" --gtest_filter="*-${left_out[$test]}" >"$log" 2>&1 || status=$?
-    fi
-    if [ "$status" -eq 0 ]; then
-        echo "wayland: $test: $(grep -E '^\[  PASSED  \]' "$log" | tail -1)"
-    else
-        # A crash or a hang leaves no failure lines: then the end of its output tells.
-        echo "wayland: $test FAILED (exit status $status):" >&2
-        grep -E 'Failure|FAILED|Which is|Expected' "$log" | head -40 >&2 || tail -20 "$log" >&2
-        failed=1
-    fi
+    run_test_program "$test" 300 "$runtime_dir/$test" && echo "wayland: $test: $passed_line"
 done
+# Qt's Wayland client could hang while a program ended (gui/ProcessEnd.h): the shortest program is
+# started and ended 20 times more, each given 30 s.
+ended=0
+while [ "$ended" -lt 20 ] && run_test_program ipsettings_test_Fselipaddr 30 "$runtime_dir/ending-$ended"; do
+    ended=$((ended + 1))
+done
+[ "$ended" -lt 20 ] || echo "wayland: ipsettings_test_Fselipaddr started and ended 20 times more"
 
 # The program itself, natively: it must run on, and its list fills (see the screenshot).
 network=tvw$$
@@ -95,7 +123,10 @@ bash "$root/scripts/testnet.sh" exec "$network" amp "$build/ampsim" --count 6 \
     --names Stage-Left,Stage-Right,FOH-Rack-1,FOH-Rack-2,Monitor-World,Sub-Array-L >"$runtime_dir/ampsim.log" 2>&1 &
 simulator=$!
 pids+=("$simulator")
-bash "$root/scripts/testnet.sh" exec "$network" app "$build/tovrin" >"$runtime_dir/tovrin.log" 2>&1 &
+# With TOVRIN_DISCOVERY_STATS set, SIGTERM closes the program as its window would (see below).
+mkdir "$runtime_dir/tovrin"
+(cd "$runtime_dir/tovrin" && TOVRIN_DISCOVERY_STATS=1 exec bash "$root/scripts/testnet.sh" exec "$network" app \
+    "$build/tovrin") >"$runtime_dir/tovrin.log" 2>&1 &
 tovrin=$!
 pids+=("$tovrin")
 # The interface dialog has the keyboard (weston activates new windows): Return confirms its only
@@ -115,6 +146,23 @@ if kill -0 "$tovrin" 2>/dev/null; then
     else
         echo "wayland: tovrin runs under weston but its discovery never reached the amplifiers" >&2
         failed=1
+    fi
+    # Closed, it must end, and cleanly: a hang is shown with its threads' backtraces.
+    kill -TERM "$tovrin"
+    for _ in $(seq 100); do kill -0 "$tovrin" 2>/dev/null || break; sleep 0.2; done
+    if kill -0 "$tovrin" 2>/dev/null; then
+        echo "wayland: tovrin did not end within 20 s of being closed; its threads' backtraces:" >&2
+        gdb -batch -p "$tovrin" -ex 'thread apply all bt' 2>&1 | gdb_noise_out >&2
+        failed=1
+    else
+        status=0
+        wait "$tovrin" || status=$?
+        if [ "$status" -ne 0 ]; then
+            echo "wayland: tovrin ended with exit status $status when closed:" >&2
+            tail -20 "$runtime_dir/tovrin.log" >&2
+            show_backtrace "$build/tovrin" "$runtime_dir/tovrin"
+            failed=1
+        fi
     fi
 else
     echo "wayland: tovrin ended under weston:" >&2

@@ -3,6 +3,7 @@
 #include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
 #include "gui/GuiDelivery.h"
+#include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fselipaddr.h"
 #include "support/TestNetwork.h"
@@ -398,7 +399,7 @@ TEST_F(GuiDeliveryTest, PostedCallsRunOnTheGuiThreadInOrderAndNotOnceClosed)
 int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
-    const auto network = TestNetwork::EnterAppSideOfNew(0, NoNetworkReason);
+    auto network = TestNetwork::EnterAppSideOfNew(0, NoNetworkReason);
     ErrorReportingApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS(), [&] { network.reset(); });
 }

@@ -8,6 +8,7 @@
 #include "finder/UserCommands.h"
 #include "gui/GlobalForm.h"
 #include "gui/KeyboardState.h"
+#include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
 #include "memo/Fmemo.h"
 #include "support/StandInDesktop.h"
@@ -452,5 +453,5 @@ int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS());
 }

@@ -3,6 +3,7 @@
 #include "finder/Ftovrin.h"
 
 #include "gui/GlobalForm.h"
+#include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fselipaddr.h"
 #include "platform/HostInfo.h"
@@ -278,5 +279,5 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS());
 }

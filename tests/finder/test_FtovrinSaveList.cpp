@@ -6,6 +6,7 @@
 
 #include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
+#include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
 #include "platform/UniqueFd.h"
 #include "support/CsvReader.h"
@@ -28,6 +29,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -195,8 +197,8 @@ int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
     // The remembered folder goes to a settings file of this run, not to the user's.
-    TempTree config("tovrin-config");
-    ::setenv("XDG_CONFIG_HOME", config.Root().c_str(), 1);
+    std::optional<TempTree> config(std::in_place, "tovrin-config");
+    ::setenv("XDG_CONFIG_HOME", config->Root().c_str(), 1);
     ErrorReportingApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS(), [&] { config.reset(); });
 }

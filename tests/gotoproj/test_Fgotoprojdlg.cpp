@@ -7,6 +7,7 @@
 #include "gotoproj/DriveListing.h"
 #include "gotoproj/ProjectSearch.h"
 #include "gui/DesktopActions.h"
+#include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
 #include "support/QtFocus.h"
 #include "support/QtWait.h"
@@ -560,5 +561,5 @@ int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS());
 }

@@ -2,6 +2,7 @@
 
 #include "comm/Recvthread.h"
 #include "comm/SocketHelpers.h"
+#include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
 #include "platform/UniqueFd.h"
 #include "support/CommandSimulator.h"
@@ -374,5 +375,5 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS());
 }

@@ -1,5 +1,7 @@
 #include "ipsettings/Fselipaddr.h"
 
+#include "gui/ProcessEnd.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -112,5 +114,5 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS());
 }

@@ -7,6 +7,7 @@
 #include "gotoproj/Fgotoprojdlg.h"
 #include "gui/GlobalForm.h"
 #include "gui/KeyboardState.h"
+#include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
 #include "platform/UniqueFd.h"
 #include "support/QtFocus.h"
@@ -368,5 +369,5 @@ int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS());
 }

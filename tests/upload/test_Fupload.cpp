@@ -5,6 +5,7 @@
 
 #include "finder/Ftovrin.h"
 #include "gui/GlobalForm.h"
+#include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
 #include "platform/UniqueFd.h"
 #include "support/CommandSimulator.h"
@@ -330,5 +331,5 @@ int main(int argc, char* argv[])
 {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    return EndBeforeWindowSystemTeardown(RUN_ALL_TESTS());
 }
