@@ -1,6 +1,7 @@
 #include "finder/ListExport.h"
 #include "support/CsvReader.h"
 #include "support/TempTree.h"
+#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
@@ -105,6 +106,10 @@ const HostileCase HostileFields[] = {
     { "B\xfchne", "B\xc3\xbchne" },
     { "x\xe2\x82", "x\xc3\xa2\xc2\x82" }, // cut UTF-8: the whole field as Latin-1
     { "", "" },
+    // C0 controls but tab, CR and LF: their Control Pictures symbols (U+2400 + code).
+    { std::string("a\0b\x1b[2J\x7f", 8), "a\xe2\x90\x80" "b\xe2\x90\x9b[2J\x7f" },
+    { "\x01\x1f=1", "\xe2\x90\x81\xe2\x90\x9f=1" },
+    { std::string("\0\xfc", 2), "\xe2\x90\x80\xc3\xbc" }, // NUL in Latin-1 text
 };
 
 TEST(SaveAmplifierCsv, ARealCsvReaderFindsEveryHostileFieldExactly)
@@ -127,6 +132,11 @@ TEST(SaveAmplifierCsv, ARealCsvReaderFindsEveryHostileFieldExactly)
 
     const std::string path = files.Path("amplifiers.csv");
     ASSERT_EQ(SaveAmplifierCsv(path, list, platform::TStreamTarget::Refuse), 0);
+    std::string bytes;
+    ASSERT_EQ(LoadRegularFile(path.c_str(), 1 << 20, bytes), 0);
+    for (const char c : bytes)
+        EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\r' || c == '\n')
+            << "control byte " << static_cast<int>(c) << " in the file";
     std::string error;
     const auto rows = ReadCsvWithPython(path, error);
     ASSERT_TRUE(rows) << error;

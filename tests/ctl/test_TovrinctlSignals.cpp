@@ -1,0 +1,71 @@
+// Signals sent to a running tovrinctl from outside: the stray ones are ignored (or, for a hang-up,
+// end it as Ctrl+C does), and Ctrl+C and SIGTERM end it in order afterwards. The program runs a
+// discovery in the private test network, where nothing answers, until a signal ends it.
+
+#include "support/PrivateNetworkTest.h"
+#include "support/ProgramRun.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+const std::string Program = TOVRIN_BINARY_DIR "/tovrinctl";
+
+// The bit of signal in a signal mask line of /proc/PID/status ("SigBlk:\t0000000000004002").
+bool MaskHas(pid_t pid, const std::string& field, int signal)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return (std::stoull(line.substr(field.size() + 1), nullptr, 16) >> (signal - 1) & 1) != 0;
+    return false;
+}
+
+using TovrinctlSignalsTest = PrivateNetworkTest<1>;
+
+TEST_F(TovrinctlSignalsTest, StraySignalsNeverStopCtrlCAndTermFromEndingIt)
+{
+    const std::vector<int> stray { SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM, SIGUSR1 };
+    const struct {
+        bool nohup; // started ignoring SIGHUP
+        std::vector<int> first; // sent while it runs: it must go on
+        int last; // must end it, as Ctrl+C does
+    } cases[] = {
+        { false, stray, SIGINT },
+        { false, stray, SIGTERM },
+        { false, { SIGUSR1 }, SIGHUP }, // the terminal went away
+        { true, { SIGHUP, SIGUSR2 }, SIGTERM },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "nohup " << c.nohup << ", ended by " << strsignal(c.last));
+        std::vector<std::string> argv { Program, "discover", "--interface", TestNetwork::AppAddress(),
+            "--seconds", "60" };
+        if (c.nohup)
+            argv.insert(argv.begin(), "/usr/bin/nohup");
+        RunningProgram program(argv, net->NamespacePath(NetSide::App));
+        ASSERT_TRUE(program.Started());
+        // Ready once its main thread blocks Ctrl+C for the waiting thread.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!MaskHas(program.Pid(), "SigBlk", SIGINT) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(MaskHas(program.Pid(), "SigBlk", SIGINT));
+        for (const int signal : c.first) {
+            ASSERT_EQ(::kill(program.Pid(), signal), 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ASSERT_EQ(::kill(program.Pid(), c.last), 0);
+        const ProgramResult r = program.Finish(15000);
+        // 130 with the (empty) table printed: it ended through its own way out, not by the signal.
+        EXPECT_EQ(r.Status, 130) << r.Err;
+        EXPECT_EQ(r.Out.rfind("MAC", 0), 0u) << r.Out;
+    }
+}
+
+} // namespace
