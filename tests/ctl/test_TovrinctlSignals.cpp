@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -25,6 +24,16 @@ bool MaskHas(pid_t pid, const std::string& field, int signal)
     for (std::string line; std::getline(status, line);)
         if (line.rfind(field + ":", 0) == 0)
             return (std::stoull(line.substr(field.size() + 1), nullptr, 16) >> (signal - 1) & 1) != 0;
+    return false;
+}
+
+// Still running: neither ended nor a zombie ("State:\tZ (zombie)").
+bool Running(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("State:", 0) == 0)
+            return line.find('Z') == std::string::npos && line.find('X') == std::string::npos;
     return false;
 }
 
@@ -60,6 +69,7 @@ TEST_F(TovrinctlSignalsTest, StraySignalsNeverStopCtrlCAndTermFromEndingIt)
             ASSERT_EQ(::kill(program.Pid(), signal), 0);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
+        EXPECT_TRUE(Running(program.Pid())) << "ended by a stray signal";
         ASSERT_EQ(::kill(program.Pid(), c.last), 0);
         const ProgramResult r = program.Finish(15000);
         // 130 with the (empty) table printed: it ended through its own way out, not by the signal.
