@@ -357,7 +357,7 @@ TEST_F(TovrinctlNetworkTest, RolloutToTwentyAmplifiersRecordsEachExactly)
 TEST_F(TovrinctlNetworkTest, VersionsAndRolloutReadLineEndingsAndRefuseNamesForAddresses)
 {
     const std::vector<std::pair<std::string, std::string>> amps { { "Ver-A", "FW 2.1.0" },
-        { "Ver-B", "FW 2.1.0\r" }, { "Ver-C", "FW 2.1.0 " }, { "Ver-D", "FW 2.1.0" } };
+        { "Ver-B", "FW 2.1.0\r" }, { "Ver-C", "FW 2.1.0 " }, { "Ver-D", "FW 2.1.0" }, { "Ver-E", "FW 2.0\r" } };
     ASSERT_NO_FATAL_FAILURE(StartAmplifiers([&](std::vector<ampsim::Amplifier>& list) {
         for (size_t i = 0; i < amps.size(); ++i) {
             list[i].Name = amps[i].first;
@@ -369,7 +369,7 @@ TEST_F(TovrinctlNetworkTest, VersionsAndRolloutReadLineEndingsAndRefuseNamesForA
         "--seconds", "1", "--filter", "Ver-" };
     const std::map<std::string, std::pair<std::string, std::string>> expected { { "Ver-A", { "FW 2.1.0", "" } },
         { "Ver-B", { "FW 2.1.0", "" } }, { "Ver-C", { "FW 2.1.0 ", "" } },
-        { "Ver-D", { "", "not an IPv4 address" } } };
+        { "Ver-D", { "", "not an IPv4 address" } }, { "Ver-E", { "FW 2.0", "" } } };
 
     std::vector<std::string> args = versions;
     args.push_back("--json");
@@ -395,6 +395,7 @@ TEST_F(TovrinctlNetworkTest, VersionsAndRolloutReadLineEndingsAndRefuseNamesForA
     r = Run(versions);
     EXPECT_EQ(r.Status, 1) << r.Err;
     EXPECT_EQ(CountOf(r.Out, "FW 2.1.0  "), 2) << r.Out;
+    EXPECT_EQ(r.Out.find('\r'), std::string::npos);
     EXPECT_EQ(CountOf(r.Out, "FW 2.1.0\\x20  "), 1) << r.Out;
     EXPECT_EQ(CountOf(r.Out, "  not an IPv4 address\n"), 1) << r.Out;
 
@@ -402,7 +403,7 @@ TEST_F(TovrinctlNetworkTest, VersionsAndRolloutReadLineEndingsAndRefuseNamesForA
     r = Run({ "rollout", File(1000), "--from-discovery", "Ver-*", "--interface", TestNetwork::AppAddress(),
         "--seconds", "1", "--skip-version", "FW 2.1.0", "--audit", audit });
     EXPECT_EQ(r.Status, 1) << r.Err;
-    EXPECT_NE(r.Err.find("2 of 3 amplifiers report \"FW 2.1.0\" and are skipped."), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("2 of 4 amplifiers report \"FW 2.1.0\" and are skipped."), std::string::npos) << r.Err;
     EXPECT_NE(r.Out.find("FW 2.1.0\\x20"), std::string::npos) << r.Out;
     std::ifstream in(audit);
     std::stringstream text;
@@ -415,9 +416,12 @@ TEST_F(TovrinctlNetworkTest, VersionsAndRolloutReadLineEndingsAndRefuseNamesForA
             { "Ver-A", { "skipped", "FW 2.1.0", SkippedLine } },
             { "Ver-B", { "skipped", "FW 2.1.0", SkippedLine } },
             { "Ver-C", { "ok", "FW 2.1.0 ", "FILE_UPLOAD_DONE" } },
-            { "Ver-D", { "failed", "", "not an IPv4 address" } } }));
-    ASSERT_EQ(sim->Uploads().size(), 1u);
-    EXPECT_EQ(sim->Uploads()[0].Mac, sim->Amp(2).Mac);
+            { "Ver-D", { "failed", "", "not an IPv4 address" } },
+            { "Ver-E", { "ok", "FW 2.0", "FILE_UPLOAD_DONE" } } }));
+    std::set<std::string> uploaded;
+    for (const auto& upload : sim->Uploads())
+        uploaded.insert(upload.Mac);
+    EXPECT_EQ(uploaded, (std::set<std::string> { sim->Amp(2).Mac, sim->Amp(4).Mac }));
 }
 
 // Ctrl+C once: no further upload starts, the running ones end. Twice: they are broken off. Every
