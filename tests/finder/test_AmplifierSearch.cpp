@@ -100,9 +100,11 @@ TEST(AmplifierMatcher, FoldsEveryLatin1CapitalAcrossTheWholeRange)
             continue;
         const unsigned small = capital + 0x20;
         SCOPED_TRACE(::testing::Message() << std::hex << "U+" << capital);
-        for (const std::string& name : { "x" + utf8(small) + "y", "x" + std::string(1, static_cast<char>(small)) + "y" })
+        for (const std::string& name :
+            { "x" + utf8(small) + "y", "x" + std::string(1, static_cast<char>(small)) + "y" })
             EXPECT_TRUE(AmplifierMatcher("X" + utf8(capital) + "Y").Contains(name));
-        for (const std::string& name : { "x" + utf8(capital) + "y", "x" + std::string(1, static_cast<char>(capital)) + "y" })
+        for (const std::string& name :
+            { "x" + utf8(capital) + "y", "x" + std::string(1, static_cast<char>(capital)) + "y" })
             EXPECT_TRUE(AmplifierMatcher(utf8(small)).Contains(name));
     }
     // Outside the range: ¿ (U+00BF) is no capital of ß (U+00DF), ß none of ÿ (U+00FF).
