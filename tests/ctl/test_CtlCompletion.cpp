@@ -28,11 +28,11 @@ Words Complete(std::vector<std::string> line, const std::string& namespacePath =
     const std::string& stubs = {}, const std::string& typed = {})
 {
     std::vector<std::string> argv { "/bin/bash", "--norc", "-c",
-        "source \"$1\" && cd \"$2\" && PATH=\"$2:$PATH\" && COMP_LINE=$3 && COMP_POINT=${#3} && shift 3"
+        "source \"$1\" && cd \"$2\" && PATH=\"$2:$PATH\" && COMP_LINE=${3:+$4 $3} && COMP_POINT=${#COMP_LINE}"
+        " && shift 3"
         " && COMP_WORDS=(\"$@\") && COMP_CWORD=$(($# - 1)) && _tovrinctl tovrinctl"
         " && printf '%s\\n' \"${COMPREPLY[@]}\"",
-        "bash", Script, stubs.empty() ? "/" : stubs, typed.empty() ? "" : "tovrinctl " + typed,
-        stubs.empty() ? Program : "tovrinctl" };
+        "bash", Script, stubs.empty() ? "/" : stubs, typed, stubs.empty() ? Program : "tovrinctl" };
     argv.insert(argv.end(), line.begin(), line.end());
     const ProgramResult r = RunProgram(argv, 20000, namespacePath);
     EXPECT_EQ(r.Status, 0) << r.Err;
