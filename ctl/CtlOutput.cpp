@@ -45,10 +45,6 @@ size_t CharacterAt(const std::string& text, size_t i, size_t& width)
     return std::max<size_t>(length, 1);
 }
 
-} // namespace
-
-namespace {
-
 // Characters that reorder or hide text on a terminal without being controls: zero-width ones, the
 // bidirectional marks, embeddings, overrides and isolates, and the byte order mark.
 bool IsBidiOrInvisibleFormat(uint32_t code)

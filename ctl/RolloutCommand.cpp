@@ -64,11 +64,12 @@ bool ChooseTargets(TCtlContext& context, const TRolloutOptions& options, std::ve
         if (options.All || byMac || byFilter)
             (IsDottedIPv4(row.IP) ? targets : notIPv4).push_back({ row.MacKey, row.IP, row.Name });
     }
+    const auto holds = [](const std::vector<TRolloutTarget>& chosen, const std::string& mac) {
+        return std::any_of(chosen.begin(), chosen.end(), [&](const auto& t) { return Upper(t.Mac) == mac; });
+    };
     bool missing = false;
     for (const std::string& mac : wanted)
-        if (std::none_of(targets.begin(), targets.end(), [&](const auto& t) { return Upper(t.Mac) == mac; })
-            && std::none_of(
-                notIPv4.begin(), notIPv4.end(), [&](const auto& t) { return Upper(t.Mac) == mac; })) {
+        if (!holds(targets, mac) && !holds(notIPv4, mac)) {
             context.err << "tovrinctl: amplifier " << TerminalSafe(mac) << " did not answer\n";
             missing = true;
         }
