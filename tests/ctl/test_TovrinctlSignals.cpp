@@ -60,7 +60,7 @@ TEST_F(TovrinctlSignalsTest, StraySignalsNeverStopCtrlCAndTermFromEndingIt)
         // Ready once it ignores the stray ones and its main thread blocks Ctrl+C for the waiting
         // thread (a sanitizer's runtime may block signals for a moment before).
         const auto ready = [&] {
-            return InMask(program.Pid(), "SigIgn", SIGUSR1) && InMask(program.Pid(), "SigBlk", SIGINT);
+            return InMask(program.Pid(), "SigIgn", SIGUSR2) && InMask(program.Pid(), "SigBlk", SIGINT);
         };
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!ready() && std::chrono::steady_clock::now() < deadline)
