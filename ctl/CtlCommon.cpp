@@ -56,7 +56,19 @@ void EndProgress(TCtlContext& context)
 
 std::string Cell(const std::string& text)
 {
-    return text.empty() ? "-" : TerminalSafe(text);
+    if (text.empty())
+        return "-";
+    // TerminalSafe keeps blanks and makes none, so the blanks at its ends are the text's own.
+    const std::string safe = TerminalSafe(text);
+    const size_t first = std::min(safe.find_first_not_of(' '), safe.size());
+    const size_t end = first == safe.size() ? first : safe.find_last_not_of(' ') + 1;
+    std::string cell;
+    for (size_t i = 0; i < first; ++i)
+        cell += "\\x20";
+    cell.append(safe, first, end - first);
+    for (size_t i = end; i < safe.size(); ++i)
+        cell += "\\x20";
+    return cell;
 }
 
 bool WriteResult(TCtlContext& context, const std::string& path, const std::string& text)

@@ -19,5 +19,6 @@ void EndProgress(TCtlContext& context);
 // The result to standard output, or to the file given with -o: a regular file is replaced through a
 // temporary file, a pipe or device written in place. False after telling why it failed.
 bool WriteResult(TCtlContext& context, const std::string& path, const std::string& text);
-// A table cell for a text from the network: escaped for the terminal, "-" for an empty one.
+// A table cell for a text from the network: escaped for the terminal, a blank at either end shown
+// as \x20 (padding would hide it), "-" for an empty one.
 std::string Cell(const std::string& text);

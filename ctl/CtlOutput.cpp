@@ -45,6 +45,14 @@ size_t CharacterAt(const std::string& text, size_t i, size_t& width)
     return std::max<size_t>(length, 1);
 }
 
+// Characters that reorder or hide text on a terminal without being controls: zero-width ones, the
+// bidirectional marks, embeddings, overrides and isolates, and the byte order mark.
+bool IsBidiOrInvisibleFormat(uint32_t code)
+{
+    return (code >= 0x200B && code <= 0x200F) || (code >= 0x202A && code <= 0x202E)
+        || (code >= 0x2060 && code <= 0x2064) || (code >= 0x2066 && code <= 0x2069) || code == 0xFEFF;
+}
+
 } // namespace
 
 std::string TerminalSafe(const std::string& text)
@@ -57,6 +65,10 @@ std::string TerminalSafe(const std::string& text)
         if (length == 0 || control) {
             for (size_t k = 0; k < std::max<size_t>(length, 1); ++k)
                 safe += FormatText("\\x%02x", static_cast<unsigned char>(text[i + k]));
+        } else if (code == '\\') {
+            safe += "\\\\";
+        } else if (IsBidiOrInvisibleFormat(code)) {
+            safe += FormatText("\\u{%04X}", static_cast<unsigned>(code));
         } else {
             safe.append(text, i, length);
         }

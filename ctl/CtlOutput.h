@@ -13,7 +13,9 @@
 #include <vector>
 
 // Control characters (C0, DEL and C1, which could steer a terminal) and bytes that are no valid
-// UTF-8 written as \xNN, byte by byte; printable UTF-8 as it came.
+// UTF-8 written as \xNN, byte by byte; a backslash as \\ (so a typed "\x1b" and a real ESC differ);
+// bidirectional and invisible format characters (U+200B..U+200F, U+202A..U+202E, U+2060..U+2064,
+// U+2066..U+2069, U+FEFF) as \u{202E}; other printable UTF-8 as it came.
 std::string TerminalSafe(const std::string& text);
 // The columns text takes on a terminal: wide characters two, combining marks none.
 size_t DisplayWidth(const std::string& text);

@@ -1,7 +1,12 @@
 #pragma once
-// Ctrl+C (SIGINT) and SIGTERM for the command-line program. Both are blocked in every thread and
-// taken by one waiting thread, so no blocking call anywhere ends early with EINTR; the program asks
-// Count() when it is ready to act on them.
+// Ctrl+C (SIGINT), SIGTERM and a hang-up (SIGHUP) for the command-line program. They are blocked in
+// every thread and read by one waiting thread (through a signalfd), so no blocking call anywhere
+// ends early with EINTR; the program asks Count() when it is ready to act on them. The waiting
+// thread is ended through an eventfd of its own, never by a signal, so no signal from outside can
+// end it. SIGUSR1, SIGUSR2, SIGALRM and SIGPIPE are ignored (a write to a closed pipe or socket
+// fails with EPIPE instead); SIGHUP stays ignored when the program was started ignoring it (nohup).
+
+#include "platform/UniqueFd.h"
 
 #include <thread>
 
@@ -17,5 +22,7 @@ public:
     static int Count();
 
 private:
+    UniqueFd FSignals; // signalfd of the handled signals
+    UniqueFd FStop; // eventfd: written once to end the waiter
     std::thread FWaiter;
 };

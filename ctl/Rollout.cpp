@@ -1,6 +1,7 @@
 #include "ctl/Rollout.h"
 
 #include "ctl/CtlOutput.h"
+#include "ctl/VersionQuery.h"
 #include "ctl/WorkerPool.h"
 #include "upload/UploadStop.h"
 
@@ -53,7 +54,7 @@ std::vector<TAuditRecord> TRollout::Run(const std::vector<TRolloutTarget>& targe
         record.Size = outcome.Size;
         if (!outcome.Sha256.empty())
             record.Sha256 = outcome.Sha256;
-        record.Version = outcome.Version;
+        record.Version = VersionOfLine(outcome.Version);
         record.Ok = outcome.Result == TUploadResult::Done;
         record.LastLine = outcome.LastLine;
         if (record.Ok && (outcome.Size != settings.Size || outcome.Sha256 != settings.Sha256)) {

@@ -5,6 +5,7 @@
 #include "ctl/FileDigest.h"
 #include "ctl/Rollout.h"
 #include "ctl/VersionQuery.h"
+#include "finder/SettingsCheck.h"
 #include "text/Strtools.h"
 
 #include <CLI/CLI.hpp>
@@ -22,8 +23,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The amplifiers a rollout goes to; false after telling why none can be chosen.
-bool ChooseTargets(TCtlContext& context, const TRolloutOptions& options, std::vector<TRolloutTarget>& targets)
+// The amplifiers a rollout goes to; false after telling why none can be chosen. A discovered
+// amplifier whose IP field is no dotted IPv4 address goes to notIPv4 instead: its field is its own
+// text, and a name there would be looked up and connected to.
+bool ChooseTargets(TCtlContext& context, const TRolloutOptions& options, std::vector<TRolloutTarget>& targets,
+    std::vector<TRolloutTarget>& notIPv4)
 {
     for (const std::string& host : options.Hosts)
         targets.push_back({ {}, host, {} });
@@ -58,12 +62,14 @@ bool ChooseTargets(TCtlContext& context, const TRolloutOptions& options, std::ve
         const bool byFilter
             = !options.Filter.empty() && (matches(row.Name) || matches(row.MacKey) || matches(row.IP));
         if (options.All || byMac || byFilter)
-            targets.push_back({ row.MacKey, row.IP, row.Name });
+            (IsDottedIPv4(row.IP) ? targets : notIPv4).push_back({ row.MacKey, row.IP, row.Name });
     }
+    const auto holds = [](const std::vector<TRolloutTarget>& chosen, const std::string& mac) {
+        return std::any_of(chosen.begin(), chosen.end(), [&](const auto& t) { return Upper(t.Mac) == mac; });
+    };
     bool missing = false;
     for (const std::string& mac : wanted)
-        if (std::none_of(
-                targets.begin(), targets.end(), [&](const auto& t) { return Upper(t.Mac) == mac; })) {
+        if (!holds(targets, mac) && !holds(notIPv4, mac)) {
             context.err << "tovrinctl: amplifier " << TerminalSafe(mac) << " did not answer\n";
             missing = true;
         }
@@ -77,6 +83,22 @@ std::string ResultWord(const TAuditRecord& record)
     if (record.Ok)
         return "ok";
     return record.Skipped ? "skipped" : "failed";
+}
+
+// The finished record of a target that is not uploaded to.
+TAuditRecord RecordNotUploaded(const TRolloutTarget& target, const TRolloutOptions& options,
+    const std::string& sha256, uint64_t size, const std::string& lastLine)
+{
+    TAuditRecord record;
+    record.Time = IsoTimeUtc(std::chrono::system_clock::now());
+    record.Mac = target.Mac;
+    record.IP = target.IP;
+    record.Name = target.Name;
+    record.File = FileNamePart(options.File);
+    record.Size = size;
+    record.Sha256 = sha256;
+    record.LastLine = lastLine;
+    return record;
 }
 
 // Asks each target its version; those that report skipVersion exactly get their finished record
@@ -98,17 +120,9 @@ std::vector<TAuditRecord> SkipCurrent(TCtlContext& context, const TRolloutOption
             rest.push_back(targets[i]);
             continue;
         }
-        TAuditRecord record;
-        record.Time = IsoTimeUtc(std::chrono::system_clock::now());
-        record.Mac = targets[i].Mac;
-        record.IP = targets[i].IP;
-        record.Name = targets[i].Name;
-        record.File = FileNamePart(options.File);
-        record.Size = size;
-        record.Sha256 = sha256;
+        TAuditRecord record = RecordNotUploaded(targets[i], options, sha256, size, SkippedLine);
         record.Version = answers[i].Version;
         record.Skipped = true;
-        record.LastLine = SkippedLine;
         skipped.push_back(record);
     }
     targets = std::move(rest);
@@ -141,11 +155,12 @@ int RunRollout(TCtlContext& context, const TRolloutOptions& options)
     }
 
     std::vector<TRolloutTarget> targets;
-    if (!ChooseTargets(context, options, targets))
+    std::vector<TRolloutTarget> notIPv4;
+    if (!ChooseTargets(context, options, targets, notIPv4))
         return ExitFailed;
     if (context.interrupts() > 0)
         return ExitInterrupted;
-    if (targets.empty()) {
+    if (targets.empty() && notIPv4.empty()) {
         context.err << "tovrinctl: no amplifier to upload to\n";
         return ExitFailed;
     }
@@ -162,6 +177,12 @@ int RunRollout(TCtlContext& context, const TRolloutOptions& options)
                     << std::flush;
     };
     const auto started = Clock::now();
+    std::vector<TAuditRecord> refused;
+    for (const TRolloutTarget& target : notIPv4) {
+        refused.push_back(RecordNotUploaded(target, options, sha256, static_cast<uint64_t>(info.st_size),
+            VersionErrorText(TVersionError::NotIPv4)));
+        report(refused.back());
+    }
     std::vector<TAuditRecord> skipped;
     if (options.SkipVersionGiven) {
         const size_t asked = targets.size();
@@ -213,6 +234,7 @@ int RunRollout(TCtlContext& context, const TRolloutOptions& options)
     std::vector<std::vector<std::string>> table { { "RESULT", "MAC", "IP", "NAME", "VERSION", "SECONDS" } };
     size_t ok = 0;
     records.insert(records.begin(), skipped.begin(), skipped.end());
+    records.insert(records.begin(), refused.begin(), refused.end());
     for (const TAuditRecord& r : records) {
         ok += r.Ok ? 1 : 0;
         table.push_back({ ResultWord(r), Cell(r.Mac), Cell(r.IP), Cell(r.Name), Cell(r.Version),

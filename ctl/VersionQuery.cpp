@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <deque>
+#include <utility>
 
 namespace {
 
@@ -41,10 +42,19 @@ const char* VersionErrorText(TVersionError error)
         return "closed";
     case TVersionError::TooLong:
         return "line too long";
+    case TVersionError::NotIPv4:
+        return "not an IPv4 address";
     case TVersionError::NotAsked:
         break;
     }
     return "not asked";
+}
+
+std::string VersionOfLine(std::string line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
 }
 
 TVersionError ReadBoundedLine(int socket, std::string& line, int ms, size_t maxBytes)
@@ -98,6 +108,8 @@ TVersionAnswer AskVersion(const std::string& host, const TVersionParams& params)
     // A line cut short or never ended is no version; an over-long one keeps its first bytes to show.
     if (answer.Error != TVersionError::None && answer.Error != TVersionError::TooLong)
         answer.Version.clear();
+    else if (answer.Error == TVersionError::None)
+        answer.Version = VersionOfLine(std::move(answer.Version));
     return answer;
 }
 

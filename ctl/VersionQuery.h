@@ -20,14 +20,19 @@ enum class TVersionError {
     Closed, // the amplifier closed before ending its line
     TooLong, // more than MaxVersionLine bytes without a line feed
     NotAsked, // interrupted before its turn
+    NotIPv4, // a discovered amplifier's IP field is no dotted IPv4 address: never looked up nor asked
 };
 // "refused", "timed out", "closed", ... : the error column's words; empty for None.
 const char* VersionErrorText(TVersionError error);
 
 struct TVersionAnswer {
     TVersionError Error = TVersionError::NotAsked;
-    std::string Version; // every byte before the line feed, exactly (a carriage return too)
+    std::string Version; // VersionOfLine of the reply
 };
+
+// The version a reply line carries: every byte of it but its ending, LF or CR LF (line holds what
+// came before the LF). Other blanks stay exactly as they came.
+std::string VersionOfLine(std::string line);
 
 struct TVersionParams {
     int Port = 2500;

@@ -4,6 +4,7 @@
 #include "ctl/CtlOutput.h"
 #include "ctl/VersionQuery.h"
 #include "finder/ListFilter.h"
+#include "finder/SettingsCheck.h"
 #include "platform/HostInfo.h"
 #include "platform/WriteFiles.h"
 #include "text/Strtools.h"
@@ -60,6 +61,9 @@ bool ChooseAmplifiers(TCtlContext& context, const TVersionsOptions& options, std
     for (const int i : SelectRows(scan.List(), options.Filter, TListSort::Seen).Rows) {
         const TTovrinData& a = scan.List().Row(i);
         rows.push_back({ a.MacKey, a.IP, a.Name, {} });
+        // The field is the amplifier's own text: a name there would be looked up and connected to.
+        if (!IsDottedIPv4(a.IP))
+            rows.back().Answer.Error = TVersionError::NotIPv4;
     }
     return true;
 }
@@ -79,8 +83,12 @@ int RunVersions(TCtlContext& context, const TVersionsOptions& options)
     }
 
     std::vector<std::string> hosts;
-    for (const TVersionRow& r : rows)
-        hosts.push_back(r.IP);
+    std::vector<size_t> asked; // the rows hosts stands for
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].Answer.Error != TVersionError::NotIPv4) {
+            hosts.push_back(rows[i].IP);
+            asked.push_back(i);
+        }
     TVersionParams params;
     params.Port = context.commandPort;
     size_t ended = 0;
@@ -98,8 +106,8 @@ int RunVersions(TCtlContext& context, const TVersionsOptions& options)
         [&] { return context.interrupts() > 0; });
     if (context.terminal)
         EndProgress(context);
-    for (size_t i = 0; i < rows.size(); ++i)
-        rows[i].Answer = answers[i];
+    for (size_t k = 0; k < asked.size(); ++k)
+        rows[asked[k]].Answer = answers[k];
 
     std::string text;
     if (options.Csv) {

@@ -29,9 +29,32 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point when)
     return FormatText("%s%c%02ld:%02ld", text, offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
+namespace {
+
+// A C0 control other than tab, CR and LF as its symbol from Unicode's Control Pictures (U+2400 +
+// the code: NUL as U+2400, ESC as U+241B), so that no such byte reaches the file.
+std::string WithControlPictures(const std::string& text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code >= 0x20 || c == '\t' || c == '\r' || c == '\n') {
+            shown += c;
+            continue;
+        }
+        // U+2400 + code in UTF-8: E2 90 80+code.
+        shown += "\xE2\x90";
+        shown += static_cast<char>(0x80 + code);
+    }
+    return shown;
+}
+
+} // namespace
+
 std::string CsvField(const std::string& text)
 {
-    std::string field = AsUtf8(text);
+    std::string field = WithControlPictures(AsUtf8(text));
     if (!field.empty() && std::string("=+-@\t\r").find(field.front()) != std::string::npos)
         field.insert(field.begin(), '\'');
     if (field.find_first_of(",\"\r\n") == std::string::npos)

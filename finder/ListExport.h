@@ -25,9 +25,10 @@ std::vector<TListedAmplifier> ListedAmplifiers(const AmplifierList& list);
 std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
 inline constexpr const char* AmplifierCsvHeader = "mac,ip,netmask,gateway,flag,name,first_seen,last_seen";
-// One field: a text that begins with =, +, -, @, tab or CR gets a leading ' so that spreadsheets
-// show it instead of running it; then quoted (quotes doubled) when it holds a comma, a quote, CR or
-// LF.
+// One field, made UTF-8 (text/TextEncoding.h); a C0 control other than tab, CR and LF becomes its
+// symbol from Unicode's Control Pictures (NUL as U+2400, ESC as U+241B). A text that then begins
+// with =, +, -, @, tab or CR gets a leading ' so that spreadsheets show it instead of running it;
+// then it is quoted (quotes doubled) when it holds a comma, a quote, CR or LF.
 std::string CsvField(const std::string& text);
 // The header and one line per amplifier, lines ended by CR LF.
 std::string AmplifierCsv(const std::vector<TListedAmplifier>& amplifiers);

@@ -23,13 +23,16 @@ using Words = std::set<std::string>;
 
 // What completing the last word of line offers; the program word is the built tovrinctl, or with
 // stubs, the tovrinctl found first in that folder, which is then also the current folder.
-Words Complete(
-    std::vector<std::string> line, const std::string& namespacePath = {}, const std::string& stubs = {})
+// With typed, the line as typed: COMP_LINE and COMP_POINT then tell where the blanks were.
+Words Complete(std::vector<std::string> line, const std::string& namespacePath = {},
+    const std::string& stubs = {}, const std::string& typed = {})
 {
     std::vector<std::string> argv { "/bin/bash", "--norc", "-c",
-        "source \"$1\" && cd \"$2\" && PATH=\"$2:$PATH\" && shift 2 && COMP_WORDS=(\"$@\")"
-        " && COMP_CWORD=$(($# - 1)) && _tovrinctl tovrinctl && printf '%s\\n' \"${COMPREPLY[@]}\"",
-        "bash", Script, stubs.empty() ? "/" : stubs, stubs.empty() ? Program : "tovrinctl" };
+        "source \"$1\" && cd \"$2\" && PATH=\"$2:$PATH\" && COMP_LINE=${3:+$4 $3} && COMP_POINT=${#COMP_LINE}"
+        " && shift 3"
+        " && COMP_WORDS=(\"$@\") && COMP_CWORD=$(($# - 1)) && _tovrinctl tovrinctl"
+        " && printf '%s\\n' \"${COMPREPLY[@]}\"",
+        "bash", Script, stubs.empty() ? "/" : stubs, typed, stubs.empty() ? Program : "tovrinctl" };
     argv.insert(argv.end(), line.begin(), line.end());
     const ProgramResult r = RunProgram(argv, 20000, namespacePath);
     EXPECT_EQ(r.Status, 0) << r.Err;
@@ -42,6 +45,31 @@ Words Complete(
     return words;
 }
 
+// Completes the end of typed, split into words as bash splits them: at blanks, and around every run
+// of = and : (COMP_WORDBREAKS).
+Words CompleteTyped(const std::string& typed, const std::string& stubs = {})
+{
+    std::vector<std::string> words;
+    bool newWord = true;
+    for (const char c : typed) {
+        const bool blank = c == ' ';
+        const bool breaks = c == '=' || c == ':';
+        if (blank) {
+            newWord = true;
+            continue;
+        }
+        const bool lastBreaks = !words.empty() && !words.back().empty()
+            && (words.back().back() == '=' || words.back().back() == ':');
+        if (newWord || breaks != lastBreaks)
+            words.emplace_back();
+        words.back() += c;
+        newWord = false;
+    }
+    if (newWord)
+        words.emplace_back();
+    return Complete(words, {}, stubs, typed);
+}
+
 TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
 {
     TempTree files;
@@ -50,9 +78,11 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
     files.File("fw2.bin", "x");
     files.File("$(touch pwned)", "x");
     files.Folder("sub");
+    files.File("a:b.bin", "x");
     const Words subcommands { "interfaces", "discover", "set-ip", "version", "versions", "upload",
         "rollout", "monitor" };
-    const Words allFiles { dir + "fw one.bin", dir + "fw2.bin", dir + "$(touch pwned)", dir + "sub" };
+    const Words allFiles { dir + "fw one.bin", dir + "fw2.bin", dir + "$(touch pwned)", dir + "sub",
+        dir + "a:b.bin" };
 
     const struct {
         std::vector<std::string> line;
@@ -84,6 +114,23 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
             line += "[" + word + "]";
         EXPECT_EQ(Complete(c.line), c.expected) << line;
     }
+    // Typed lines: bash has split the words at = and :, the completion joins them again. Bash then
+    // replaces only what follows the last = or :, so that is what is offered.
+    const struct {
+        std::string typed;
+        Words expected;
+    } typed[] = {
+        { "discover --output=" + dir + "fw", { dir + "fw one.bin", dir + "fw2.bin" } },
+        { "rollout x.bin --audit=" + dir + "$", { dir + "$(touch pwned)" } },
+        { "rollout --skip-version FW:2 " + dir + "fw2", { dir + "fw2.bin" } }, // FILE is the first
+        { "rollout --skip-version FW:2.1:0 --mac=A1 " + dir + "s", { dir + "sub" } },
+        { "upload 10.0.0.7 " + dir + "fw2", { dir + "fw2.bin" } },
+        { "rollout --mac=A1 " + dir + "fw2", { dir + "fw2.bin" } },
+        { "rollout --skip-version FW:2 x.bin " + dir + "fw", {} }, // no second FILE
+        { "discover -o " + dir + "a:b", { "b.bin" } }, // bash's word is what follows the colon
+    };
+    for (const auto& c : typed)
+        EXPECT_EQ(CompleteTyped(c.typed), c.expected) << c.typed;
     EXPECT_NE(::access(files.Path("fw2.bin").c_str(), F_OK), -1);
     EXPECT_EQ(::access("pwned", F_OK), -1) << "a file name was run as a command";
     EXPECT_EQ(::access(files.Path("pwned").c_str(), F_OK), -1) << "a file name was run as a command";
@@ -144,6 +191,8 @@ TEST(CtlCompletion, HostileNamesFromTheProgramAreOfferedAsPrinted)
             line += "[" + word + "]";
         EXPECT_EQ(Complete(c.line, {}, stubs.Root()), c.expected) << line;
     }
+    EXPECT_EQ(CompleteTyped("x --interface=1", stubs.Root()), Words { "10.0.0.1" });
+    EXPECT_EQ(CompleteTyped("x --interface=$", stubs.Root()), Words { "$(id>pwn)" });
     EXPECT_EQ(::access(stubs.Path("pwn").c_str(), F_OK), -1) << "a printed name was run as a command";
 }
 

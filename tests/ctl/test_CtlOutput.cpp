@@ -1,10 +1,14 @@
 // The command-line program's pieces that need no network: the interface choice, texts for the
 // terminal and for JSON, tables, progress lines, times and audit records.
 
+#include "ctl/CtlCommon.h"
 #include "ctl/CtlInterfaces.h"
 #include "ctl/CtlOutput.h"
 #include "ctl/FileDigest.h"
 #include "ctl/Rollout.h"
+#include "ctl/VersionQuery.h"
+#include "text/Strtools.h"
+#include "text/TextEncoding.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +57,9 @@ TEST(CtlOutput, NetworkTextCannotSteerTheTerminalAndJsonKeepsEveryByte)
         { "x\xe2\x82", "x\\xe2\\x82" },
         { "\xc0\x9b\xed\xa0\x80", "\\xc0\\x9b\\xed\\xa0\\x80" },
         { "\xf4\x90\x80\x80" "B\xfc" "hne", "\\xf4\\x90\\x80\\x80B\\xfchne" },
+        // A backslash is doubled, so a typed "\x1b" and a real ESC differ.
+        { "\\x1b", "\\\\x1b" },
+        { "a\\\x1b\\", "a\\\\\\x1b\\\\" },
     };
     for (const auto& c : terminal)
         EXPECT_EQ(TerminalSafe(c.text), c.shown) << c.shown;
@@ -71,6 +78,71 @@ TEST(CtlOutput, NetworkTextCannotSteerTheTerminalAndJsonKeepsEveryByte)
     EXPECT_EQ(JsonLine(AmplifierJson(amp)),
         "{\"flag\":\"1\",\"gateway\":\"0.0.0.0\",\"ip\":\"198.18.1.1\",\"mac\":\"0050C2A10001\","
         "\"name\":\"<b>\xc3\xbf\",\"netmask\":\"255.255.0.0\"}");
+}
+
+namespace {
+
+// A character of U+0800..U+FFFF in UTF-8.
+std::string Utf8Of(uint32_t code)
+{
+    return { static_cast<char>(0xE0 | code >> 12), static_cast<char>(0x80 | (code >> 6 & 0x3F)),
+        static_cast<char>(0x80 | (code & 0x3F)) };
+}
+
+} // namespace
+
+// Bidirectional and invisible format characters would reorder or hide text: each range shown as
+// \u{...} at both its ends, the neighbours outside the ranges kept as they are.
+TEST(CtlOutput, BidiAndInvisibleFormatCharactersAreShownAsCodes)
+{
+    const struct {
+        uint32_t first, last;
+    } escaped[] = { { 0x200B, 0x200F }, { 0x202A, 0x202E }, { 0x2060, 0x2064 }, { 0x2066, 0x2069 },
+        { 0xFEFF, 0xFEFF } };
+    const uint32_t kept[] = { 0x200A, 0x2010, 0x2029, 0x202F, 0x205F, 0x2065, 0x206A, 0xFEFE };
+    for (const auto& range : escaped)
+        for (const uint32_t code : { range.first, range.last, (range.first + range.last) / 2 })
+            EXPECT_EQ(TerminalSafe("a" + Utf8Of(code) + "b"), FormatText("a\\u{%04X}b", code)) << code;
+    for (const uint32_t code : kept)
+        EXPECT_EQ(TerminalSafe(Utf8Of(code)), Utf8Of(code)) << code;
+    // "Trojan Source": an override that would show "Amp-1" reversed.
+    EXPECT_EQ(TerminalSafe("\xE2\x80\xAE\x31-pmA\xE2\x80\x8B"), "\\u{202E}1-pmA\\u{200B}");
+    // Only the terminal's text: JSON keeps them exact.
+    EXPECT_EQ(JsonText("\xE2\x80\xAEx"), "\xE2\x80\xAEx");
+}
+
+TEST(CtlOutput, CellsMarkBlanksAtTheirEnds)
+{
+    const struct {
+        std::string text, shown;
+    } cases[] = {
+        { "FW 2.1.0", "FW 2.1.0" },
+        { "FW 2.1.0 ", "FW 2.1.0\\x20" },
+        { "  FW", "\\x20\\x20FW" },
+        { " ", "\\x20" },
+        { "FW\t", "FW\\x09" },
+        { "", "-" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Cell(c.text), c.shown) << '"' << c.text << '"';
+}
+
+// The line's ending, LF or CR LF, is no part of the version; every other byte is.
+TEST(VersionOfLine, DropsTheCrOfACrLfEndingOnly)
+{
+    const struct {
+        std::string line, version;
+    } cases[] = {
+        { "FW 2.1.0", "FW 2.1.0" },
+        { "FW 2.1.0\r", "FW 2.1.0" },
+        { "FW 2.1.0 ", "FW 2.1.0 " },
+        { " FW 2.1.0 \r", " FW 2.1.0 " },
+        { "FW\r2\r\r", "FW\r2\r" },
+        { "\r", "" },
+        { "", "" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(VersionOfLine(c.line), c.version) << c.version;
 }
 
 TEST(CtlOutput, TablesAlignTheirColumns)

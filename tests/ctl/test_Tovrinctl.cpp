@@ -190,8 +190,11 @@ TEST_F(TovrinctlTest, VersionsKeepHostileVersionsExactAndTellWhoDidNotAnswer)
     ASSERT_TRUE(rows) << error;
     ASSERT_EQ(rows->size(), 3u);
     EXPECT_EQ((*rows)[0], (std::vector<std::string> { "mac", "ip", "name", "version", "error" }));
-    // The leading = is kept from spreadsheets by a quote, as every field of the list's CSV.
-    EXPECT_EQ((*rows)[1], (std::vector<std::string> { "", "127.0.0.1", "", "'" + AsUtf8(hostile), "" }));
+    // The leading = is kept from spreadsheets by a quote, as every field of the list's CSV; ESC and
+    // BEL stand as their symbols U+241B and U+2407, the CR inside the quoted field stays.
+    EXPECT_EQ((*rows)[1],
+        (std::vector<std::string> {
+            "", "127.0.0.1", "", "'=V1\xE2\x90\x9B]0;owned\xE2\x90\x87\r,\"x\xC3\xBF", "" }));
     EXPECT_EQ((*rows)[2], (std::vector<std::string> { "", "127.0.0.2", "", "", "refused" }));
 
     args = hosts;

@@ -2,6 +2,7 @@
 // amplifiers on the other side (the program runs on the app side; nothing leaves the namespaces).
 
 #include "ctl/FileDigest.h"
+#include "ctl/Rollout.h"
 #include "finder/ListExport.h"
 #include "platform/UniqueFd.h"
 #include "support/CsvReader.h"
@@ -340,6 +341,81 @@ TEST_F(TovrinctlNetworkTest, RolloutToTwentyAmplifiersRecordsEachExactly)
     for (const auto& upload : sim->Uploads())
         complete += upload.Complete && upload.Received == size ? 1 : 0;
     EXPECT_EQ(complete, 18u);
+}
+
+// Version lines ended by LF, CR LF and a blank, and an amplifier whose IP field is a host name:
+// the line's ending is no part of the version (in the table, CSV, JSON, the audit and the skip),
+// the blank is, and shows; the name is never looked up nor connected to, the others go on.
+TEST_F(TovrinctlNetworkTest, VersionsAndRolloutReadLineEndingsAndRefuseNamesForAddresses)
+{
+    const std::vector<std::pair<std::string, std::string>> amps { { "Ver-A", "FW 2.1.0" },
+        { "Ver-B", "FW 2.1.0\r" }, { "Ver-C", "FW 2.1.0 " }, { "Ver-D", "FW 2.1.0" },
+        { "Ver-E", "FW 2.0\r" } };
+    ASSERT_NO_FATAL_FAILURE(StartAmplifiers([&](std::vector<ampsim::Amplifier>& list) {
+        for (size_t i = 0; i < amps.size(); ++i) {
+            list[i].Name = amps[i].first;
+            list[i].Version = amps[i].second;
+        }
+        list[3].IP = "localhost"; // would reach the app side's own loopback
+    }));
+    const std::vector<std::string> versions { "versions", "--interface", TestNetwork::AppAddress(),
+        "--seconds", "1", "--filter", "Ver-" };
+    const std::map<std::string, std::pair<std::string, std::string>> expected {
+        { "Ver-A", { "FW 2.1.0", "" } }, { "Ver-B", { "FW 2.1.0", "" } }, { "Ver-C", { "FW 2.1.0 ", "" } },
+        { "Ver-D", { "", "not an IPv4 address" } }, { "Ver-E", { "FW 2.0", "" } }
+    };
+
+    std::vector<std::string> args = versions;
+    args.push_back("--json");
+    ProgramResult r = Run(args);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    std::map<std::string, std::pair<std::string, std::string>> found;
+    for (const auto& line : JsonLines(r.Out))
+        found[line.at("name")] = { line.at("version"), line.at("error") };
+    EXPECT_EQ(found, expected);
+
+    args = versions;
+    args.insert(args.end(), { "--csv", "-o", folder + "/versions.csv" });
+    r = Run(args);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    std::string error;
+    const auto rows = ReadCsvWithPython(folder + "/versions.csv", error);
+    ASSERT_TRUE(rows) << error;
+    found.clear();
+    for (size_t i = 1; i < rows->size(); ++i)
+        found[(*rows)[i].at(2)] = { (*rows)[i].at(3), (*rows)[i].at(4) };
+    EXPECT_EQ(found, expected);
+
+    r = Run(versions);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_EQ(r.Out.find("\\x0d"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("FW 2.1.0\\x20  "), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("  not an IPv4 address\n"), std::string::npos) << r.Out;
+
+    const std::string audit = folder + "/audit.jsonl";
+    r = Run({ "rollout", File(1000), "--from-discovery", "Ver-*", "--interface", TestNetwork::AppAddress(),
+        "--seconds", "1", "--skip-version", "FW 2.1.0", "--audit", audit });
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_NE(r.Err.find("2 of 4 amplifiers report \"FW 2.1.0\" and are skipped."), std::string::npos)
+        << r.Err;
+    EXPECT_NE(r.Out.find("FW 2.1.0\\x20"), std::string::npos) << r.Out;
+    std::ifstream in(audit);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::map<std::string, std::vector<std::string>> records;
+    for (const auto& record : JsonLines(text.str()))
+        records[record.at("name")] = { record.at("result"), record.at("version"), record.at("last_line") };
+    EXPECT_EQ(records,
+        (std::map<std::string, std::vector<std::string>> {
+            { "Ver-A", { "skipped", "FW 2.1.0", SkippedLine } },
+            { "Ver-B", { "skipped", "FW 2.1.0", SkippedLine } },
+            { "Ver-C", { "ok", "FW 2.1.0 ", "FILE_UPLOAD_DONE" } },
+            { "Ver-D", { "failed", "", "not an IPv4 address" } },
+            { "Ver-E", { "ok", "FW 2.0", "FILE_UPLOAD_DONE" } } }));
+    std::set<std::string> uploaded;
+    for (const auto& upload : sim->Uploads())
+        uploaded.insert(upload.Mac);
+    EXPECT_EQ(uploaded, (std::set<std::string> { sim->Amp(2).Mac, sim->Amp(4).Mac }));
 }
 
 // Ctrl+C once: no further upload starts, the running ones end. Twice: they are broken off. Every

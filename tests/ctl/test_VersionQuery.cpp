@@ -74,8 +74,9 @@ TEST(AskVersions, EachAmplifierGetsItsOwnAnswerAndNoneHoldsUpTheRun)
             TVersionError::None, std::string(MaxVersionLine, 'x') },
         { "127.0.0.16", [](ampsim::Amplifier& a) { a.Version = std::string(MaxVersionLine + 1, 'y'); },
             TVersionError::TooLong, std::string(MaxVersionLine, 'y') },
+        // The line's ending, CR LF here, is no part of the version; the CR inside hostile is.
         { "127.0.0.17", [](ampsim::Amplifier& a) { a.CommandCrLf = true; }, TVersionError::None,
-            "AMPSIM V1.0 0050C2A10007\r" },
+            "AMPSIM V1.0 0050C2A10007" },
     };
     std::vector<std::vector<TVersionAnswer>> runs;
     std::vector<std::vector<size_t>> told;

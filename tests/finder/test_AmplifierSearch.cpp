@@ -88,6 +88,31 @@ TEST(FindAmplifier, NamesInUtf8OrLatin1MatchAsShownWithLatin1LettersFolded)
         EXPECT_EQ(FindAmplifier(list, c.text, c.after), c.found) << c.text << " after " << c.after;
 }
 
+// Every capital of Latin-1, U+00C0..U+00DE but U+00D7, finds its small letter (U+0020 higher) and
+// the other way round, in UTF-8 and in Latin-1 names alike; the letters just outside stay apart.
+TEST(AmplifierMatcher, FoldsEveryLatin1CapitalAcrossTheWholeRange)
+{
+    const auto utf8 = [](unsigned code) {
+        return std::string { static_cast<char>(0xC0 | code >> 6), static_cast<char>(0x80 | (code & 0x3F)) };
+    };
+    for (unsigned capital = 0xC0; capital <= 0xDE; ++capital) {
+        if (capital == 0xD7)
+            continue;
+        const unsigned small = capital + 0x20;
+        SCOPED_TRACE(::testing::Message() << std::hex << "U+" << capital);
+        for (const std::string& name :
+            { "x" + utf8(small) + "y", "x" + std::string(1, static_cast<char>(small)) + "y" })
+            EXPECT_TRUE(AmplifierMatcher("X" + utf8(capital) + "Y").Contains(name));
+        for (const std::string& name :
+            { "x" + utf8(capital) + "y", "x" + std::string(1, static_cast<char>(capital)) + "y" })
+            EXPECT_TRUE(AmplifierMatcher(utf8(small)).Contains(name));
+    }
+    // Outside the range: ¿ (U+00BF) is no capital of ß (U+00DF), ß none of ÿ (U+00FF).
+    EXPECT_FALSE(AmplifierMatcher(utf8(0xBF)).Contains(utf8(0xDF)));
+    EXPECT_FALSE(AmplifierMatcher(utf8(0xDF)).Contains(utf8(0xFF)));
+    EXPECT_FALSE(AmplifierMatcher(utf8(0xFF)).Contains(utf8(0xDF)));
+}
+
 TEST(FindAmplifier, EmptyListFindsNothing)
 {
     const AmplifierList list;

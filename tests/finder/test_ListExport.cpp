@@ -1,6 +1,7 @@
 #include "finder/ListExport.h"
 #include "support/CsvReader.h"
 #include "support/TempTree.h"
+#include "text/Strtools.h"
 
 #include <gtest/gtest.h>
 
@@ -80,8 +81,10 @@ TEST(CsvField, NetworkTextIsNeutralisedQuotedAndMadeUtf8)
         { "Stage-Left", "Stage-Left" }, // quoted only where needed
         { "x=1", "x=1" }, // only a leading sign starts a formula
         { "=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\"" }, // neutralised, then quoted
-        { "\rx", "\"'\rx\"" },
-        { "B\xfchne", "B\xc3\xbchne" },
+        { "\rx", "\"'\rx\"" }, { "B\xfchne", "B\xc3\xbchne" },
+        { std::string("a\0b\x1b[2J\x7f", 8), "a\xe2\x90\x80\x62\xe2\x90\x9b[2J\x7f" }, // U+2400 + code
+        { "\x01\x1f=1", "\xe2\x90\x81\xe2\x90\x9f=1" },
+        { std::string("\0\xfc", 2), "\xe2\x90\x80\xc3\xbc" }, // NUL in Latin-1 text
     };
     for (const auto& c : cases)
         EXPECT_EQ(CsvField(c.raw), c.written) << c.raw;
@@ -124,9 +127,15 @@ TEST(SaveAmplifierCsv, ARealCsvReaderFindsEveryHostileFieldExactly)
     list[0].Record.IP = "-1.2.3.4";
     list[0].Record.NetMask = "@mask";
     list[0].Record.Gateway = "+gw,\"1\"";
+    list[1].Record.Gateway = std::string("\0\x1b\x07", 3);
 
     const std::string path = files.Path("amplifiers.csv");
     ASSERT_EQ(SaveAmplifierCsv(path, list, platform::TStreamTarget::Refuse), 0);
+    std::string bytes;
+    ASSERT_EQ(LoadRegularFile(path.c_str(), 1 << 20, bytes), 0);
+    for (const char c : bytes)
+        EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\r' || c == '\n')
+            << "control byte " << static_cast<int>(c) << " in the file";
     std::string error;
     const auto rows = ReadCsvWithPython(path, error);
     ASSERT_TRUE(rows) << error;

@@ -120,6 +120,23 @@ TEST(SelectRows, OrdersByIpValueNameMacOrFirstReplyAfterFiltering)
     EXPECT_LT(byName.Rows[0], byName.Rows[1]);
 }
 
+// By value over all four octets: each pair differs first in another octet, where the order of the
+// last octet alone (or of the text) would say the opposite.
+TEST(IpLess, ComparesAllFourOctetsByValue)
+{
+    const std::vector<std::string> ascending { "9.255.255.255", "10.0.0.9", "10.0.1.0", "10.0.1.2",
+        "10.1.0.0", "10.1.0.1", "11.0.0.0", "100.0.0.0", "255.255.255.254", "not an address" };
+    for (size_t i = 0; i < ascending.size(); ++i)
+        for (size_t k = 0; k < ascending.size(); ++k)
+            EXPECT_EQ(IpLess(ascending[i], ascending[k]), i < k) << ascending[i] << " / " << ascending[k];
+
+    AmplifierList list;
+    int mac = 0;
+    for (auto it = ascending.rbegin(); it != ascending.rend(); ++it)
+        list.UpdateAmplifier(Amp(std::to_string(++mac), *it, *it), 1000);
+    EXPECT_EQ(Names(list, SelectRows(list, "", TListSort::Ip)), ascending);
+}
+
 TEST(ListSort, NamesParseAndCycle)
 {
     TListSort sort = TListSort::Seen;
