@@ -57,6 +57,11 @@ struct PlanCase {
     std::vector<std::string> findings; // each must appear, in this order
 };
 
+void PrintTo(const PlanCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class IpPlanFindings : public ::testing::TestWithParam<PlanCase> { };
 
 TEST_P(IpPlanFindings, EachFindingNamesItsLine)

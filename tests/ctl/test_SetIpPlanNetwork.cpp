@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -68,6 +70,10 @@ protected:
         ampsim::Options options;
         options.RebootMs = rebootMs;
         options.Command = false;
+        options.OnEvent = [this](const std::string& event) {
+            std::lock_guard lock(eventsMutex);
+            events.push_back(event);
+        };
         sim = std::make_unique<ampsim::Simulator>(options, amps);
         bool started = false;
         std::string error;
@@ -105,8 +111,42 @@ protected:
         return SIZE_MAX;
     }
 
+    // Replays the simulator's log: an amplifier holds its old address until it is back from its
+    // reboot. Returns every moment an address was given to one amplifier while another held it.
+    std::vector<std::string> AddressesHeldTwice(const std::vector<ampsim::Amplifier>& start)
+    {
+        std::map<std::string, std::set<std::string>> holds; // MAC -> addresses
+        for (const auto& amp : start)
+            holds[amp.Mac] = { amp.IP };
+        std::vector<std::string> clashes;
+        std::lock_guard lock(eventsMutex);
+        for (const std::string& event : events) {
+            const std::string mac = event.substr(0, event.find(' '));
+            const size_t quote = event.find(" applies \"");
+            if (quote != std::string::npos) {
+                std::istringstream datagram(event.substr(quote + 10));
+                std::string m, five, dhcp, ip;
+                datagram >> m >> five >> dhcp >> ip;
+                if (dhcp != "0")
+                    continue;
+                for (const auto& [other, addresses] : holds)
+                    if (other != mac && addresses.count(ip))
+                        clashes.push_back(event + " while " + other + " holds it");
+                holds[mac].insert(ip);
+            } else if (const size_t back = event.find(" is back: "); back != std::string::npos) {
+                std::istringstream reply(event.substr(back + 10));
+                std::string m, flag, ip;
+                reply >> m >> flag >> ip;
+                holds[mac] = { ip };
+            }
+        }
+        return clashes;
+    }
+
     std::string folder;
     std::unique_ptr<ampsim::Simulator> sim;
+    std::mutex eventsMutex;
+    std::vector<std::string> events;
 };
 
 // Amplifier i's new address: 198.18.50.1 ... 198.18.50.254, 198.18.51.1 ...
@@ -179,6 +219,7 @@ TEST_F(SetIpPlanNetworkTest, TheSavedListEditedIsAPlanAppliedAndConfirmed)
     EXPECT_EQ(sim->SettingsReceived(0).size() + sim->SettingsReceived(1).size(), 3u);
     const size_t sent = SettingsReceived();
     EXPECT_EQ(sent, static_cast<size_t>(AmpCount + 1));
+    EXPECT_EQ(AddressesHeldTwice(ampsim::MakeAmplifiers(AmpCount)), std::vector<std::string> {});
 
     // Again: everything is as planned already, nothing is sent.
     r = Run({ "set-ip", "--plan", planPath, "--parallel", "50" });
