@@ -102,6 +102,7 @@ void AddSetIpCommand(CLI::App& app, TCtlContext& context, int& status)
                          ->add_option("--plan", plan->File,
                              "A CSV plan: header mac,ip,netmask,gateway and a row per amplifier (\"dhcp\" as ip "
                              "for DHCP); - reads standard input")
+                         ->type_name("FILE")
                          ->excludes(mac);
     auto* dhcp = command->add_flag("--dhcp", options->Dhcp, "Let the amplifier take its address by DHCP");
     auto* ip = command->add_option("--ip", options->IP, "Fixed address")->excludes(dhcp);
@@ -128,6 +129,7 @@ void AddSetIpCommand(CLI::App& app, TCtlContext& context, int& status)
         ->needs(planFile)
         ->excludes(csv);
     command->add_option("--audit", plan->Audit, "With --plan: append one JSON line per amplifier to this file")
+        ->type_name("FILE")
         ->needs(planFile);
     command->add_flag("--dry-run", plan->DryRun, "With --plan: check it and show what would be sent; send nothing")
         ->needs(planFile);

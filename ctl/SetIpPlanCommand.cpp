@@ -47,7 +47,11 @@ bool Refused(TCtlContext& context, const std::vector<TPlanFinding>& findings)
 
 void PrintDryRun(TCtlContext& context, const std::vector<TPlanRow>& rows, const TPlanSchedule& plan)
 {
-    std::vector<std::vector<std::string>> table { { "STEP", "LINE", "MAC", "NOW", "SEND", "AFTER" } };
+    std::vector<std::vector<std::string>> table { { "STEP", "LINE", "MAC", "BEFORE", "SEND", "AFTER" } };
+    // What each amplifier answers with before its step: after an interim step, the interim address.
+    std::vector<std::string> before;
+    for (const TTovrinData& found : plan.Found)
+        before.push_back(Cell(found.IP) + " / " + Cell(found.NetMask) + " / " + Cell(found.Gateway));
     for (size_t s = 0; s < plan.Steps.size(); ++s) {
         const TPlanStep& step = plan.Steps[s];
         const TTovrinData& found = plan.Found[step.Row];
@@ -55,9 +59,9 @@ void PrintDryRun(TCtlContext& context, const std::vector<TPlanRow>& rows, const 
         for (const size_t a : step.After)
             after += (after.empty() ? "" : " ") + std::to_string(a + 1);
         table.push_back({ std::to_string(s + 1), std::to_string(rows[step.Row].Line), Cell(found.MacKey),
-            Cell(found.IP + " / " + found.NetMask + " / " + found.Gateway),
-            DescribeSettings(step.Dhcp, step.Settings) + (step.Interim ? " (interim)" : ""),
+            before[step.Row], DescribeSettings(step.Dhcp, step.Settings) + (step.Interim ? " (interim)" : ""),
             after.empty() ? "-" : after });
+        before[step.Row] = DescribeSettings(step.Dhcp, step.Settings);
     }
     context.out << AlignedTable(table);
     size_t unchanged = 0, absent = 0;
