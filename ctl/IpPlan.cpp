@@ -86,6 +86,8 @@ std::vector<TPlanFinding> ReadIpPlan(const std::string& text, std::vector<TPlanR
     std::map<std::string, size_t> column;
     for (size_t i = 0; i < csv[0].Fields.size(); ++i)
         column.emplace(Lower(Trimmed(CsvFieldText(csv[0].Fields[i]))), i);
+    if (csv[0].Fields.size() == 1 && csv[0].Fields[0].find(';') != std::string::npos)
+        return { Finding(csv[0].Line, "the fields are separated by semicolons; save the plan as CSV with commas.") };
     for (const char* name : { "mac", "ip" })
         if (!column.count(name))
             findings.push_back(Finding(csv[0].Line,

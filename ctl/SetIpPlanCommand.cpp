@@ -11,7 +11,6 @@
 #include <chrono>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <ostream>
 
@@ -19,17 +18,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A plan is a few kilobytes; a device that never ends (/dev/zero) or a wrong file is not read whole.
+constexpr size_t MaxPlanBytes = 16 << 20;
+
 bool ReadPlanText(TCtlContext& context, const std::string& path, std::string& text)
 {
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
+    std::ifstream file;
+    if (path != "-")
+        file.open(path, std::ios::binary);
+    std::istream& in = path == "-" ? std::cin : file;
+    char buffer[65536];
+    while (in && text.size() <= MaxPlanBytes) {
+        in.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<size_t>(in.gcount()));
     }
-    std::ifstream in(path, std::ios::binary);
-    if (in)
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in || in.bad()) {
+    if (in.bad() || (!in.eof() && text.size() <= MaxPlanBytes)) {
         context.err << "tovrinctl: cannot read the plan " << TerminalSafe(path) << "\n";
+        return false;
+    }
+    if (text.size() > MaxPlanBytes) {
+        context.err << "tovrinctl: the plan " << TerminalSafe(path) << " is larger than 16 MiB; nothing sent\n";
         return false;
     }
     return true;
