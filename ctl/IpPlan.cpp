@@ -51,7 +51,8 @@ bool CheckRow(const TPlanRow& row, const std::string& macText, std::vector<TPlan
 {
     const size_t before = findings.size();
     if (!IsMacSuffix(row.Mac))
-        findings.push_back(Finding(row.Line, "MAC suffix " + Quoted(macText) + " is not hexadecimal digits."));
+        findings.push_back(
+            Finding(row.Line, "MAC suffix " + Quoted(macText) + " is not hexadecimal digits."));
     if (row.Dhcp)
         return findings.size() == before;
     const TAmplifierSettings& s = row.Wanted;
@@ -62,7 +63,8 @@ bool CheckRow(const TPlanRow& row, const std::string& macText, std::vector<TPlan
     if (findings.size() == before && ParseDottedIPv4(s.IP, ip) && ParseDottedIPv4(s.NetMask, mask)
         && ParseDottedIPv4(s.Gateway, gateway) && gateway != 0 && (gateway & mask) != (ip & mask))
         findings.push_back(Finding(row.Line,
-            "Default Gateway " + Quoted(s.Gateway) + " is outside the subnet of " + s.IP + " / " + s.NetMask + "."));
+            "Default Gateway " + Quoted(s.Gateway) + " is outside the subnet of " + s.IP + " / " + s.NetMask
+                + "."));
     return findings.size() == before;
 }
 
@@ -81,13 +83,15 @@ std::vector<TPlanFinding> ReadIpPlan(const std::string& text, std::vector<TPlanR
     if (!ReadCsv(text, csv, badLine))
         return { Finding(badLine, "a quoted field is never closed.") };
     if (csv.empty())
-        return { Finding(1, "the plan is empty: it needs a header line (mac,ip,netmask,gateway) and a row per amplifier.") };
+        return { Finding(1,
+            "the plan is empty: it needs a header line (mac,ip,netmask,gateway) and a row per amplifier.") };
 
     std::map<std::string, size_t> column;
     for (size_t i = 0; i < csv[0].Fields.size(); ++i)
         column.emplace(Lower(Trimmed(CsvFieldText(csv[0].Fields[i]))), i);
     if (csv[0].Fields.size() == 1 && csv[0].Fields[0].find(';') != std::string::npos)
-        return { Finding(csv[0].Line, "the fields are separated by semicolons; save the plan as CSV with commas.") };
+        return { Finding(
+            csv[0].Line, "the fields are separated by semicolons; save the plan as CSV with commas.") };
     for (const char* name : { "mac", "ip" })
         if (!column.count(name))
             findings.push_back(Finding(csv[0].Line,
@@ -104,7 +108,8 @@ std::vector<TPlanFinding> ReadIpPlan(const std::string& text, std::vector<TPlanR
     std::map<std::string, int> macLines, addressLines;
     for (size_t r = 1; r < csv.size(); ++r) {
         const TCsvRow& line = csv[r];
-        if (std::all_of(line.Fields.begin(), line.Fields.end(), [](const std::string& f) { return Trimmed(f).empty(); }))
+        if (std::all_of(line.Fields.begin(), line.Fields.end(),
+                [](const std::string& f) { return Trimmed(f).empty(); }))
             continue; // spreadsheets write blank rows as commas alone
         TPlanRow row;
         row.Line = line.Line;
@@ -131,7 +136,8 @@ std::vector<TPlanFinding> ReadIpPlan(const std::string& text, std::vector<TPlanR
             const auto [it, fresh] = addressLines.emplace(row.Wanted.IP, row.Line);
             if (!fresh)
                 findings.push_back(Finding(row.Line,
-                    "address " + row.Wanted.IP + " is planned twice (also on line " + std::to_string(it->second) + ")."));
+                    "address " + row.Wanted.IP + " is planned twice (also on line "
+                        + std::to_string(it->second) + ")."));
         }
         rows.push_back(row);
     }
@@ -188,11 +194,13 @@ TPlanSchedule SchedulePlan(const std::vector<TPlanRow>& rows, const std::vector<
             }
             std::string why = "which the plan leaves as it is";
             if (it != rowOfMac.end())
-                why = rows[it->second].Dhcp ? "which goes to DHCP and may be leased it again (line "
+                why = rows[it->second].Dhcp
+                    ? "which goes to DHCP and may be leased it again (line "
                         + std::to_string(rows[it->second].Line) + ")"
-                                            : "which keeps it (line " + std::to_string(rows[it->second].Line) + ")";
+                    : "which keeps it (line " + std::to_string(rows[it->second].Line) + ")";
             plan.Findings.push_back(Finding(row.Line,
-                "address " + row.Wanted.IP + " is held by " + TerminalSafe(holder.MacKey) + ", " + why + "."));
+                "address " + row.Wanted.IP + " is held by " + TerminalSafe(holder.MacKey) + ", " + why
+                    + "."));
         }
     }
     if (!plan.Findings.empty())
@@ -205,9 +213,11 @@ TPlanSchedule SchedulePlan(const std::vector<TPlanRow>& rows, const std::vector<
         ParseDottedIPv4(wanted.IP, ip);
         ParseDottedIPv4(wanted.NetMask, mask);
         const uint32_t network = ip & mask, broadcast = network | ~mask;
-        for (uint32_t candidate = broadcast - 1; candidate > network && candidate >= broadcast - 4096; --candidate) {
-            const std::string text = std::to_string(candidate >> 24) + "." + std::to_string((candidate >> 16) & 255)
-                + "." + std::to_string((candidate >> 8) & 255) + "." + std::to_string(candidate & 255);
+        for (uint32_t candidate = broadcast - 1; candidate > network && candidate >= broadcast - 4096;
+             --candidate) {
+            const std::string text = std::to_string(candidate >> 24) + "."
+                + std::to_string((candidate >> 16) & 255) + "." + std::to_string((candidate >> 8) & 255) + "."
+                + std::to_string(candidate & 255);
             if (!taken.count(text) && text != wanted.Gateway) {
                 taken.insert(text);
                 return text;
@@ -264,7 +274,8 @@ TPlanSchedule SchedulePlan(const std::vector<TPlanRow>& rows, const std::vector<
         interim.Settings.IP = freeAddress(row.Wanted);
         if (interim.Settings.IP.empty()) {
             plan.Findings.push_back(Finding(row.Line,
-                "address " + row.Wanted.IP + " is part of a swap, and its subnet has no free address to go through."));
+                "address " + row.Wanted.IP
+                    + " is part of a swap, and its subnet has no free address to go through."));
             return plan;
         }
         const size_t added = plan.Steps.size();

@@ -23,8 +23,9 @@ struct TStepRun {
 
 std::string PlanRecordCsv(const TPlanRecord& r)
 {
-    const std::string planned = r.Dhcp ? CsvField("dhcp") + ",," : CsvField(r.Planned.IP) + ","
-            + CsvField(r.Planned.NetMask) + "," + CsvField(r.Planned.Gateway);
+    const std::string planned = r.Dhcp
+        ? CsvField("dhcp") + ",,"
+        : CsvField(r.Planned.IP) + "," + CsvField(r.Planned.NetMask) + "," + CsvField(r.Planned.Gateway);
     return std::to_string(r.Line) + "," + CsvField(r.Mac) + "," + CsvField(r.Name) + "," + r.Result + ","
         + CsvField(r.Before.IP) + "," + CsvField(r.Before.NetMask) + "," + CsvField(r.Before.Gateway) + ","
         + planned + "," + FormatText("%.1f", r.Seconds) + "," + CsvField(r.Message) + "\r\n";
@@ -68,7 +69,8 @@ std::vector<TPlanRecord> ApplyPlan(TDiscoveryScan& scan, const std::vector<TPlan
     }
     for (size_t r = 0; r < rows.size(); ++r) {
         if (plan.States[r] == TPlanState::Unchanged)
-            end(r, "unchanged", "Already " + DescribeSettings(rows[r].Dhcp, rows[r].Wanted) + "; nothing sent.");
+            end(r, "unchanged",
+                "Already " + DescribeSettings(rows[r].Dhcp, rows[r].Wanted) + "; nothing sent.");
         else if (plan.States[r] == TPlanState::NotFound)
             end(r, "not found", "It did not answer discovery; nothing sent.");
     }
@@ -86,8 +88,12 @@ std::vector<TPlanRecord> ApplyPlan(TDiscoveryScan& scan, const std::vector<TPlan
     const auto startReady = [&] {
         for (size_t s = 0; s < plan.Steps.size(); ++s) {
             const TPlanStep& step = plan.Steps[s];
-            if (steps[s].State != TStepState::Waiting || ended[step.Row])
+            if (steps[s].State != TStepState::Waiting)
                 continue;
+            if (ended[step.Row]) { // its interim step failed: it is not sent either
+                steps[s].State = TStepState::Failed;
+                continue;
+            }
             // A step waits for the steps taking other amplifiers off its address; when one of those
             // failed, the address may still be held, so it is not sent.
             const auto failed = std::find_if(step.After.begin(), step.After.end(),
@@ -96,7 +102,8 @@ std::vector<TPlanRecord> ApplyPlan(TDiscoveryScan& scan, const std::vector<TPlan
                 steps[s].State = TStepState::Failed;
                 const TPlanStep& holder = plan.Steps[*failed];
                 end(step.Row, "failed",
-                    "Not sent: " + records[holder.Row].Mac + " did not confirm leaving " + step.Settings.IP + ".");
+                    "Not sent: " + records[holder.Row].Mac + " did not confirm leaving " + step.Settings.IP
+                        + ".");
                 continue;
             }
             if (inFlight.size() >= static_cast<size_t>(settings.Parallel))
@@ -117,7 +124,8 @@ std::vector<TPlanRecord> ApplyPlan(TDiscoveryScan& scan, const std::vector<TPlan
             }
             ++sent;
             steps[s].State = TStepState::Sent;
-            steps[s].Watch.Start(mac, step.Dhcp, step.Settings, current[step.Row], platform::TickCount(), settings.LimitMs);
+            steps[s].Watch.Start(
+                mac, step.Dhcp, step.Settings, current[step.Row], platform::TickCount(), settings.LimitMs);
             inFlight[mac] = s;
         }
     };
@@ -183,9 +191,10 @@ std::vector<TPlanRecord> ApplyPlan(TDiscoveryScan& scan, const std::vector<TPlan
             continue;
         if (firstSent[r] != Clock::time_point {})
             end(r, "not sent",
-                "Interrupted at its interim address " + current[r].IP + "; its planned settings were not sent.");
+                "Interrupted at its interim address " + current[r].IP
+                    + "; its planned settings were not sent.");
         else
-            end(r, "not sent", "Interrupted before its settings were sent.");
+            end(r, "not sent", interrupted() ? "Interrupted before its settings were sent." : "Not sent.");
     }
     return records;
 }

@@ -21,7 +21,8 @@ struct TPlanRecord {
     TAmplifierSettings Before; // as it answered before (empty when not found)
     bool Dhcp = false;
     TAmplifierSettings Planned;
-    std::string Result; // "ok", "unchanged", "not found", "failed", "unknown" (sent, not confirmed), "not sent"
+    std::string
+        Result; // "ok", "unchanged", "not found", "failed", "unknown" (sent, not confirmed), "not sent"
     double Seconds = 0; // from its first datagram to its end
     std::string Message; // the confirmation, or why not
 };

@@ -98,16 +98,18 @@ void AddSetIpCommand(CLI::App& app, TCtlContext& context, int& status)
     auto* command = app.add_subcommand(
         "set-ip", "Send new IP settings to an amplifier, or to many from a plan, and wait until they show");
     auto* mac = command->add_option("MAC", options->Mac, "The amplifier's MAC suffix, as discover shows it");
-    auto* planFile = command
-                         ->add_option("--plan", plan->File,
-                             "A CSV plan: header mac,ip,netmask,gateway and a row per amplifier (\"dhcp\" as ip "
-                             "for DHCP); - reads standard input")
-                         ->type_name("FILE")
-                         ->excludes(mac);
+    auto* planFile
+        = command
+              ->add_option("--plan", plan->File,
+                  "A CSV plan: header mac,ip,netmask,gateway and a row per amplifier (\"dhcp\" as ip "
+                  "for DHCP); - reads standard input")
+              ->type_name("FILE")
+              ->excludes(mac);
     auto* dhcp = command->add_flag("--dhcp", options->Dhcp, "Let the amplifier take its address by DHCP");
     auto* ip = command->add_option("--ip", options->IP, "Fixed address")->excludes(dhcp);
     auto* netmask = command->add_option("--netmask", options->NetMask, "Network mask")->excludes(dhcp);
-    auto* gateway = command->add_option("--gateway", options->Gateway, "Gateway (0.0.0.0: none)")->excludes(dhcp);
+    auto* gateway
+        = command->add_option("--gateway", options->Gateway, "Gateway (0.0.0.0: none)")->excludes(dhcp);
     for (auto* single : { dhcp, ip, netmask, gateway })
         single->excludes(planFile);
     command->add_option(
@@ -128,10 +130,13 @@ void AddSetIpCommand(CLI::App& app, TCtlContext& context, int& status)
     command->add_flag("--json", plan->Json, "With --plan: the results as JSON, one line per amplifier")
         ->needs(planFile)
         ->excludes(csv);
-    command->add_option("--audit", plan->Audit, "With --plan: append one JSON line per amplifier to this file")
+    command
+        ->add_option("--audit", plan->Audit, "With --plan: append one JSON line per amplifier to this file")
         ->type_name("FILE")
         ->needs(planFile);
-    command->add_flag("--dry-run", plan->DryRun, "With --plan: check it and show what would be sent; send nothing")
+    command
+        ->add_flag(
+            "--dry-run", plan->DryRun, "With --plan: check it and show what would be sent; send nothing")
         ->needs(planFile);
     command->callback([&context, &status, options, plan, mac, planFile, ip, netmask] {
         if (planFile->count() > 0) {

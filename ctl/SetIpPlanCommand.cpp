@@ -37,7 +37,8 @@ bool ReadPlanText(TCtlContext& context, const std::string& path, std::string& te
         return false;
     }
     if (text.size() > MaxPlanBytes) {
-        context.err << "tovrinctl: the plan " << TerminalSafe(path) << " is larger than 16 MiB; nothing sent\n";
+        context.err << "tovrinctl: the plan " << TerminalSafe(path)
+                    << " is larger than 16 MiB; nothing sent\n";
         return false;
     }
     return true;
@@ -81,7 +82,8 @@ void PrintDryRun(TCtlContext& context, const std::vector<TPlanRow>& rows, const 
         context.out << "line " << rows[r].Line << ": " << TerminalSafe(rows[r].Mac)
                     << (same ? " unchanged (already as planned)" : " not found") << "\n";
     }
-    context.out << FormatText("Would send %zu settings datagrams; %zu unchanged, %zu not found. Nothing was sent.\n",
+    context.out << FormatText(
+        "Would send %zu settings datagrams; %zu unchanged, %zu not found. Nothing was sent.\n",
         plan.Steps.size(), unchanged, absent);
 }
 
@@ -134,8 +136,9 @@ int RunSetIpPlan(TCtlContext& context, const TSetIpPlanOptions& options)
         if (context.terminal)
             EndProgress(context);
         // Fixed widths: the lines come one by one and cannot be aligned afterwards.
-        live << FormatText("%-9s %4d  %-12s  %-15s  %-15s %5.1f s  ", r.Result.c_str(), r.Line, Cell(r.Mac).c_str(),
-            Cell(r.Before.IP).c_str(), r.Dhcp ? "dhcp" : Cell(r.Planned.IP).c_str(), r.Seconds)
+        live << FormatText("%-9s %4d  %-12s  %-15s  %-15s %5.1f s  ", r.Result.c_str(), r.Line,
+            Cell(r.Mac).c_str(), Cell(r.Before.IP).c_str(), r.Dhcp ? "dhcp" : Cell(r.Planned.IP).c_str(),
+            r.Seconds)
              << TerminalSafe(r.Message) << "\n"
              << std::flush;
     };
@@ -174,7 +177,8 @@ int RunSetIpPlan(TCtlContext& context, const TSetIpPlanOptions& options)
         for (const TPlanRecord& r : records)
             context.out << JsonLine(PlanRecordJson(r)) << "\n";
     } else {
-        std::vector<std::vector<std::string>> table { { "LINE", "MAC", "NAME", "RESULT", "BEFORE", "PLANNED", "SECONDS" } };
+        std::vector<std::vector<std::string>> table { { "LINE", "MAC", "NAME", "RESULT", "BEFORE", "PLANNED",
+            "SECONDS" } };
         for (const TPlanRecord& r : records)
             table.push_back({ std::to_string(r.Line), Cell(r.Mac), Cell(r.Name), r.Result, Cell(r.Before.IP),
                 r.Dhcp ? "dhcp" : Cell(r.Planned.IP), FormatText("%.1f", r.Seconds) });

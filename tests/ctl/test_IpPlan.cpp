@@ -76,11 +76,15 @@ TEST_P(IpPlanFindings, EachFindingNamesItsLine)
 const std::string Header = "mac,ip,netmask,gateway\n";
 
 INSTANTIATE_TEST_SUITE_P(Plans, IpPlanFindings,
-    ::testing::Values(PlanCase { "sound", Header + "0050c2a10001,10.1.0.1,255.255.0.0,10.1.0.254\n"
-                                                  "0050C2A10002,dhcp,,\n\n,,,\n0050C2A10003,10.1.0.3,255.255.0.0,\n",
+    ::testing::Values(PlanCase { "sound",
+                          Header
+                              + "0050c2a10001,10.1.0.1,255.255.0.0,10.1.0.254\n"
+                                "0050C2A10002,dhcp,,\n\n,,,\n0050C2A10003,10.1.0.3,255.255.0.0,\n",
                           {} },
-        PlanCase { "not_dotted", Header + "0050C2A10001,10.1.0.300,255.255.0.0,\n"
-                                          "0050C2A10002,10.1.0.2,255.255.0.0,gw\n",
+        PlanCase { "not_dotted",
+            Header
+                + "0050C2A10001,10.1.0.300,255.255.0.0,\n"
+                  "0050C2A10002,10.1.0.2,255.255.0.0,gw\n",
             { "line 2: IP Address \"10.1.0.300\" is not", "line 3: Default Gateway \"gw\" is not" } },
         PlanCase { "mask", Header + "0050C2A10001,10.1.0.1,255.0.255.0,\n",
             { "line 2: Netmask \"255.0.255.0\" is not a valid netmask" } },
@@ -88,13 +92,16 @@ INSTANTIATE_TEST_SUITE_P(Plans, IpPlanFindings,
             { "line 2: Default Gateway \"10.1.1.254\" is outside the subnet" } },
         PlanCase { "mac_twice", Header + "0050C2A10001,10.1.0.1,255.255.0.0,\n0050c2a10001,dhcp\n",
             { "line 3: MAC suffix 0050C2A10001 is planned twice (also on line 2)" } },
-        PlanCase { "address_twice", Header + "0050C2A10001,10.1.0.1,255.255.0.0,\n0050C2A10002,10.1.0.1,255.255.0.0,\n",
+        PlanCase { "address_twice",
+            Header + "0050C2A10001,10.1.0.1,255.255.0.0,\n0050C2A10002,10.1.0.1,255.255.0.0,\n",
             { "line 3: address 10.1.0.1 is planned twice (also on line 2)" } },
         PlanCase { "bad_mac", Header + "00:50,10.1.0.1,255.255.0.0,\n", { "line 2: MAC suffix \"00:50\"" } },
         PlanCase { "semicolons", "mac;ip;netmask;gateway\n0050C2A10001;10.1.0.1;255.255.0.0;\n",
             { "line 1: the fields are separated by semicolons" } },
-        PlanCase { "no_ip_column", "mac,address\n0050C2A10001,10.1.0.1\n", { "line 1: the header has no \"ip\"" } },
-        PlanCase { "unclosed", Header + "0050C2A10001,\"10.1.0.1,255.255.0.0,\n", { "line 2: a quoted field" } },
+        PlanCase {
+            "no_ip_column", "mac,address\n0050C2A10001,10.1.0.1\n", { "line 1: the header has no \"ip\"" } },
+        PlanCase {
+            "unclosed", Header + "0050C2A10001,\"10.1.0.1,255.255.0.0,\n", { "line 2: a quoted field" } },
         PlanCase { "header_only", Header, { "line 1: the plan has a header but no amplifier" } }),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -117,7 +124,8 @@ std::vector<TPlanRow> Plan(const std::string& body)
 }
 
 // Steps by MAC, each with the MACs of the steps it waits for.
-std::map<std::string, std::vector<std::string>> WaitsOf(const std::vector<TPlanRow>& rows, const TPlanSchedule& plan)
+std::map<std::string, std::vector<std::string>> WaitsOf(
+    const std::vector<TPlanRow>& rows, const TPlanSchedule& plan)
 {
     std::map<std::string, std::vector<std::string>> waits;
     for (size_t s = 0; s < plan.Steps.size(); ++s) {
@@ -133,14 +141,18 @@ std::map<std::string, std::vector<std::string>> WaitsOf(const std::vector<TPlanR
 TEST(IpPlanSchedule, UnchangedAbsentAndAChainInOrder)
 {
     // B takes A's address, A takes a free one: A first. C is as planned, D absent, E on DHCP already.
-    const auto rows = Plan("B,10.0.0.1,255.255.0.0,\nA,10.0.0.9,255.255.0.0,\nC,10.0.0.3,255.255.0.0,0.0.0.0\n"
-                           "D,10.0.0.4,255.255.0.0,\nE,dhcp\n");
+    const auto rows
+        = Plan("B,10.0.0.1,255.255.0.0,\nA,10.0.0.9,255.255.0.0,\nC,10.0.0.3,255.255.0.0,0.0.0.0\n"
+               "D,10.0.0.4,255.255.0.0,\nE,dhcp\n");
     const auto plan = SchedulePlan(rows,
-        { Found("A", "10.0.0.1"), Found("B", "10.0.0.2"), Found("C", "10.0.0.3"), Found("E", "10.0.0.5", true) });
+        { Found("A", "10.0.0.1"), Found("B", "10.0.0.2"), Found("C", "10.0.0.3"),
+            Found("E", "10.0.0.5", true) });
     ASSERT_TRUE(plan.Findings.empty()) << ::testing::PrintToString(Texts(plan.Findings));
-    EXPECT_EQ(plan.States, (std::vector<TPlanState> { TPlanState::Change, TPlanState::Change, TPlanState::Unchanged,
-                               TPlanState::NotFound, TPlanState::Unchanged }));
-    EXPECT_EQ(WaitsOf(rows, plan), (std::map<std::string, std::vector<std::string>> { { "A", {} }, { "B", { "A" } } }));
+    EXPECT_EQ(plan.States,
+        (std::vector<TPlanState> { TPlanState::Change, TPlanState::Change, TPlanState::Unchanged,
+            TPlanState::NotFound, TPlanState::Unchanged }));
+    EXPECT_EQ(WaitsOf(rows, plan),
+        (std::map<std::string, std::vector<std::string>> { { "A", {} }, { "B", { "A" } } }));
 }
 
 TEST(IpPlanSchedule, ASwapGoesThroughAFreeAddress)
@@ -150,7 +162,8 @@ TEST(IpPlanSchedule, ASwapGoesThroughAFreeAddress)
         = SchedulePlan(rows, { Found("A", "10.0.0.1"), Found("B", "10.0.0.2"), Found("C", "10.0.0.3") });
     ASSERT_TRUE(plan.Findings.empty()) << ::testing::PrintToString(Texts(plan.Findings));
     ASSERT_EQ(plan.Steps.size(), 4u);
-    const auto interim = std::find_if(plan.Steps.begin(), plan.Steps.end(), [](const auto& s) { return s.Interim; });
+    const auto interim
+        = std::find_if(plan.Steps.begin(), plan.Steps.end(), [](const auto& s) { return s.Interim; });
     ASSERT_NE(interim, plan.Steps.end());
     EXPECT_EQ(interim->Settings.IP, "10.0.255.254");
     // The three final steps each wait for the one leaving their address; one of them for the
@@ -168,14 +181,16 @@ TEST(IpPlanSchedule, ASwapGoesThroughAFreeAddress)
 TEST(IpPlanSchedule, AnAddressHeldAndKeptIsAFinding)
 {
     const auto rows = Plan("A,10.0.0.2,255.255.0.0,\nB,dhcp\nC,10.0.0.4,255.255.0.0,\n");
-    const auto plan = SchedulePlan(
-        rows, { Found("A", "10.0.0.1"), Found("X", "10.0.0.2"), Found("B", "10.0.0.3"), Found("C", "10.0.0.4") });
+    const auto plan = SchedulePlan(rows,
+        { Found("A", "10.0.0.1"), Found("X", "10.0.0.2"), Found("B", "10.0.0.3"), Found("C", "10.0.0.4") });
     EXPECT_EQ(Texts(plan.Findings),
-        std::vector<std::string> { "line 2: address 10.0.0.2 is held by X, which the plan leaves as it is." });
+        std::vector<std::string> {
+            "line 2: address 10.0.0.2 is held by X, which the plan leaves as it is." });
     const auto rows2 = Plan("A,10.0.0.3,255.255.0.0,\nB,dhcp\n");
     const auto plan2 = SchedulePlan(rows2, { Found("A", "10.0.0.1"), Found("B", "10.0.0.3") });
     ASSERT_EQ(plan2.Findings.size(), 1u);
-    EXPECT_EQ(plan2.Findings[0].Text.rfind("line 2: address 10.0.0.3 is held by B, which goes to DHCP", 0), 0u);
+    EXPECT_EQ(
+        plan2.Findings[0].Text.rfind("line 2: address 10.0.0.3 is held by B, which goes to DHCP", 0), 0u);
 }
 
 } // namespace

@@ -48,7 +48,8 @@ protected:
         if (sim)
             sim->Stop();
     }
-    void StartAmplifiers(int rebootMs, const std::function<void(std::vector<ampsim::Amplifier>&)>& change = {})
+    void StartAmplifiers(
+        int rebootMs, const std::function<void(std::vector<ampsim::Amplifier>&)>& change = {})
     {
         auto amps = ampsim::MakeAmplifiers(AmpCount);
         if (change)
@@ -194,7 +195,8 @@ TEST_F(SetIpPlanNetworkTest, TheSavedListEditedIsAPlanAppliedAndConfirmed)
             EXPECT_EQ(sim->SettingsReceived(i),
                 std::vector<std::string> { amp.Mac + " 5 0 " + NewAddress(i) + " 255.255.0.0 198.18.0.1" });
             EXPECT_EQ(record.at("message"),
-                "Change took effect: " + amp.Mac + " answers as " + NewAddress(i) + " / 255.255.0.0 / 198.18.0.1.");
+                "Change took effect: " + amp.Mac + " answers as " + NewAddress(i)
+                    + " / 255.255.0.0 / 198.18.0.1.");
         }
     }
     // The swap went through a free address: one of the two was sent it first, then its own.
@@ -206,7 +208,8 @@ TEST_F(SetIpPlanNetworkTest, TheSavedListEditedIsAPlanAppliedAndConfirmed)
     // Again: everything is as planned already, nothing is sent.
     r = Run({ "set-ip", "--plan", planPath, "--parallel", "50" });
     EXPECT_EQ(r.Status, 0) << r.Err;
-    EXPECT_NE(r.Out.find("0 of 200 amplifiers ok, 200 unchanged, 0 not found, 0 failed"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("0 of 200 amplifiers ok, 200 unchanged, 0 not found, 0 failed"), std::string::npos)
+        << r.Out;
     EXPECT_EQ(SettingsReceived(), sent);
 }
 
@@ -215,18 +218,18 @@ TEST_F(SetIpPlanNetworkTest, APlanWithFindingsIsRefusedAndNothingIsSent)
     ASSERT_NO_FATAL_FAILURE(StartAmplifiers(800));
     const std::string mac0 = sim->Amp(0).Mac, mac1 = sim->Amp(1).Mac, mac2 = sim->Amp(2).Mac;
     // Line numbers: the header is line 1.
-    const std::string plan = "mac,ip,netmask,gateway,name\n"
-        + mac0 + ",198.18.50.300,255.255.0.0,,a\n" // 2: not dotted
+    const std::string plan = "mac,ip,netmask,gateway,name\n" + mac0
+        + ",198.18.50.300,255.255.0.0,,a\n" // 2: not dotted
         + mac1 + ",198.18.50.1,255.255.0.255,,b\n" // 3: netmask
         + mac2 + ",198.18.50.2,255.255.255.0,198.18.0.1,c\n" // 4: gateway outside
-        + sim->Amp(3).Mac + ",198.18.50.3,255.255.0.0,,d\n"
-        + sim->Amp(4).Mac + ",198.18.50.3,255.255.0.0,,e\n" // 6: address twice
+        + sim->Amp(3).Mac + ",198.18.50.3,255.255.0.0,,d\n" + sim->Amp(4).Mac
+        + ",198.18.50.3,255.255.0.0,,e\n" // 6: address twice
         + mac0 + ",dhcp,,,f\n"; // 7: MAC twice
     ProgramResult r = Run({ "set-ip", "--plan", Write("bad.csv", plan) });
     EXPECT_EQ(r.Status, 2);
     for (const char* expected : { "line 2: IP Address \"198.18.50.300\"", "line 3: Netmask \"255.255.0.255\"",
-             "line 4: Default Gateway \"198.18.0.1\" is outside", "line 6: address 198.18.50.3 is planned twice",
-             "line 7: MAC suffix " })
+             "line 4: Default Gateway \"198.18.0.1\" is outside",
+             "line 6: address 198.18.50.3 is planned twice", "line 7: MAC suffix " })
         EXPECT_NE(r.Err.find(expected), std::string::npos) << expected << "\n" << r.Err;
     EXPECT_EQ(sim->HellosReceived(), 0u) << "a plan faulty in itself is refused before discovery";
 
@@ -247,11 +250,12 @@ TEST_F(SetIpPlanNetworkTest, AnAmplifierThatNeverComesBackFailsAndHoldsUpNoOther
     ASSERT_NO_FATAL_FAILURE(StartAmplifiers(800, [](auto& amps) { amps[5].StaysDown = true; }));
     std::string plan = "mac,ip,netmask,gateway\n";
     for (size_t i = 0; i < 20; ++i)
-        plan += sim->Amp(i).Mac + "," + (i == 6 ? TestNetwork::AmpAddress(5) : NewAddress(i)) + ",255.255.0.0,\n";
+        plan += sim->Amp(i).Mac + "," + (i == 6 ? TestNetwork::AmpAddress(5) : NewAddress(i))
+            + ",255.255.0.0,\n";
     plan += "0050C2FFFF01,198.18.70.1,255.255.0.0,\n0050C2FFFF02,dhcp\n";
     const std::string audit = folder + "/audit.jsonl";
-    const ProgramResult r = Run({ "set-ip", "--plan", Write("plan.csv", plan), "--parallel", "8", "--timeout", "10",
-        "--seconds", "1.5", "--audit", audit });
+    const ProgramResult r = Run({ "set-ip", "--plan", Write("plan.csv", plan), "--parallel", "8", "--timeout",
+        "10", "--seconds", "1.5", "--audit", audit });
     EXPECT_EQ(r.Status, 1) << r.Err;
     const auto records = JsonLines(ReadAll(audit));
     ASSERT_EQ(records.size(), 22u);
@@ -267,7 +271,8 @@ TEST_F(SetIpPlanNetworkTest, AnAmplifierThatNeverComesBackFailsAndHoldsUpNoOther
         } else if (i == 6) {
             EXPECT_EQ(record.at("result"), "failed");
             EXPECT_EQ(record.at("message"),
-                "Not sent: " + sim->Amp(5).Mac + " did not confirm leaving " + TestNetwork::AmpAddress(5) + ".");
+                "Not sent: " + sim->Amp(5).Mac + " did not confirm leaving " + TestNetwork::AmpAddress(5)
+                    + ".");
             EXPECT_TRUE(sim->SettingsReceived(6).empty());
         } else if (i < sim->Count()) {
             EXPECT_EQ(record.at("result"), "ok") << record;
