@@ -63,6 +63,21 @@ struct TSetIpOptions {
     double WaitSeconds = 60; // how long the change may take to show
 };
 int RunSetIp(TCtlContext& context, const TSetIpOptions& options);
+// set-ip --plan: many amplifiers from one CSV plan (ctl/IpPlan.h), checked whole before anything is
+// sent. Exit 0 when every row is ok or unchanged, 1 when some failed or were not found, 2 for a
+// refused plan, 130 interrupted.
+struct TSetIpPlanOptions {
+    std::string File; // "-": standard input
+    std::string Interface;
+    double Seconds = 3; // discovery before the plan is checked against the amplifiers
+    double WaitSeconds = 60; // per settings datagram, until its change shows
+    int Parallel = 8;
+    bool Csv = false;
+    bool Json = false;
+    bool DryRun = false;
+    std::string Audit;
+};
+int RunSetIpPlan(TCtlContext& context, const TSetIpPlanOptions& options);
 void AddSetIpCommand(CLI::App& app, TCtlContext& context, int& status);
 
 int RunVersion(TCtlContext& context, const std::string& host);

@@ -94,20 +94,59 @@ int RunSetIp(TCtlContext& context, const TSetIpOptions& options)
 void AddSetIpCommand(CLI::App& app, TCtlContext& context, int& status)
 {
     auto options = std::make_shared<TSetIpOptions>();
-    auto* command
-        = app.add_subcommand("set-ip", "Send new IP settings to an amplifier and wait until they show");
-    command->add_option("MAC", options->Mac, "The amplifier's MAC suffix, as discover shows it")->required();
+    auto plan = std::make_shared<TSetIpPlanOptions>();
+    auto* command = app.add_subcommand(
+        "set-ip", "Send new IP settings to an amplifier, or to many from a plan, and wait until they show");
+    auto* mac = command->add_option("MAC", options->Mac, "The amplifier's MAC suffix, as discover shows it");
+    auto* planFile
+        = command
+              ->add_option("--plan", plan->File,
+                  "A CSV plan: header mac,ip,netmask,gateway and a row per amplifier (\"dhcp\" as ip "
+                  "for DHCP); - reads standard input")
+              ->type_name("FILE")
+              ->excludes(mac);
     auto* dhcp = command->add_flag("--dhcp", options->Dhcp, "Let the amplifier take its address by DHCP");
     auto* ip = command->add_option("--ip", options->IP, "Fixed address")->excludes(dhcp);
     auto* netmask = command->add_option("--netmask", options->NetMask, "Network mask")->excludes(dhcp);
-    command->add_option("--gateway", options->Gateway, "Gateway (0.0.0.0: none)")->excludes(dhcp);
+    auto* gateway
+        = command->add_option("--gateway", options->Gateway, "Gateway (0.0.0.0: none)")->excludes(dhcp);
+    for (auto* single : { dhcp, ip, netmask, gateway })
+        single->excludes(planFile);
     command->add_option(
         "--interface", options->Interface, "Interface name (eth0) or one of its IPv4 addresses");
-    command->add_flag("--no-wait", options->NoWait, "Send and end, without waiting for the amplifier");
-    command->add_flag("--force", options->Force, "Send settings that do not look like usable addresses");
+    command->add_flag("--no-wait", options->NoWait, "Send and end, without waiting for the amplifier")
+        ->excludes(planFile);
+    command->add_flag("--force", options->Force, "Send settings that do not look like usable addresses")
+        ->excludes(planFile);
     command->add_option("--timeout", options->WaitSeconds, "Seconds the change may take to show")
         ->check(CLI::Range(1.0, 3600.0));
-    command->callback([&context, &status, options, ip, netmask] {
+    command->add_option("--parallel", plan->Parallel, "With --plan: amplifiers changing at a time")
+        ->check(CLI::Range(1, 1000))
+        ->needs(planFile);
+    command->add_option("--seconds", plan->Seconds, "With --plan: how long discovery looks before the check")
+        ->check(CLI::Range(0.0, 3600.0))
+        ->needs(planFile);
+    auto* csv = command->add_flag("--csv", plan->Csv, "With --plan: the results as CSV")->needs(planFile);
+    command->add_flag("--json", plan->Json, "With --plan: the results as JSON, one line per amplifier")
+        ->needs(planFile)
+        ->excludes(csv);
+    command
+        ->add_option("--audit", plan->Audit, "With --plan: append one JSON line per amplifier to this file")
+        ->type_name("FILE")
+        ->needs(planFile);
+    command
+        ->add_flag(
+            "--dry-run", plan->DryRun, "With --plan: check it and show what would be sent; send nothing")
+        ->needs(planFile);
+    command->callback([&context, &status, options, plan, mac, planFile, ip, netmask] {
+        if (planFile->count() > 0) {
+            plan->Interface = options->Interface;
+            plan->WaitSeconds = options->WaitSeconds;
+            status = RunSetIpPlan(context, *plan);
+            return;
+        }
+        if (mac->count() == 0)
+            throw CLI::ValidationError("set-ip", "give the amplifier's MAC suffix, or --plan FILE");
         if (!options->Dhcp && (ip->count() == 0 || netmask->count() == 0))
             throw CLI::ValidationError("set-ip", "give either --dhcp, or --ip and --netmask");
         status = RunSetIp(context, *options);

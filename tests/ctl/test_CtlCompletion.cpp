@@ -97,7 +97,8 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
         { { "discover", "--" },
             { "--help", "--interface", "--seconds", "--json", "--csv", "--output", "--filter", "--sort",
                 "--watch" } },
-        { { "set-ip", "--d" }, { "--dhcp" } },
+        { { "set-ip", "--d" }, { "--dhcp", "--dry-run" } },
+        { { "set-ip", "--plan", dir + "fw2" }, { dir + "fw2.bin" } },
         { { "set-ip", "--ip", "" }, {} }, // an address: nothing to offer
         { { "set-ip", "" }, {} }, // a MAC suffix: a TAB sends no discovery
         { { "upload", "" }, {} }, // the host comes first

@@ -61,6 +61,11 @@ void Simulator::Impl::ApplySettings(const std::string& bytes)
             Tell(amp.Mac + " ignores \"" + bytes + "\"");
             continue;
         }
+        if (amp.StaysDown) {
+            state.SilentUntil = Clock::now() + std::chrono::hours(24);
+            Tell(amp.Mac + " applies \"" + bytes + "\" and does not come back");
+            continue;
+        }
         state.SilentUntil = Clock::now() + std::chrono::milliseconds(Opts.RebootMs);
         Tell(amp.Mac + " applies \"" + bytes + "\" and reboots for " + std::to_string(Opts.RebootMs) + " ms");
         After(Opts.RebootMs, [this, i] {

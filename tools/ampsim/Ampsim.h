@@ -34,6 +34,7 @@ struct Amplifier {
     // Discovery faults.
     bool Silent = false; // never answers the hello
     int ReplyDelayMs = 0; // answers this late
+    bool StaysDown = false; // never answers again after applying settings (a reboot that fails)
     bool ReplyCrLf = false; // ends the reply with "\r\n"
 
     // Command port faults.
