@@ -18,7 +18,7 @@ packages=(
   weston qt6-wayland
   at-spi2-core python3-pyatspi
   qt6-base-private-dev
-  prometheus-cpp-dev prometheus curl systemd
+  prometheus-cpp-dev prometheus prometheus-alertmanager curl systemd
 )
 
 missing=()
