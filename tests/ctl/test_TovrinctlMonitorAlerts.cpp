@@ -270,7 +270,7 @@ TEST_F(TovrinctlMonitorAlertsTest, APulledAmplifierARestartAndARepluggedAdapterG
     StartMonitor();
     ASSERT_TRUE(monitor->Started());
     const auto restartedAt = Clock::now();
-    ASSERT_TRUE(Eventually([&] { return Count("tovrin_amplifier_up{mac=\"" + amp.Mac + "\"} == 0") == 1; }));
+    ASSERT_TRUE(Eventually([&] { return Count("tovrin_amplifier_up{mac=\"" + amp.Mac + "\"} == 0") == 1; }, 30));
     while (SecondsSince(restartedAt) < 20) {
         ASSERT_EQ(Count("ALERTS{alertname=\"AmplifierDown\", alertstate=\"firing\", mac=\"" + amp.Mac + "\"}"), 1u)
             << SecondsSince(restartedAt) << " s after the restart";
@@ -307,7 +307,7 @@ TEST_F(TovrinctlMonitorAlertsTest, APulledAmplifierARestartAndARepluggedAdapterG
 
     ASSERT_TRUE(net->Plug()) << net->Error();
     const auto pluggedAt = Clock::now();
-    ASSERT_TRUE(Eventually([&] { return Count("tovrin_amplifier_up == 1") == 3; })) << monitor->OutSoFar();
+    ASSERT_TRUE(Eventually([&] { return Count("tovrin_amplifier_up == 1") == 3; }, 30)) << monitor->ErrSoFar();
     std::printf("the amplifiers were up in Prometheus %.1f s after the adapter came back\n", SecondsSince(pluggedAt));
     EXPECT_EQ(Count("tovrin_discovery_up == 1"), 1u);
 
