@@ -354,8 +354,8 @@ bool StateText(const nlohmann::json& item, const char* key, std::string& value)
     const auto it = item.find(key);
     if (it == item.end() || !it->is_string())
         return false;
-    value = it->get<std::string>();
-    return value.size() <= MaxStateField && IsValidUtf8(value);
+    value = it->get<std::string>(); // valid UTF-8: the parser refuses anything else
+    return value.size() <= MaxStateField;
 }
 
 bool StateTime(const nlohmann::json& item, const char* key, double& value)

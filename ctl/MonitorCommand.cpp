@@ -66,16 +66,9 @@ public:
 
     bool Open()
     {
-        std::string error;
-        const std::string address = ChooseInterfaceAddress(FChoice, DiscoveryInterfaces(), error);
-        if (address.empty()) {
-            FContext.err << "tovrinctl: " << error << "\n";
+        std::string address;
+        if (!OpenScan(FContext, FScan, FChoice, &address))
             return false;
-        }
-        if (!FScan.Open(address, error)) {
-            FContext.err << "tovrinctl: cannot open discovery on " << address << ": " << error << "\n";
-            return false;
-        }
         FWatch.Started(address, DiscoveryInterfaceOf(address));
         return true;
     }
