@@ -89,6 +89,15 @@ foreach(program tovrin tovrinctl)
   install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
+# The window program's manual page in German too (tovrinctl, a tool for scripts, stays English).
+if(TARGET tovrin)
+  set(page ${CMAKE_CURRENT_BINARY_DIR}/packaging/de/tovrin.1.gz)
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/packaging/de)
+  tovrin_gzip(${TOVRIN_PACKAGE_DIR}/tovrin.de.1 ${page})
+  list(APPEND package_data ${page})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/de/man1)
+endif()
+
 if(TARGET tovrinctl)
   install(FILES ${TOVRIN_PACKAGE_DIR}/tovrinctl.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tovrinctl)

@@ -5,6 +5,7 @@
 #include "finder/FtovrinListModel.h"
 #include "gui/Accessibility.h"
 #include "gui/AmplifierIcon.h"
+#include "gui/CoreTexts.h"
 #include "gui/QtText.h"
 #include "gui/SelectionColours.h"
 #include "gui/UserDialogs.h"
@@ -184,7 +185,8 @@ void TFormTovrin::FormActivate()
         // just stay empty.
         UserDialogs::Error(this, tr("Error"),
             tr("Cannot open the discovery channel \"%1\".\n%2")
-                .arg(ToQt("udp:" + localAddress + ":" + std::to_string(DiscoveryPort)), ToQt(error)));
+                .arg(ToQt("udp:" + localAddress + ":" + std::to_string(DiscoveryPort)),
+                    TranslatedCoreText(error)));
     }
 }
 
@@ -298,8 +300,8 @@ void TFormTovrin::WatchDiscovery()
 void TFormTovrin::ShowStatus(const std::string& text)
 {
     // The line has room for two lines of text; the tool tip keeps the whole notice readable.
-    LabelStatus->setText(ToQt(text));
-    LabelStatus->setToolTip(PlainToolTip(ToQt(text)));
+    LabelStatus->setText(TranslatedCoreText(text));
+    LabelStatus->setToolTip(PlainToolTip(LabelStatus->text()));
 }
 
 void TFormTovrin::UpdateAmplifier(const TTovrinData& record)

@@ -5,6 +5,7 @@
 
 #include "finder/SettingsCheck.h"
 #include "finder/UserCommands.h"
+#include "gui/CoreTexts.h"
 #include "gui/DesktopActions.h"
 #include "gui/KeyboardState.h"
 #include "gui/PlaceholderQuery.h"
@@ -25,14 +26,14 @@ namespace {
 
 QString ErrorText(int error)
 {
-    return QString::fromLocal8Bit(LoadErrorText(error).c_str());
+    return TranslatedCoreText(LoadErrorText(error));
 }
 
 void ShowOpenError(QWidget* parent, const std::string& path, int error)
 {
     UserDialogs::Error(parent, QObject::tr("Error"),
         QObject::tr("Cannot open file \"%1\". %2")
-            .arg(QFile::decodeName(path.c_str()), ToQt(EditorLoadErrorText(error))));
+            .arg(QFile::decodeName(path.c_str()), TranslatedCoreText(EditorLoadErrorText(error))));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "finder/Ftovrin.h"
 
 #include "finder/ListExport.h"
+#include "gui/CoreTexts.h"
 #include "gui/UserDialogs.h"
 
 #include <QDir>
@@ -38,8 +39,7 @@ void TFormTovrin::MenuItemSaveListClick()
     if (const int error = SaveAmplifierCsv(
             QFile::encodeName(fileName).toStdString(), rows, platform::TStreamTarget::Refuse)) {
         UserDialogs::Error(this, tr("Error"),
-            tr("Cannot save file \"%1\". %2")
-                .arg(fileName, QString::fromLocal8Bit(LoadErrorText(error).c_str())));
+            tr("Cannot save file \"%1\". %2").arg(fileName, TranslatedCoreText(LoadErrorText(error))));
         return;
     }
     ListSettings().setValue(SaveListFolderKey, QFileInfo(fileName).absolutePath());

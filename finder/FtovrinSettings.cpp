@@ -4,6 +4,7 @@
 #include "finder/Ftovrin.h"
 
 #include "finder/SettingsCheck.h"
+#include "gui/CoreTexts.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fipsettings.h"
@@ -54,7 +55,7 @@ void TFormTovrin::MenuItemIpSettingsClick()
     // The amplifier is named by the key its replies carry, byte for byte, not by the text shown.
     const std::string mac = Selected.MacKey;
     const std::string datagram = BuildSettingsDatagram(mac, dhcp, ip, netmask, gateway);
-    if (UserDialogs::Question(this, tr("Confirm"), "Apply settings? (Target will reboot, stand by)")
+    if (UserDialogs::Question(this, tr("Confirm"), tr("Apply settings? (Target will reboot, stand by)"))
         != QMessageBox::Yes)
         return;
     if (!Worker) {
@@ -81,7 +82,7 @@ bool TFormTovrin::ConfirmDoubtfulSettings(
         return true;
     const QString text = tr("The amplifier may become unreachable with these settings:\n\n%1\n"
                             "Send them anyway? Choose No to correct them.")
-                             .arg(ToQt(problems));
+                             .arg(TranslatedCoreText(problems));
     return UserDialogs::Warning(
                this, tr("Warning"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         == QMessageBox::Yes;

@@ -3,6 +3,7 @@
 #include "gotoproj/Fgotoprojdlg.h"
 #include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
+#include "gui/Translations.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
 #include "memo/Fmemo.h"
@@ -51,6 +52,8 @@ int main(int argc, char* argv[])
     const UniqueFd stopSignal = tallyAsked ? StopSignalFd() : UniqueFd();
     {
         ErrorReportingApplication application(argc, argv);
+        // German for a German desktop (or TOVRIN_LANG=de), the program's own texts otherwise.
+        InstallTranslations(application);
         std::unique_ptr<QSocketNotifier> stopNotifier;
         if (stopSignal) {
             stopNotifier = std::make_unique<QSocketNotifier>(stopSignal.get(), QSocketNotifier::Read);

@@ -215,18 +215,18 @@ TFormGotoProj::TFormGotoProj(
         return action;
     };
     MenuItemOpenExplorer
-        = item("MenuItemOpenExplorer", "Open &Explorer here", &TFormGotoProj::MenuItemOpenExplorerClick);
-    MenuItemOpenCmdLine
-        = item("MenuItemOpenCmdLine", "Open Command &Line here", &TFormGotoProj::MenuItemOpenCmdLineClick);
+        = item("MenuItemOpenExplorer", tr("Open &Explorer here"), &TFormGotoProj::MenuItemOpenExplorerClick);
+    MenuItemOpenCmdLine = item(
+        "MenuItemOpenCmdLine", tr("Open Command &Line here"), &TFormGotoProj::MenuItemOpenCmdLineClick);
     PopupMenu1->addSeparator();
-    MenuItemCopyText = item("MenuItemCopyText", "Copy &Path", &TFormGotoProj::MenuItemCopyTextClick);
+    MenuItemCopyText = item("MenuItemCopyText", tr("Copy &Path"), &TFormGotoProj::MenuItemCopyTextClick);
     MenuItemCopyTextQ
-        = item("MenuItemCopyTextQ", "Copy Path in \"&Quotes\"", &TFormGotoProj::MenuItemCopyTextQClick);
-    MenuItemCopyAmpSN
-        = item("MenuItemCopyAmpSN", "Copy Project &Number (...)", &TFormGotoProj::MenuItemCopyAmpSNClick);
+        = item("MenuItemCopyTextQ", tr("Copy Path in \"&Quotes\""), &TFormGotoProj::MenuItemCopyTextQClick);
+    MenuItemCopyAmpSN = item("MenuItemCopyAmpSN", tr("Copy Project &Number (%1)").arg("..."),
+        &TFormGotoProj::MenuItemCopyAmpSNClick);
     PopupMenu1->addSeparator();
     MenuItemShowFileProps
-        = item("MenuItemShowFileProps", "Folder Properties", &TFormGotoProj::MenuItemShowFilePropsClick);
+        = item("MenuItemShowFileProps", tr("Folder Properties"), &TFormGotoProj::MenuItemShowFilePropsClick);
     // Alt+1 works while the dialog is open, not only while the menu is.
     MenuItemShowFileProps->setShortcut(QKeySequence(Qt::ALT | Qt::Key_1));
     MenuItemShowFileProps->setShortcutContext(Qt::WindowShortcut);
@@ -423,7 +423,7 @@ void TFormGotoProj::PopupMenu1Popup()
 {
     if (ListBox1->selectionModel()->hasSelection())
         MenuItemCopyAmpSN->setText(
-            "Copy Project &Number (" + QString::fromStdString(GetSelectedProjectNumber()) + ")");
+            tr("Copy Project &Number (%1)").arg(QString::fromStdString(GetSelectedProjectNumber())));
 }
 
 void TFormGotoProj::MenuItemOpenExplorerClick()
@@ -510,7 +510,7 @@ void TFormGotoProj::done(int result)
             result = ModalCancel;
             break;
         case WaitEnd::StillRunning:
-            LabelSearchRunning->setText("The search is still running. Press OK again to wait for it.");
+            LabelSearchRunning->setText(tr("The search is still running. Press OK again to wait for it."));
             {
                 QAccessibleEvent alert(LabelSearchRunning, QAccessible::Alert);
                 QAccessible::updateAccessibility(&alert);

@@ -1,5 +1,6 @@
 #include "gui/DesktopActions.h"
 
+#include "gui/CoreTexts.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
 #include "platform/FolderFacts.h"
@@ -53,7 +54,7 @@ QString LaunchErrorText(const platform::TLaunchResult& result)
 {
     QString text = ToQt(SystemErrorText(result.Error));
     if (!result.Note.empty())
-        text += "\n" + ToQt(result.Note);
+        text += "\n" + TranslatedCoreText(result.Note);
     return text;
 }
 
@@ -63,7 +64,7 @@ void OpenFolder(QWidget* parent, const QString& folder)
         return;
     const platform::TLaunchResult result = platform::OpenWithDesktop(FromQt(folder));
     if (result.Error != 0)
-        UserDialogs::Error(parent, "Open Explorer here", LaunchErrorText(result));
+        UserDialogs::Error(parent, QObject::tr("Open Explorer here"), LaunchErrorText(result));
 }
 
 void OpenTerminal(QWidget* parent, const QString& folder)
@@ -71,9 +72,9 @@ void OpenTerminal(QWidget* parent, const QString& folder)
     int error = 0;
     const std::string terminal = platform::FindTerminal({}, error);
     if (terminal.empty()) {
-        UserDialogs::Error(parent, "Open Command Line here",
-            "No terminal program was found on this computer. Install one (for example xterm), or name "
-            "it in the environment variable TERMINAL.");
+        UserDialogs::Error(parent, QObject::tr("Open Command Line here"),
+            QObject::tr("No terminal program was found on this computer. Install one (for example xterm), or "
+                        "name it in the environment variable TERMINAL."));
         return;
     }
     QStringList arguments;
@@ -83,7 +84,7 @@ void OpenTerminal(QWidget* parent, const QString& folder)
         return;
     const platform::TLaunchResult result = platform::OpenTerminalIn(FromQt(folder));
     if (result.Error != 0)
-        UserDialogs::Error(parent, "Open Command Line here", LaunchErrorText(result));
+        UserDialogs::Error(parent, QObject::tr("Open Command Line here"), LaunchErrorText(result));
 }
 
 void ShowProperties(QWidget* parent, const QString& path)
@@ -113,20 +114,23 @@ QDialog* ShowOwnProperties(QWidget* parent, const QString& path)
     auto* dialog = new QDialog(parent);
     dialog->setObjectName("FolderPropertiesDialog");
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setWindowTitle("Folder Properties");
+    dialog->setWindowTitle(QObject::tr("Folder Properties"));
     auto* form = new QFormLayout;
     platform::FolderFacts facts;
     int error = 0;
-    form->addRow("Path:", FactLabel(path, "LabelPath", dialog));
+    form->addRow(QObject::tr("Path:"), FactLabel(path, "LabelPath", dialog));
     if (platform::ReadFolderFacts(FromQt(path), facts, error)) {
-        form->addRow("Owner:", FactLabel(ToQt(facts.owner + ":" + facts.group), "LabelOwner", dialog));
-        form->addRow("Permissions:", FactLabel(ToQt(facts.permissions), "LabelPermissions", dialog));
-        form->addRow("Modified:", FactLabel(ToQt(facts.modified), "LabelModified", dialog));
-        form->addRow("Entries:",
-            FactLabel(facts.entries < 0 ? QString("cannot be read") : QString::number(facts.entries),
+        form->addRow(
+            QObject::tr("Owner:"), FactLabel(ToQt(facts.owner + ":" + facts.group), "LabelOwner", dialog));
+        form->addRow(
+            QObject::tr("Permissions:"), FactLabel(ToQt(facts.permissions), "LabelPermissions", dialog));
+        form->addRow(QObject::tr("Modified:"), FactLabel(ToQt(facts.modified), "LabelModified", dialog));
+        form->addRow(QObject::tr("Entries:"),
+            FactLabel(facts.entries < 0 ? QObject::tr("cannot be read") : QString::number(facts.entries),
                 "LabelEntries", dialog));
     } else {
-        form->addRow("Error:", FactLabel(ToQt(TrimText(SystemErrorText(error))), "LabelError", dialog));
+        form->addRow(
+            QObject::tr("Error:"), FactLabel(ToQt(TrimText(SystemErrorText(error))), "LabelError", dialog));
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);

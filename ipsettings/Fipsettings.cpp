@@ -1,6 +1,7 @@
 #include "ipsettings/Fipsettings.h"
 
 #include "gui/Accessibility.h"
+#include "gui/CoreTexts.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/QtText.h"
 #include "gui/UserDialogs.h"
@@ -128,9 +129,9 @@ void TFormIpSettings::CheckBoxDhcpClick()
 {
     if (!CheckBoxDhcp->isChecked())
         return;
-    UserDialogs::Warning(this, "Warning",
-        "Please assert that a DHCP server is running in your LAN and you can retreive the IP "
-        "address, that it will assign to the amplifier.");
+    UserDialogs::Warning(this, tr("Warning"),
+        tr("Please assert that a DHCP server is running in your LAN and you can retreive the IP "
+           "address, that it will assign to the amplifier."));
 }
 
 void TFormIpSettings::ApplyPreset(const char* ip, const char* netmask, const char* gateway)
@@ -149,7 +150,8 @@ void TFormIpSettings::Button1Click()
 void TFormIpSettings::ButtonHausnetzClick()
 {
     ApplyPreset("10.255.252.180", "255.255.248.0", "0.0.0.0");
-    UserDialogs::Information(nullptr, "Information", "Please use IP address from 10.255.252.180-189.");
+    UserDialogs::Information(
+        nullptr, tr("Information"), tr("Please use IP address from 10.255.252.180-189."));
     // Caret at the end, so that the user can change the last number of the address.
     EditIP->setFocus(Qt::OtherFocusReason);
     EditIP->deselect();
@@ -159,12 +161,12 @@ void TFormIpSettings::ButtonHausnetzClick()
 void TFormIpSettings::ButtonTestClick()
 {
     std::string command = "$$$VER?";
-    if (!UserDialogs::InputQuery(this, "Command", "Enter Test Command to Amplifier", command, 255))
+    if (!UserDialogs::InputQuery(this, tr("Command"), tr("Enter Test Command to Amplifier"), command, 255))
         return;
     const TCommandTestResult result = RunCommandTest(FromQt(EditIP->text()), TestPort, command);
     if (!result.Connected) {
-        UserDialogs::Error(this, "Error", ToQt(result.Text));
+        UserDialogs::Error(this, tr("Error"), TranslatedCoreText(result.Text));
         return;
     }
-    UserDialogs::Information(this, "Information", ToQt(result.Text));
+    UserDialogs::Information(this, tr("Information"), TranslatedCoreText(result.Text));
 }

@@ -1,6 +1,7 @@
 #include "memo/Fmemo.h"
 
 #include "gotoproj/Fgotoprojdlg.h"
+#include "gui/CoreTexts.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/KeyboardState.h"
@@ -31,7 +32,7 @@ TFormMemo* FormMemo = nullptr;
 namespace {
 
 // "*.*" would leave out files without a dot here; "*" is every file.
-const char* const FileFilter = "Text Files (*.txt);;All Files (*)";
+const char* const FileFilter = QT_TRANSLATE_NOOP("TFormMemo", "Text Files (*.txt);;All Files (*)");
 
 std::string NativePath(const QString& fileName)
 {
@@ -220,9 +221,9 @@ void TFormMemo::FileCommand(bool save)
     if (!AskProjectFolder(own, fromFinder))
         return;
     const QString place = StartingPlace(own, fromFinder);
-    const QString chosen = save
-        ? UserDialogs::SaveFileName(this, tr("Save As"), place, FileFilter, QFileDialog::DontConfirmOverwrite)
-        : UserDialogs::OpenFileName(this, tr("Open"), place, FileFilter);
+    const QString chosen = save ? UserDialogs::SaveFileName(
+                               this, tr("Save As"), place, tr(FileFilter), QFileDialog::DontConfirmOverwrite)
+                                : UserDialogs::OpenFileName(this, tr("Open"), place, tr(FileFilter));
     if (chosen.isEmpty())
         return;
     own.FileName = chosen;
@@ -231,7 +232,7 @@ void TFormMemo::FileCommand(bool save)
         const QString message
             = save ? tr("Cannot create file \"%1\". %2") : tr("Cannot open file \"%1\". %2");
         const std::string reason = save ? LoadErrorText(error) : EditorLoadErrorText(error);
-        UserDialogs::Error(this, tr("Error"), message.arg(chosen, QString::fromLocal8Bit(reason.c_str())));
+        UserDialogs::Error(this, tr("Error"), message.arg(chosen, TranslatedCoreText(reason)));
         return;
     }
     other.FileName = chosen;

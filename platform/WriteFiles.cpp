@@ -5,11 +5,14 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <optional>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -85,23 +88,139 @@ namespace {
         return UniqueFd();
     }
 
-    // The old file's owner and group where the process may set them (root may; a user may set a
-    // group of their own), before its mode, which a change of owner would clear set-id bits of.
-    int TakeOwnerAndMode(int fd, const struct stat& old)
+    // What a call that fills a buffer of the size it first tells gives (a list of attribute names,
+    // an attribute's value); asked again when it grew in between. nullopt with errno on failure.
+    template <typename Fill> std::optional<std::string> ReadSized(Fill fill)
     {
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0
-            && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-            // Left to the process's own user and group.
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            const ssize_t size = fill(nullptr, 0);
+            if (size < 0)
+                return std::nullopt;
+            std::string bytes(static_cast<size_t>(size), '\0');
+            const ssize_t n = fill(bytes.data(), bytes.size());
+            if (n >= 0) {
+                bytes.resize(static_cast<size_t>(n));
+                return bytes;
+            }
+            if (errno != ERANGE)
+                return std::nullopt;
         }
-        return ::fchmod(fd, old.st_mode & 07777) == 0 ? 0 : errno;
+        return std::nullopt;
+    }
+
+    // The names of a file's extended attributes (its access ACL among them) that the process can
+    // see, from listxattr's list; nullopt when they cannot be listed.
+    std::optional<std::vector<std::string>> AttributeNames(const std::optional<std::string>& list)
+    {
+        if (!list)
+            return errno == ENOTSUP ? std::optional(std::vector<std::string>()) : std::nullopt;
+        std::vector<std::string> names;
+        for (size_t at = 0; at < list->size();) {
+            const size_t end = std::min(list->find('\0', at), list->size());
+            if (end > at)
+                names.push_back(list->substr(at, end - at));
+            at = end + 1;
+        }
+        return names;
+    }
+
+    // Gives the copy at fd the old file's extended attributes, its access ACL
+    // (system.posix_acl_access) among them, and takes away any it was born with that the old file
+    // lacks (a folder's default ACL, say). False when one of them cannot be read or set (a file
+    // the process may not read, a security label or capability it may not set): the copy would
+    // give someone access the old file did not, or take some away.
+    bool TakeAttributes(int fd, const char* oldPath)
+    {
+        const auto oldNames = AttributeNames(
+            ReadSized([&](char* to, size_t size) { return ::listxattr(oldPath, to, size); }));
+        const auto newNames
+            = AttributeNames(ReadSized([&](char* to, size_t size) { return ::flistxattr(fd, to, size); }));
+        if (!oldNames || !newNames)
+            return false;
+        for (const std::string& name : *newNames) {
+            if (std::find(oldNames->begin(), oldNames->end(), name) == oldNames->end()
+                && ::fremovexattr(fd, name.c_str()) != 0)
+                return false;
+        }
+        for (const std::string& name : *oldNames) {
+            // A hash or signature of the content (integrity measurement) belongs to the old bytes;
+            // the kernel keeps it for a file written in place.
+            if (name == "security.ima" || name == "security.evm")
+                return false;
+            const auto value = ReadSized(
+                [&](char* to, size_t size) { return ::getxattr(oldPath, name.c_str(), to, size); });
+            if (!value || ::fsetxattr(fd, name.c_str(), value->data(), value->size(), 0) != 0)
+                return false;
+        }
+        return true;
+    }
+
+    // The old file's owner, group, extended attributes and mode on the copy at fd, in that order:
+    // a change of owner clears set-id bits and a file capability, and with an ACL the mode's group
+    // bits are its mask, which the ACL must be there to take. False when the owner, the group or
+    // an attribute cannot be kept: the copy would change who may read the file.
+    bool TakeOwnerAttributesAndMode(int fd, const char* oldPath, const struct stat& old)
+    {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0)
+            return false;
+        if (!TakeAttributes(fd, oldPath))
+            return false;
+        return ::fchmod(fd, old.st_mode & 07777) == 0;
+    }
+
+    // Writes the old file itself, as an editor does where a replacement would split its names or
+    // cannot be made or cannot keep who may read it. The new size is reserved first: when the disk
+    // cannot take it, nothing is touched.
+    int RewriteInPlace(const std::string& target, const std::string& bytes, const struct stat& old)
+    {
+        // Read and write where allowed: the C library's reservation reads where the file system
+        // cannot reserve by itself.
+        UniqueFd fd(::open(target.c_str(), O_RDWR | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd && errno == EACCES)
+            fd.reset(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd)
+            return errno;
+        struct stat info { };
+        if (::fstat(fd.get(), &info) != 0)
+            return errno;
+        // Another file under the name meanwhile: it is not the one meant.
+        if (!S_ISREG(info.st_mode) || info.st_dev != old.st_dev || info.st_ino != old.st_ino)
+            return EAGAIN;
+        if (!bytes.empty()) {
+            if (const int error = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(bytes.size()))) {
+                // A reservation cut short may have lengthened the file with zeros.
+                if (::ftruncate(fd.get(), info.st_size) != 0) {
+                    // The error that stopped the save is the one to tell.
+                }
+                return error;
+            }
+        }
+        int error = WriteAll(fd.get(), bytes);
+        if (error == 0 && ::ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0)
+            error = errno;
+        if (error == 0 && ::fsync(fd.get()) != 0)
+            error = errno;
+        if (error == 0)
+            error = CloseChecked(fd);
+        return error;
+    }
+
+    // Whether a failure to make or name the copy means the folder is closed to the process (not
+    // writable, or sticky and the file someone else's), where the file itself is still writable.
+    bool FolderClosed(int error)
+    {
+        return error == EACCES || error == EPERM;
     }
 
     // Through a temporary file beside the target and a rename: a failure leaves the old file whole.
-    // old is the file replaced, null for a new one.
+    // old is the file replaced, null for a new one. Written in place instead where that is the way
+    // to keep the file's other names, its owner, its attributes, or where the folder is closed.
     int ReplaceRegular(const std::string& target, const std::string& bytes, const struct stat* old)
     {
         if (old != nullptr && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return errno;
+        if (old != nullptr && old->st_nlink > 1)
+            return RewriteInPlace(target, bytes, *old);
         const std::string folderPath = FolderPart(target);
         const std::string base = target.substr(folderPath.size());
         const char* folderName = folderPath.empty() ? "." : folderPath.c_str();
@@ -117,19 +236,23 @@ namespace {
         // An existing file's copy stays private until it has the old file's owner and mode.
         UniqueFd fd = CreateTemporary(folder.get(), base, old != nullptr ? 0600 : 0666, temporary);
         if (!fd)
-            return errno;
+            return old != nullptr && FolderClosed(errno) ? RewriteInPlace(target, bytes, *old) : errno;
+        // After the bytes: writing clears set-id bits and a file capability.
         int error = WriteAll(fd.get(), bytes);
+        bool inPlace = false;
         if (error == 0 && old != nullptr)
-            error = TakeOwnerAndMode(fd.get(), *old);
-        if (error == 0)
+            inPlace = !TakeOwnerAttributesAndMode(fd.get(), target.c_str(), *old);
+        if (error == 0 && !inPlace)
             error = ::fsync(fd.get()) == 0 ? 0 : errno;
-        if (error == 0)
+        if (error == 0 && !inPlace)
             error = CloseChecked(fd);
-        if (error == 0)
+        if (error == 0 && !inPlace) {
             error = ::renameat(folder.get(), temporary.c_str(), folder.get(), base.c_str()) == 0 ? 0 : errno;
-        if (error != 0) {
+            inPlace = old != nullptr && FolderClosed(error);
+        }
+        if (error != 0 || inPlace) {
             ::unlinkat(folder.get(), temporary.c_str(), 0);
-            return error;
+            return inPlace ? RewriteInPlace(target, bytes, *old) : error;
         }
         // The new name lasts a power cut only once the folder is on disk too.
         if (syncable && ::fsync(folder.get()) != 0 && errno != EINVAL)

@@ -19,16 +19,24 @@ packages=(
   at-spi2-core python3-pyatspi
   qt6-base-private-dev
   prometheus-cpp-dev prometheus prometheus-alertmanager curl systemd
+  acl attr libacl1-dev
+  qt6-l10n-tools qt6-tools-dev qt6-translations-l10n locales
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# The window tests run the program in German and in American English: both locales must exist.
+for loc in de_DE en_US; do
+  locale -a | grep -qix "$loc.utf-\?8" || $sudo localedef -i "$loc" -c -f UTF-8 "$loc.UTF-8"
+done

@@ -1,6 +1,7 @@
 #include "upload/Fupload.h"
 
 #include "gui/Accessibility.h"
+#include "gui/CoreTexts.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/GuiDelivery.h"
@@ -96,7 +97,12 @@ void TFormUpload::reject()
 
 void TFormUpload::AddLogLine(const std::string& text)
 {
-    MemoLog->appendPlainText(DecodeLogText(text));
+    const QString line = DecodeLogText(text);
+    const bool reply
+        = replyNext && line != "Reply timeout!" && !line.startsWith("Stopped while waiting for ");
+    replyNext
+        = !reply && (line == "$$$VER?" || line.startsWith("$$$FILE_UPLOAD:") || line == "Sending done.");
+    MemoLog->appendPlainText(reply ? line : TranslatedCoreLine(line));
     MemoLog->verticalScrollBar()->setValue(MemoLog->verticalScrollBar()->maximum());
     MemoLog->repaint();
 }
@@ -104,7 +110,7 @@ void TFormUpload::AddLogLine(const std::string& text)
 void TFormUpload::ButtonSelectFilenameClick()
 {
     const QString chosen = UserDialogs::OpenFileName(
-        this, tr("Open"), QFileInfo(EditFilename->text()).path(), "All Files (*)");
+        this, tr("Open"), QFileInfo(EditFilename->text()).path(), tr("All Files (*)"));
     if (!chosen.isEmpty())
         EditFilename->setText(chosen);
 }
@@ -127,7 +133,7 @@ void TFormUpload::ShowProgress()
     const uint64_t total = progressTotal.load();
     ProgressBarUpload->setValue(total == 0 ? ProgressBarUpload->maximum()
                                            : static_cast<int>(sent * ProgressBarUpload->maximum() / total));
-    ProgressBarUpload->setFormat(QStringLiteral("%1 of %2 bytes").arg(sent).arg(total));
+    ProgressBarUpload->setFormat(tr("%1 of %2 bytes").arg(sent).arg(total));
 }
 
 void TFormUpload::Button1Click()
@@ -139,6 +145,7 @@ void TFormUpload::Button1Click()
         return;
     }
     uploading = true;
+    replyNext = false;
     stop = std::make_shared<TUploadStop>();
     Button1->setText(tr("Stop"));
     ButtonSelectFilename->setEnabled(false);
@@ -179,10 +186,10 @@ void TFormUpload::ShowTransfer(const TUploadOutcome& outcome)
     const bool allSent = outcome.Sent == outcome.Size && outcome.DataSeconds > 0;
     if (!allSent) {
         ProgressBarUpload->setFormat(ProgressBarUpload->value() > 0
-                ? QStringLiteral("%1 of %2 bytes").arg(outcome.Sent).arg(outcome.Size)
+                ? tr("%1 of %2 bytes").arg(outcome.Sent).arg(outcome.Size)
                 : QString());
         return;
     }
     ProgressBarUpload->setValue(ProgressBarUpload->maximum());
-    ProgressBarUpload->setFormat(ToQt(DescribeTransfer(outcome.Size, outcome.DataSeconds)));
+    ProgressBarUpload->setFormat(TranslatedCoreText(DescribeTransfer(outcome.Size, outcome.DataSeconds)));
 }

@@ -61,6 +61,8 @@ private:
     std::unique_ptr<Ui::FormUpload> ui;
     AnchoredControls anchors;
     bool uploading = false;
+    // The log's next line is the amplifier's reply, shown as it came rather than translated.
+    bool replyNext = false;
     std::shared_ptr<TUploadStop> stop; // of the running upload
     // Written by the upload's thread, shown by the window thread: latest values and whether an
     // update is already on its way.

@@ -7,6 +7,7 @@
 #include "gui/ErrorReportingApplication.h"
 #include "gui/GlobalForm.h"
 #include "gui/UserDialogs.h"
+#include "platform/UniqueFd.h"
 #include "support/CsvReader.h"
 #include "support/QtWait.h"
 #include "support/TempTree.h"
@@ -21,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -148,6 +150,10 @@ TEST_F(FtovrinSaveListTest, TheDialogStartsInTheFolderOfTheLastSaveAndAFailureSa
     const std::string second = files.Folder("second");
     const std::string fifo = files.Path("second/list.fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // With a reader there, a save into the pipe that is not refused fails here at once rather than
+    // wait for one.
+    UniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(reader);
     const struct {
         std::string chosen; // empty: cancelled
         std::string proposed;
@@ -179,6 +185,8 @@ TEST_F(FtovrinSaveListTest, TheDialogStartsInTheFolderOfTheLastSaveAndAFailureSa
     struct stat info { };
     ASSERT_EQ(::lstat(fifo.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the FIFO stays";
+    char got = 0;
+    EXPECT_LE(::read(reader.get(), &got, 1), 0) << "nothing written into the pipe";
 }
 
 } // namespace

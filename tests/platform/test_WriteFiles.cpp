@@ -1,21 +1,26 @@
-// Saving a whole file: every kind of target, under both umasks, as root and as an ordinary user,
-// and a replacement that never leaves a half-written file.
+// Saving a whole file: every kind of target, under several umasks, as root and as an ordinary user;
+// a save that keeps who may read the file (ACL, attributes, other names, owner) whichever way it
+// goes; and a save that never leaves a half-written file.
 
 #include "platform/WriteFiles.h"
 
 #include "platform/UniqueFd.h"
+#include "support/SmallDisk.h"
 #include "support/TempTree.h"
 #include "support/TestSockets.h"
 
 #include <gtest/gtest.h>
 
+#include <acl/libacl.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/acl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -70,6 +75,35 @@ int Link(const fs::path& path, const char* target, uid_t owner)
     return ::symlink(target, path.c_str()) | ::lchown(path.c_str(), owner, owner);
 }
 
+int SetAcl(const fs::path& path, acl_type_t type, const char* text)
+{
+    acl_t acl = ::acl_from_text(text);
+    const int result = acl != nullptr ? ::acl_set_file(path.c_str(), type, acl) : -1;
+    ::acl_free(acl);
+    return result;
+}
+
+// Who may read a file and which file it is: mode, owner, group, names, ACL, extended attributes.
+std::string Access(const fs::path& path)
+{
+    struct stat info { };
+    ::stat(path.c_str(), &info);
+    acl_t acl = ::acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
+    char* text = ::acl_to_any_text(acl, nullptr, ',', 0);
+    std::ostringstream out;
+    out << std::oct << info.st_mode << std::dec << " " << info.st_uid << ":" << info.st_gid << " "
+        << info.st_nlink << " names " << (text != nullptr ? text : "?");
+    ::acl_free(text);
+    ::acl_free(acl);
+    char names[4096], value[256];
+    const ssize_t size = ::listxattr(path.c_str(), names, sizeof names);
+    for (ssize_t at = 0; at < size; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+        const ssize_t n = ::getxattr(path.c_str(), names + at, value, sizeof value);
+        out << " " << (names + at) << "=" << std::string(value, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    }
+    return out.str();
+}
+
 // A kind of target: how "target" is made for a save by runner, what it is afterwards, which file
 // then holds the bytes (and keeps its mode and User's ownership, or is new: 0666 less the umask,
 // the runner's), and what the save gives (a stream: in place, or NotRegularFileError).
@@ -91,7 +125,7 @@ protected:
     fs::path folder { tree.Root() };
 };
 
-TEST_F(WriteFilesTest, EveryKindOfTargetUnderBothUmasksAsRootAndAsAUser)
+TEST_F(WriteFilesTest, EveryKindOfTargetUnderEachUmaskAsRootAndAsAUser)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "owners and devices need root";
@@ -131,7 +165,8 @@ TEST_F(WriteFilesTest, EveryKindOfTargetUnderBothUmasksAsRootAndAsAUser)
     const std::string bytes("new\r\n\0\xff", 7);
     int row = 0;
     for (const Kind& kind : kinds) {
-        for (const mode_t mask : { 022, 077 }) {
+        // 0666 less the umask differs from a fixed 0644 or 0600 under the last three.
+        for (const mode_t mask : { 022, 077, 002, 027, 0 }) {
             for (const bool asUser : { false, true }) {
                 for (const auto stream :
                     { platform::TStreamTarget::WriteInPlace, platform::TStreamTarget::Refuse }) {
@@ -186,6 +221,92 @@ TEST_F(WriteFilesTest, EveryKindOfTargetUnderBothUmasksAsRootAndAsAUser)
             }
         }
     }
+}
+
+// An old file of the user's with something that decides who may read it, made as root: the save
+// keeps it, whether it replaces the file or writes it in place.
+struct Trait {
+    const char* name;
+    std::function<int(const fs::path& file)> make;
+};
+
+TEST_F(WriteFilesTest, EveryKindOfFileKeepsWhoMayReadItAsRootAndAsAUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "owners and other users' files need root";
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    const Trait traits[] = {
+        { "an ACL", [](auto& f) { return SetAcl(f, ACL_TYPE_ACCESS, "u::rw,u:4242:rw,g::r,m::rw,o::-"); } },
+        { "an attribute", [](auto& f) { return ::setxattr(f.c_str(), "user.tag", "keep", 4, 0); } },
+        { "a second name", [](auto& f) { return ::link(f.c_str(), (f.parent_path() / "second").c_str()); } },
+        { "a folder only root may write", [](auto& f) { return ::chown(f.parent_path().c_str(), 0, 0); } },
+        { "someone else's in a sticky folder",
+            [](auto& f) {
+                return ::chown(f.parent_path().c_str(), 0, 0) | ::chmod(f.parent_path().c_str(), 01777)
+                    | ::chown(f.c_str(), Stranger, Stranger) | ::chmod(f.c_str(), 0666);
+            } },
+        { "a group the user is not in", [](auto& f) { return ::chown(f.c_str(), User, Stranger); } },
+        { "a folder with a default ACL",
+            [](auto& f) {
+                return SetAcl(f.parent_path(), ACL_TYPE_DEFAULT, "u::rwx,u:4242:rwx,g::rx,m::rwx,o::rx");
+            } },
+        { "an attribute the user may not read",
+            [](auto& f) {
+                return ::setxattr(f.c_str(), "user.tag", "keep", 4, 0) | ::chmod(f.c_str(), 0220);
+            } },
+    };
+    const std::string bytes("new\r\n\0", 6);
+    int row = 0;
+    for (const Trait& trait : traits) {
+        for (const bool viaLink : { false, true }) {
+            for (const bool asUser : { false, true }) {
+                const std::string label = std::string(trait.name) + (viaLink ? " through a link" : "")
+                    + (asUser ? " as user" : " as root");
+                const fs::path f = folder / ("keeps" + std::to_string(row++));
+                const fs::path holder = f / (viaLink ? "real" : "target");
+                ASSERT_EQ(::mkdir(f.c_str(), 0755) | ::chown(f.c_str(), User, User), 0);
+                ASSERT_EQ(OldFile(holder, 0660, User), 0);
+                if (viaLink) {
+                    ASSERT_EQ(Link(f / "target", "real", asUser ? User : 0), 0);
+                }
+                ASSERT_EQ(trait.make(holder), 0) << label << ": " << std::strerror(errno);
+                const std::string before = Access(holder);
+
+                EXPECT_EQ(SaveInChild(f / "target", bytes, platform::TStreamTarget::Refuse, 022, asUser), 0)
+                    << label;
+                EXPECT_EQ(Access(holder), before) << label;
+                for (const auto& entry : fs::directory_iterator(f)) {
+                    EXPECT_NE(entry.path().filename().string()[0], '.') << label << ": " << entry.path();
+                    if (!entry.is_symlink()) {
+                        EXPECT_EQ(Read(entry), bytes) << label << ": " << entry.path();
+                    }
+                }
+                EXPECT_EQ(fs::is_symlink(f / "target"), viaLink) << label;
+            }
+        }
+    }
+}
+
+// Written in place, a save the disk cannot take leaves the old bytes whole, and a shorter one is
+// cut to its size.
+TEST_F(WriteFilesTest, InPlaceAFullDiskKeepsTheOldBytes)
+{
+    const fs::path disk = folder / "disk";
+    ASSERT_TRUE(fs::create_directory(disk));
+    const SmallDisk small(disk, "64k");
+    if (!small.Refused().empty())
+        GTEST_SKIP() << small.Refused();
+    const std::string old = "the old text, longer than the new";
+    std::ofstream(disk / "a", std::ios::binary) << old;
+    ASSERT_EQ(::link((disk / "a").c_str(), (disk / "b").c_str()), 0) << "two names: written in place";
+
+    EXPECT_EQ(platform::ReplaceFileBytes(
+                  (disk / "a").string(), std::string(200000, 'x'), platform::TStreamTarget::Refuse),
+        ENOSPC);
+    EXPECT_EQ(Read(disk / "b"), old);
+    EXPECT_EQ(platform::ReplaceFileBytes((disk / "a").string(), "new", platform::TStreamTarget::Refuse), 0);
+    EXPECT_EQ(Read(disk / "b"), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(disk), {}), 2);
 }
 
 TEST_F(WriteFilesTest, ANameWithoutAFolderAndAMissingFolder)

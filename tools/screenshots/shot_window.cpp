@@ -8,6 +8,7 @@
 
 #include "finder/Ftovrin.h"
 #include "gotoproj/Fgotoprojdlg.h"
+#include "gui/Translations.h"
 #include "gui/UserDialogs.h"
 #include "ipsettings/Fipsettings.h"
 #include "ipsettings/Fselipaddr.h"
@@ -79,11 +80,14 @@ std::unique_ptr<QWidget> MakeWindow(const std::string& name, const std::vector<s
         return dialog;
     }
     if (name == "message")
-        return UserDialogs::NewMessageBox(nullptr, QMessageBox::Question, "Confirm",
-            "Send these settings to the amplifier?", QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        return UserDialogs::NewMessageBox(nullptr, QMessageBox::Question,
+            QCoreApplication::translate("TFormTovrin", "Confirm"),
+            QCoreApplication::translate("TFormTovrin", "Apply settings? (Target will reboot, stand by)"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (name == "query")
-        return UserDialogs::NewInputQuery(
-            nullptr, "Command", "Enter Test Command to Amplifier", "$$$VER?", 255);
+        return UserDialogs::NewInputQuery(nullptr, QCoreApplication::translate("TFormIpSettings", "Command"),
+            QCoreApplication::translate("TFormIpSettings", "Enter Test Command to Amplifier"), "$$$VER?",
+            255);
     return nullptr;
 }
 
@@ -92,6 +96,7 @@ std::unique_ptr<QWidget> MakeWindow(const std::string& name, const std::vector<s
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
+    InstallTranslations(application); // the windows in the language of LANG or TOVRIN_LANG
     std::vector<std::string> arguments(argv + 1, argv + argc);
     const bool dark = !arguments.empty() && arguments.front() == "--dark";
     if (dark) {
