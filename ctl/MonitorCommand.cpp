@@ -82,6 +82,8 @@ public:
             // The name may come back with another address (DHCP); discovery follows the name.
             std::string ignored;
             address = ChooseInterfaceAddress(FChoice, DiscoveryInterfaces(), ignored);
+            if (address.empty())
+                return; // nothing to open yet
         }
         switch (FWatch.Tick(address.empty() ? std::nullopt : DiscoveryInterfaceOf(address))) {
         case TDiscoveryWatch::Action::None:
