@@ -9,7 +9,7 @@
 #   include/tovrin/TovrinGotoProj.h               the exported functions, for those callers
 #   share/applications, share/icons/hicolor, share/metainfo, share/man/man1, share/doc/tovrin,
 #   share/bash-completion/completions/tovrinctl
-#   lib/systemd/system/tovrin-monitor@.service, share/tovrin/tovrin-alerts.yml
+#   lib/systemd/system/tovrin-monitor@.service, share/tovrin/tovrin-alerts.yml, share/tovrin/alertmanager.yml
 include(GNUInstallDirs)
 
 set(TOVRIN_PACKAGE_DIR ${PROJECT_SOURCE_DIR}/packaging)
@@ -103,7 +103,8 @@ if(TARGET tovrinctl)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME tovrinctl)
   # `tovrinctl monitor` as a service (one instance per interface) and alerting rules for it.
   install(FILES ${TOVRIN_PACKAGE_DIR}/tovrin-monitor@.service DESTINATION lib/systemd/system)
-  install(FILES ${TOVRIN_PACKAGE_DIR}/tovrin-alerts.yml DESTINATION ${CMAKE_INSTALL_DATADIR}/tovrin)
+  install(FILES ${TOVRIN_PACKAGE_DIR}/tovrin-alerts.yml ${PROJECT_SOURCE_DIR}/docs/alertmanager.yml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/tovrin)
 endif()
 
 if(TARGET tovrin)

@@ -3,9 +3,12 @@
 #include "ctl/CtlOutput.h"
 #include "text/TextEncoding.h"
 
+#include <nlohmann/json.hpp>
 #include <prometheus/client_metric.h>
 #include <prometheus/metric_type.h>
 
+#include <algorithm>
+#include <cmath>
 #include <ostream>
 
 namespace {
@@ -51,6 +54,7 @@ TAmplifierMetrics::TAmplifierMetrics(AmplifierList& list, std::chrono::seconds f
     , FForgetAfter(forgetAfter)
     , FLog(log)
     , FClock(std::move(clock))
+    , FLimit(list.MaxRows())
 {
     for (int row = 0; row < FList.Count(); ++row)
         RowAppended(row);
@@ -108,6 +112,7 @@ TAmplifierMetrics::Entry& TAmplifierMetrics::Appear(int index)
         TakeRecord(entry, row);
         entry.LastSeen = LastSeen(index);
         ++FAppeared;
+        ++FChanges;
         Log(Appeared, entry);
     }
     return entry;
@@ -127,6 +132,7 @@ void TAmplifierMetrics::Vanish(Entry& entry, Clock::time_point now)
         return;
     }
     entry.VanishedAt = now;
+    ++FChanges;
     FVanished[now - entry.AppearedAt < BriefListing ? Brief : Settled].emplace_back(entry.Mac, now);
     ++FVanishedCount;
     Log(Vanished, entry);
@@ -135,6 +141,7 @@ void TAmplifierMetrics::Vanish(Entry& entry, Clock::time_point now)
 void TAmplifierMetrics::Forget(std::map<std::string, Entry>::iterator it, bool early)
 {
     ++(early ? FForgottenEarly : FForgotten);
+    ++FChanges;
     FEntries.erase(it);
 }
 
@@ -161,7 +168,6 @@ void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
 {
     std::lock_guard lock(FMutex);
     FTraffic = traffic;
-    FListed = FList.Count();
     FLimit = FList.MaxRows();
     FRefused = FList.Tally().refused;
     for (size_t row = 0; row < FRowEntries.size(); ++row) {
@@ -172,17 +178,24 @@ void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
         if (entry.Source != record.MacKey)
             continue;
         entry.LastSeen = LastSeen(static_cast<int>(row));
-        if (!SameLabels(entry.Record, record))
+        if (!SameLabels(entry.Record, record)) {
+            const std::string oldAddress = entry.Record.IP;
             TakeRecord(entry, record);
+            ++FChanges;
+            if (oldAddress != record.IP)
+                Log(Moved, entry, oldAddress);
+        }
     }
 
-    if (FUnlogged[Appeared] + FUnlogged[Vanished] > 0) {
+    if (FUnlogged[Appeared] + FUnlogged[Vanished] + FUnlogged[Moved] > 0) {
         FLog << "tovrinctl: " << FUnlogged[Appeared] << " more appeared and " << FUnlogged[Vanished]
-             << " more vanished (not logged one by one: more than " << LogLinesPerTick
-             << " changes in half a second)\n";
+             << " more vanished";
+        if (FUnlogged[Moved] > 0)
+            FLog << ", " << FUnlogged[Moved] << " more changed address";
+        FLog << " (not logged one by one: more than " << LogLinesPerTick << " changes in half a second)\n";
     }
     FLogged = 0;
-    FUnlogged = { 0, 0 };
+    FUnlogged = { 0, 0, 0 };
     FLog << std::flush; // the lines of this tick's changes, at once
     const Clock::time_point now = FClock();
     for (VanishedQueue& queue : FVanished) {
@@ -199,16 +212,31 @@ void TAmplifierMetrics::Tick(const TDiscoveryTraffic& traffic)
     }
 }
 
-void TAmplifierMetrics::Log(Change change, const Entry& entry)
+void TAmplifierMetrics::Log(Change change, const Entry& entry, const std::string& oldAddress)
 {
     if (FLogged == LogLinesPerTick) {
         ++FUnlogged[change];
         return;
     }
     ++FLogged;
-    FLog << "tovrinctl: " << (change == Appeared ? "appeared" : "vanished") << " " << TerminalSafe(entry.Mac)
-         << " " << TerminalSafe(AsUtf8(entry.Record.IP)) << " " << TerminalSafe(AsUtf8(entry.Record.Name))
-         << "\n";
+    static constexpr const char* Words[] = { "appeared", "vanished", "new address" };
+    FLog << "tovrinctl: " << Words[change] << " " << TerminalSafe(entry.Mac) << " "
+         << TerminalSafe(AsUtf8(entry.Record.IP)) << " " << TerminalSafe(AsUtf8(entry.Record.Name));
+    if (change == Moved)
+        FLog << " (was " << TerminalSafe(AsUtf8(oldAddress)) << ")";
+    FLog << "\n";
+}
+
+void TAmplifierMetrics::SetDiscoveryUp(bool up)
+{
+    std::lock_guard lock(FMutex);
+    FDiscoveryUp = up;
+}
+
+uint64_t TAmplifierMetrics::Changes() const
+{
+    std::lock_guard lock(FMutex);
+    return FChanges;
 }
 
 size_t TAmplifierMetrics::Known() const
@@ -230,9 +258,11 @@ std::vector<MetricFamily> TAmplifierMetrics::Collect() const
     for (const auto& [mac, entry] : FEntries)
         amplifiers.push_back({ entry.Labels, entry.ListedRows > 0, entry.LastSeen });
     const TDiscoveryTraffic traffic = FTraffic;
-    const double listed = FListed, limit = FLimit, refused = static_cast<double>(FRefused);
+    // Rows now, not at the last tick: the count agrees with the up series of the same scrape.
+    const double listed = static_cast<double>(FRowEntries.size()), limit = FLimit, refused = static_cast<double>(FRefused);
     const double appeared = static_cast<double>(FAppeared), vanished = static_cast<double>(FVanishedCount);
     const double expired = static_cast<double>(FForgotten), madeRoom = static_cast<double>(FForgottenEarly);
+    const bool discoveryUp = FDiscoveryUp;
     lock.unlock();
 
     MetricFamily up = Family("tovrin_amplifier_up",
@@ -260,6 +290,9 @@ std::vector<MetricFamily> TAmplifierMetrics::Collect() const
     families.push_back(std::move(info));
     families.push_back(std::move(seen));
     families.push_back(Single("tovrin_amplifiers", "Amplifiers listed now", MetricType::Gauge, listed));
+    families.push_back(Single("tovrin_discovery_up",
+        "1 while discovery runs, 0 while it cannot (its interface is gone) and amplifiers go down",
+        MetricType::Gauge, discoveryUp ? 1 : 0));
     families.push_back(Single("tovrin_amplifiers_limit",
         "Most amplifiers listed at once; replies of further ones are dropped", MetricType::Gauge, limit));
     families.push_back(Single("tovrin_hellos_sent_total", "Discovery hellos sent", MetricType::Counter,
@@ -289,4 +322,125 @@ std::vector<MetricFamily> TAmplifierMetrics::Collect() const
         Sample({ { "reason", "limit" } }, madeRoom, MetricType::Counter));
     families.push_back(std::move(forgotten));
     return families;
+}
+
+// {"saved_at": S, "amplifiers": [{"mac", "ip", "netmask", "gateway", "flag", "name", "last_seen",
+// "vanished_at" (absent while listed)}]}: the label values as served, so valid UTF-8 throughout.
+std::string TAmplifierMetrics::SaveState(double wallNow) const
+{
+    nlohmann::json amplifiers = nlohmann::json::array();
+    std::unique_lock lock(FMutex);
+    const Clock::time_point now = FClock();
+    for (const auto& [mac, entry] : FEntries) {
+        const InfoLabels& l = *entry.Labels;
+        nlohmann::json item { { "mac", l.Mac }, { "ip", l.IP }, { "netmask", l.NetMask }, { "gateway", l.Gateway },
+            { "flag", l.Flag == "1" }, { "name", l.Name }, { "last_seen", entry.LastSeen } };
+        if (entry.ListedRows == 0)
+            item["vanished_at"] = wallNow - std::chrono::duration<double>(now - entry.VanishedAt).count();
+        amplifiers.push_back(std::move(item));
+    }
+    lock.unlock();
+    const nlohmann::json state { { "saved_at", wallNow }, { "amplifiers", std::move(amplifiers) } };
+    return state.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+namespace {
+
+// A reply's field is short; a saved one far longer was not written by the monitor.
+constexpr size_t MaxStateField = 1024;
+
+bool StateText(const nlohmann::json& item, const char* key, std::string& value)
+{
+    const auto it = item.find(key);
+    if (it == item.end() || !it->is_string())
+        return false;
+    value = it->get<std::string>(); // valid UTF-8: the parser refuses anything else
+    return value.size() <= MaxStateField;
+}
+
+bool StateTime(const nlohmann::json& item, const char* key, double& value)
+{
+    const auto it = item.find(key);
+    if (it == item.end() || !it->is_number())
+        return false;
+    value = it->get<double>();
+    return std::isfinite(value) && value >= 0;
+}
+
+} // namespace
+
+bool TAmplifierMetrics::LoadState(const std::string& text, double wallNow, std::string& error, size_t& taken)
+{
+    taken = 0;
+    const nlohmann::json state = nlohmann::json::parse(text, nullptr, false);
+    double savedAt = 0;
+    if (state.is_discarded() || !state.is_object() || !StateTime(state, "saved_at", savedAt)
+        || !state.contains("amplifiers") || !state["amplifiers"].is_array()) {
+        error = "not a saved list of amplifiers";
+        return false;
+    }
+    const nlohmann::json& items = state["amplifiers"];
+    if (items.size() > static_cast<size_t>(FList.MaxRows())) {
+        error = "more amplifiers than the list holds (" + std::to_string(items.size()) + ")";
+        return false;
+    }
+    struct Saved {
+        InfoLabels Labels;
+        double LastSeen = 0;
+        double VanishedAt = 0;
+    };
+    std::vector<Saved> saved;
+    std::map<std::string, bool> macs;
+    for (const nlohmann::json& item : items) {
+        Saved s;
+        InfoLabels& l = s.Labels;
+        const auto flag = item.is_object() ? item.find("flag") : item.end();
+        if (!item.is_object() || !StateText(item, "mac", l.Mac) || l.Mac.empty() || !StateText(item, "ip", l.IP)
+            || !StateText(item, "netmask", l.NetMask) || !StateText(item, "gateway", l.Gateway)
+            || !StateText(item, "name", l.Name) || flag == item.end() || !flag->is_boolean()
+            || !StateTime(item, "last_seen", s.LastSeen)) {
+            error = "amplifier " + std::to_string(saved.size() + 1) + " is incomplete or malformed";
+            return false;
+        }
+        l.Flag = flag->get<bool>() ? "1" : "0";
+        if (!macs.emplace(l.Mac, true).second) {
+            error = "the MAC suffix " + l.Mac + " is listed twice";
+            return false;
+        }
+        // Listed when saved: it answered then, so it counts as vanished from that moment on.
+        s.VanishedAt = savedAt;
+        if (item.contains("vanished_at") && !StateTime(item, "vanished_at", s.VanishedAt)) {
+            error = "amplifier " + std::to_string(saved.size() + 1) + " has a malformed time";
+            return false;
+        }
+        saved.push_back(std::move(s));
+    }
+    // Oldest first, as the queue of vanished amplifiers is kept.
+    std::stable_sort(saved.begin(), saved.end(),
+        [](const Saved& a, const Saved& b) { return a.VanishedAt < b.VanishedAt; });
+
+    std::lock_guard lock(FMutex);
+    const Clock::time_point now = FClock();
+    for (Saved& s : saved) {
+        if (FEntries.count(s.Labels.Mac) != 0)
+            continue;
+        const auto ago = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(std::max(0.0, wallNow - s.VanishedAt)));
+        Entry entry;
+        entry.Mac = s.Labels.Mac;
+        entry.Record.MacKey = s.Labels.Mac;
+        entry.Record.IP = s.Labels.IP;
+        entry.Record.NetMask = s.Labels.NetMask;
+        entry.Record.Gateway = s.Labels.Gateway;
+        entry.Record.Flag = s.Labels.Flag == "1";
+        entry.Record.Name = s.Labels.Name;
+        entry.Labels = std::make_shared<const InfoLabels>(std::move(s.Labels));
+        entry.LastSeen = s.LastSeen;
+        entry.VanishedAt = now - ago;
+        entry.AppearedAt = entry.VanishedAt - BriefListing;
+        FVanished[Settled].emplace_back(entry.Mac, entry.VanishedAt);
+        FEntries.emplace(entry.Mac, std::move(entry));
+        ++taken;
+    }
+    return true;
 }

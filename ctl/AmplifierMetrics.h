@@ -9,6 +9,9 @@
 // once it has vanished, kept so for forgetAfter and then removed with the rest of its series. Its
 // address and name are labels of `tovrin_amplifier_info` only, so a new address or name replaces
 // the info series while the up series goes on; queries join the two on `mac`.
+//
+// The known amplifiers can be saved and taken up again (SaveState, LoadState), so that a monitor
+// that restarts still reports the ones that vanished before it ended.
 
 #include "ctl/DiscoveryScan.h"
 #include "finder/Discovery.h"
@@ -56,6 +59,20 @@ public:
     // Amplifiers with series now, listed or vanished.
     size_t Known() const;
 
+    // tovrin_discovery_up: 0 while discovery cannot run (its interface is gone).
+    void SetDiscoveryUp(bool up);
+
+    // The known amplifiers as JSON text: their labels, when last seen and, for those not listed
+    // now, when they vanished (seconds since the epoch; wallNow is the present on that clock).
+    std::string SaveState(double wallNow) const;
+    // Takes up amplifiers from SaveState's text as vanished ones (up 0) that are forgotten
+    // forgetAfter after they vanished; those listed when the state was saved count as vanished
+    // then. Nothing is taken unless the whole text is sound: false with the reason otherwise.
+    // Meant for the start, before any amplifier is listed.
+    bool LoadState(const std::string& text, double wallNow, std::string& error, size_t& taken);
+    // Counts every change a saved state would show (not the times of replies).
+    uint64_t Changes() const;
+
 private:
     // The info series' label values, made once per change of the reply's fields and shared with
     // the scrapes that are using them.
@@ -81,8 +98,8 @@ private:
     using VanishedQueue = std::deque<std::pair<std::string, Clock::time_point>>; // mac, when; oldest first
     void ForgetFirst(VanishedQueue& queue, bool early);
     void MakeRoom();
-    enum Change { Appeared, Vanished };
-    void Log(Change change, const Entry& entry);
+    enum Change { Appeared, Vanished, Moved };
+    void Log(Change change, const Entry& entry, const std::string& oldAddress = {});
 
     AmplifierList& FList;
     const std::chrono::seconds FForgetAfter;
@@ -98,13 +115,14 @@ private:
     std::array<VanishedQueue, 2> FVanished;
     // Taken from the list at each tick: the list itself is the owner's thread's alone.
     TDiscoveryTraffic FTraffic;
-    int FListed = 0;
     int FLimit = 0;
+    bool FDiscoveryUp = true;
+    uint64_t FChanges = 0;
     uint64_t FRefused = 0;
     uint64_t FAppeared = 0;
     uint64_t FVanishedCount = 0;
     uint64_t FForgotten = 0;
     uint64_t FForgottenEarly = 0;
     int FLogged = 0; // lines since the last tick
-    std::array<uint64_t, 2> FUnlogged {}; // changes since the last tick beyond LogLinesPerTick, by Change
+    std::array<uint64_t, 3> FUnlogged {}; // changes since the last tick beyond LogLinesPerTick, by Change
 };

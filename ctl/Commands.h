@@ -127,6 +127,7 @@ struct TMonitorOptions {
     std::string Interface;
     std::string Listen = "127.0.0.1:" + std::to_string(MonitorPort);
     double ForgetAfter = 3600; // seconds
+    std::string State; // file that keeps the list through restarts; none when empty
 };
 int RunMonitor(TCtlContext& context, const TMonitorOptions& options);
 void AddMonitorCommand(CLI::App& app, TCtlContext& context, int& status);

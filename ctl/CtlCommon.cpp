@@ -21,18 +21,20 @@ std::string Upper(std::string text)
     return text;
 }
 
-bool OpenScan(TCtlContext& context, TDiscoveryScan& scan, const std::string& choice)
+bool OpenScan(TCtlContext& context, TDiscoveryScan& scan, const std::string& choice, std::string* address)
 {
     std::string error;
-    const std::string address = ChooseInterfaceAddress(choice, DiscoveryInterfaces(), error);
-    if (address.empty()) {
+    const std::string local = ChooseInterfaceAddress(choice, DiscoveryInterfaces(), error);
+    if (local.empty()) {
         context.err << "tovrinctl: " << error << "\n";
         return false;
     }
-    if (!scan.Open(address, error)) {
-        context.err << "tovrinctl: cannot open discovery on " << address << ": " << error << "\n";
+    if (!scan.Open(local, error)) {
+        context.err << "tovrinctl: cannot open discovery on " << local << ": " << error << "\n";
         return false;
     }
+    if (address != nullptr)
+        *address = local;
     return true;
 }
 

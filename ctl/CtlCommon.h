@@ -10,8 +10,9 @@
 // Seconds from an option as milliseconds, within 0 s and a day.
 int Milliseconds(double seconds);
 std::string Upper(std::string text);
-// Opens discovery on the chosen interface; false after telling why.
-bool OpenScan(TCtlContext& context, TDiscoveryScan& scan, const std::string& choice);
+// Opens discovery on the chosen interface (its local address into address when given); false after
+// telling why.
+bool OpenScan(TCtlContext& context, TDiscoveryScan& scan, const std::string& choice, std::string* address = nullptr);
 std::vector<TTovrinData> Rows(const AmplifierList& list);
 // A progress line on standard error, redrawn in place on a terminal.
 void ShowProgress(TCtlContext& context, const std::string& line);

@@ -13,6 +13,15 @@ TDiscoveryScan::~TDiscoveryScan()
         FWorker->Stop();
 }
 
+void TDiscoveryScan::Close()
+{
+    if (FWorker)
+        FWorker->Stop();
+    FWorker.reset();
+    std::lock_guard lock(FMutex);
+    FReplies.clear();
+}
+
 bool TDiscoveryScan::Open(const std::string& localAddress, std::string& error, int port)
 {
     auto worker = TRecvThread::Create();

@@ -36,6 +36,9 @@ public:
 
     // Opens "udp:<localAddress>:<port>" and starts receiving.
     bool Open(const std::string& localAddress, std::string& error, int port = DiscoveryPort);
+    // Stops the worker (its interface is gone); Open starts a new one.
+    void Close();
+    bool IsOpen() const { return FWorker != nullptr; }
     // Broadcasts a datagram (the hello, a settings datagram) on the chosen interface.
     bool Broadcast(const std::string& datagram);
 

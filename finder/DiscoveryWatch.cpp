@@ -1,5 +1,17 @@
 #include "finder/DiscoveryWatch.h"
 
+#include "comm/SocketHelpers.h"
+
+std::optional<TDiscoveryInterface> DiscoveryInterfaceOf(const std::string& localAddress)
+{
+    in_addr_t address = 0;
+    LocalInterface found;
+    if (localAddress.empty() || !ParseDottedAddress(localAddress, address)
+        || !FindInterfaceOwning(address, found))
+        return std::nullopt;
+    return TDiscoveryInterface { found.name, found.index };
+}
+
 void TDiscoveryWatch::Started(const std::string& localAddress, const std::optional<TDiscoveryInterface>& on)
 {
     const bool restarted = FStopped;

@@ -15,6 +15,9 @@ struct TDiscoveryInterface {
     unsigned Index = 0;
 };
 
+// The interface that carries the local address now; none for any address ("") or when none does.
+std::optional<TDiscoveryInterface> DiscoveryInterfaceOf(const std::string& localAddress);
+
 class TDiscoveryWatch {
 public:
     enum class Action { None, Stop, Restart };

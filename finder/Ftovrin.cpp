@@ -41,17 +41,6 @@ constexpr uint32_t HelloLateMs = 20;
 constexpr int DirectViewRows = 1000;
 constexpr uint32_t ViewBatchMs = 100;
 
-// The interface that carries the local address now; none for any address or when none does.
-std::optional<TDiscoveryInterface> InterfaceOf(const std::string& localAddress)
-{
-    in_addr_t address = 0;
-    LocalInterface found;
-    if (localAddress.empty() || !ParseDottedAddress(localAddress, address)
-        || !FindInterfaceOwning(address, found))
-        return std::nullopt;
-    return TDiscoveryInterface { found.name, found.index };
-}
-
 } // namespace
 
 TFormTovrin::TFormTovrin(QWidget* parent)
@@ -221,7 +210,7 @@ bool TFormTovrin::StartWorker(const std::string& localAddress, std::string& erro
     FOwnPeers = OwnDatagramPeers(localAddress, worker->LocalPort());
     worker->Start();
     Worker = std::move(worker);
-    FDiscoveryWatch.Started(localAddress, InterfaceOf(localAddress));
+    FDiscoveryWatch.Started(localAddress, DiscoveryInterfaceOf(localAddress));
     if (!FDiscoveryWatch.StatusText().empty())
         ShowStatus(FDiscoveryWatch.StatusText());
     // The list fills at once instead of at the next tick; the cadence counts from here.
@@ -290,7 +279,7 @@ void TFormTovrin::WatchDiscovery()
 {
     if (!FDiscoveryWatch.Watching())
         return;
-    switch (FDiscoveryWatch.Tick(InterfaceOf(FDiscoveryWatch.LocalAddress()))) {
+    switch (FDiscoveryWatch.Tick(DiscoveryInterfaceOf(FDiscoveryWatch.LocalAddress()))) {
     case TDiscoveryWatch::Action::None:
         return;
     case TDiscoveryWatch::Action::Stop:

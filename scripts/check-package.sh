@@ -107,9 +107,11 @@ if [ -x "$unpacked/usr/bin/tovrinctl" ]; then
     alerts=$unpacked/usr/share/tovrin/tovrin-alerts.yml
     [ -f "$unit" ] || fail "the package holds no tovrin-monitor@.service"
     [ -f "$alerts" ] || fail "the package holds no alerting rules"
+    [ -f "$unpacked/usr/share/tovrin/alertmanager.yml" ] || fail "the package holds no example Alertmanager configuration"
     grep -qF "ExecStart=/usr/bin/tovrinctl monitor " "$unit" || fail "the unit does not start the packaged tovrinctl"
     say "the monitor's unit and alerting rules from the package"
-    bash "$root/scripts/check-monitor.sh" --program "$unpacked/usr/bin/tovrinctl" --unit "$unit" --rules "$alerts" ||
+    bash "$root/scripts/check-monitor.sh" --program "$unpacked/usr/bin/tovrinctl" --unit "$unit" --rules "$alerts" \
+        --alertmanager "$unpacked/usr/share/tovrin/alertmanager.yml" ||
         fail "the monitor's unit or rules"
 fi
 [ "$(dpkg-deb --field "$deb" Recommends)" = "qt6-wayland" ] ||

@@ -18,7 +18,7 @@ packages=(
   weston qt6-wayland gdb
   at-spi2-core python3-pyatspi
   qt6-base-private-dev
-  prometheus-cpp-dev prometheus curl systemd
+  prometheus-cpp-dev prometheus prometheus-alertmanager curl systemd
   acl attr libacl1-dev
   qt6-l10n-tools qt6-tools-dev qt6-translations-l10n locales
 )

@@ -55,7 +55,9 @@ step "tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 # The monitor's junk-flood test fills its list with 65,536 fakes, whose scrapes take many times
 # longer under the sanitizers than their time limit; its parts run here in tests of their own.
 plain_only='-TovrinctlMonitorFloodTest.*'
-GTEST_FILTER=$plain_only run_ctest build/asan
+# The monitor's alerting story waits out the rules' times (about 80 s) while the monitor idles; it
+# runs in the plain build and under ThreadSanitizer (discovery reopened while scrapes run), not here.
+GTEST_FILTER=$plain_only:TovrinctlMonitorAlertsTest.* run_ctest build/asan
 
 step "build with ThreadSanitizer (window-free)"
 bash scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=Debug -DTOVRIN_WERROR=ON \

@@ -67,6 +67,14 @@ std::vector<Sample> ReadExposition(const std::string& text)
     return samples;
 }
 
+size_t CountOf(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 class AmplifierMetricsTest : public ::testing::Test {
 protected:
     TTovrinData Reply(const std::string& mac, const std::string& ip, const std::string& name)
@@ -168,6 +176,45 @@ TEST_F(AmplifierMetricsTest, ANewAddressOrNameKeepsTheUpSeriesAndMovesTheInfoSer
     EXPECT_EQ(Value("tovrin_datagrams_received_total"), 9);
     EXPECT_EQ(Value("tovrin_datagrams_ignored_total"), 2);
     EXPECT_EQ(Value("tovrin_replies_overflowed_total"), 3);
+    EXPECT_NE(log.str().find("tovrinctl: new address A1 10.0.0.9 Stage-Left (was 10.0.0.1)\n"), std::string::npos)
+        << log.str();
+    EXPECT_EQ(CountOf(log.str(), "new address"), 1u) << log.str(); // a new name alone is no new address
+}
+
+// The IP field is any word of up to 15 bytes: it is a label value and a log word like the name.
+TEST_F(AmplifierMetricsTest, AHostileIpFieldIsOneValidLabelValueAndOneEscapedWord)
+{
+    const std::vector<std::string> addresses { "1.2\"} 9\nx 1", "\xff\xfe.0.0.1", "back\\sl", "\x1b[2J10.0.0.1",
+        "10.0.0.\xe9" };
+    std::vector<TTovrinData> replies;
+    for (size_t i = 0; i < addresses.size(); ++i)
+        replies.push_back(Reply("M" + std::to_string(i), addresses[i], "amp"));
+    Step(500, replies);
+    const auto info = Of("tovrin_amplifier_info");
+    ASSERT_EQ(info.size(), addresses.size());
+    for (const Sample& sample : info) {
+        const size_t i = std::stoul(sample.Labels.at("mac").substr(1));
+        EXPECT_EQ(sample.Labels.at("ip"), AsUtf8(addresses[i])) << i;
+        EXPECT_TRUE(IsValidUtf8(sample.Labels.at("ip"))) << i;
+    }
+    EXPECT_EQ(Of("tovrin_amplifier_up").size(), addresses.size());
+    EXPECT_NE(log.str().find("appeared M3 \\x1b[2J10.0.0.1 amp\n"), std::string::npos) << log.str();
+    EXPECT_EQ(log.str().find('\x1b'), std::string::npos);
+}
+
+// Replies listed between two ticks: the count of listed amplifiers is that of the up series.
+TEST_F(AmplifierMetricsTest, TheCountOfAScrapeAgreesWithItsSeriesBetweenTicks)
+{
+    Step(500, { Reply("A1", "10.0.0.1", "a") });
+    for (const std::string mac : { "B2", "C3", "D4" })
+        list.UpdateAmplifier(Reply(mac, "10.0.0.2", "b"), tick);
+    const auto up = Of("tovrin_amplifier_up");
+    const auto listed = std::count_if(up.begin(), up.end(), [](const Sample& s) { return s.Value == 1; });
+    EXPECT_EQ(listed, 4);
+    EXPECT_EQ(Value("tovrin_amplifiers"), listed);
+    EXPECT_EQ(Value("tovrin_discovery_up"), 1);
+    metrics.SetDiscoveryUp(false);
+    EXPECT_EQ(Value("tovrin_discovery_up"), 0);
 }
 
 TEST_F(AmplifierMetricsTest, AVanishedAmplifierStaysAtZeroForForgetAfterThenItsSeriesGo)
@@ -262,17 +309,6 @@ TEST_F(AmplifierMetricsTest, TwoSuffixesThatReadAsTheSameTextShareOneSeriesUpWhi
     EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), 1);
 }
 
-} // namespace
-
-namespace {
-
-size_t CountOf(const std::string& text, const std::string& part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 
 TEST_F(AmplifierMetricsTest, AFloodOfNewAmplifiersLogsABoundedNumberOfLinesAndCountsTheRest)
 {

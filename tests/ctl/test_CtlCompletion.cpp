@@ -108,6 +108,7 @@ TEST(CtlCompletion, SubCommandsOptionsAndFileArguments)
         { { "rollout", "--mac", "A1", "--seconds", "3", dir + "fw2" }, { dir + "fw2.bin" } },
         { { "rollout", "x.bin", "--audit", dir + "$" }, { dir + "$(touch pwned)" } },
         { { "discover", "-o", dir + "fw " }, { dir + "fw one.bin" } },
+        { { "monitor", "--state", dir + "fw2" }, { dir + "fw2.bin" } },
     };
     for (const auto& c : cases) {
         std::string line;

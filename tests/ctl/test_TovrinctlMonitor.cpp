@@ -257,18 +257,75 @@ TEST_F(TovrinctlMonitorFloodTest, TheExporterAnswersThroughAJunkFloodAndListsThe
     EXPECT_NE(ended.Err.find(" more appeared and "), std::string::npos) << ended.Err.substr(0, 2000);
 }
 
+// Beside a monitor on the exporter's port: a second one there is told the port is in use, and one on
+// port 0 says the port it got, where it then answers.
+class TovrinctlMonitorListenTest : public TovrinctlMonitorTest {
+protected:
+    bool WithPrometheus() const override { return false; }
+};
+
+TEST_F(TovrinctlMonitorListenTest, APortInUseIsSaidAndPortZeroTellsThePortItGot)
+{
+    const std::string app = net->NamespacePath(NetSide::App);
+    bool served = false;
+    for (int attempt = 0; attempt < 100 && !served; ++attempt) {
+        served = Curl({ "http://" + Exporter + "/metrics" }).Status == 0;
+        if (!served)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(served);
+    const ProgramResult taken = RunProgram(
+        { Program, "monitor", "--interface", TestNetwork::AppAddress(), "--listen", Exporter }, 20000, app);
+    EXPECT_EQ(taken.Status, 1) << taken.Err;
+    EXPECT_NE(taken.Err.find("tovrinctl: cannot listen on " + Exporter + ": "), std::string::npos) << taken.Err;
+    EXPECT_NE(taken.Err.find("Address already in use"), std::string::npos) << taken.Err;
+
+    RunningProgram any({ Program, "monitor", "--interface", TestNetwork::AppAddress(), "--listen", "127.0.0.1:0" }, app);
+    ASSERT_TRUE(any.Started());
+    const std::string prefix = "at http://127.0.0.1:";
+    std::string said;
+    for (int attempt = 0; attempt < 200 && said.find("/metrics\n") == std::string::npos; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        said = any.ErrSoFar();
+    }
+    const auto at = said.find(prefix);
+    ASSERT_NE(at, std::string::npos) << said;
+    const std::string port = said.substr(at + prefix.size(), said.find('/', at + prefix.size()) - at - prefix.size());
+    EXPECT_GT(std::atoi(port.c_str()), 0) << said;
+    const ProgramResult scrape = Curl({ "http://127.0.0.1:" + port + "/metrics" });
+    EXPECT_EQ(scrape.Status, 0) << scrape.Err;
+    EXPECT_NE(scrape.Out.find("\ntovrin_amplifiers "), std::string::npos) << scrape.Out.substr(0, 500);
+    ASSERT_EQ(::kill(any.Pid(), SIGTERM), 0);
+    EXPECT_EQ(any.Finish(20000).Status, 0);
+}
+
 } // namespace
 
 namespace {
 
 TEST(TovrinctlMonitorUsage, AListenAddressWithoutAPortIsAUsageErrorBeforeAnythingIsOpened)
 {
-    for (const std::string listen : { "127.0.0.1", "127.0.0.1:", ":18001", "127.0.0.1:80x" }) {
+    const struct {
+        std::string listen;
+        std::string said;
+    } cases[] = {
+        { "127.0.0.1", "ADDRESS:PORT" },
+        { "127.0.0.1:", "ADDRESS:PORT" },
+        { ":18001", "ADDRESS:PORT" },
+        { "127.0.0.1:80x", "ADDRESS:PORT" },
+        { "127.0.0.1:65536", "the port must be 1 to 65535" },
+        { "127.0.0.1:99999", "the port must be 1 to 65535" },
+        { "127.0.0.1:0000018001", "the port must be 1 to 65535" },
+        { "[::1]:18002", "IPv6 is not supported" },
+        { "::1:18002", "IPv6 is not supported" },
+        { "[::]:0", "IPv6 is not supported" },
+    };
+    for (const auto& [listen, said] : cases) {
         // An address of the private network only, so that nothing could go out here if the check failed.
         const ProgramResult r = RunProgram(
             { Program, "monitor", "--interface", TestNetwork::AppAddress(), "--listen", listen });
         EXPECT_EQ(r.Status, 2) << listen << "\n" << r.Err;
-        EXPECT_NE(r.Err.find("ADDRESS:PORT"), std::string::npos) << r.Err;
+        EXPECT_NE(r.Err.find(said), std::string::npos) << listen << "\n" << r.Err;
     }
 }
 

@@ -70,6 +70,11 @@ std::string RunningProgram::OutSoFar() const
     return ReadAll(FFolder + "/out");
 }
 
+std::string RunningProgram::ErrSoFar() const
+{
+    return ReadAll(FFolder + "/err");
+}
+
 ProgramResult RunningProgram::Finish(int ms)
 {
     ProgramResult result;

@@ -27,6 +27,8 @@ public:
     pid_t Pid() const { return FProcess.Pid(); }
     // What it wrote to standard output so far.
     std::string OutSoFar() const;
+    // What it wrote to standard error so far.
+    std::string ErrSoFar() const;
     // Waits up to ms for the end (terminating it then) and collects its output.
     ProgramResult Finish(int ms);
 
