@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 
-from atspi_windows import xdotool
+from atspi_windows import rows, wait_until, walk, window_of, xdotool
 
 # Known faults, each named by its check.
 EXPECTED_FAILURES = {
@@ -141,8 +141,252 @@ def check_interface_choice(t):
     t.check(said(lines, "198.18.0.1"), f"the combo box did not speak its value 198.18.0.1: {lines}")
 
 
+MAC = re.compile(r"0050C2A1[0-9A-F]{4}")
+
+
+def macs(lines):
+    return MAC.findall(" ".join(lines))
+
+
+def to_main(t):
+    t.check(activate(MAIN), "the main window is gone")
+
+
+def find(t, text):
+    """Find… (Ctrl+F) for text; the lines spoken until it settled."""
+    keys("ctrl+f")
+    t.check(t.speech.wait_for("Find", 5) is not None, f"Find… did not open: {t.speech.new()}")
+    t.speech.settle(0.4)
+    type_text(text)
+    keys("Return")
+    return t.speech.settle(0.8)
+
+
+def go_to(t, i):
+    """Selects amplifier i by Find; the lines spoken meanwhile."""
+    t.speech.skip()
+    lines = find(t, t.amps.names[i])
+    t.speech.skip()
+    return lines
+
+
+def menu_item(t, caption):
+    """Opens the context menu and makes the item current (Down until it is spoken); the lines spoken
+    up to the item. None when it was never spoken."""
+    keys("Menu")
+    heard = []
+    for _ in range(12):
+        line = t.speech.wait_for(re.escape(caption), 1.5)
+        if line is not None:
+            heard = t.speech.new()
+            t.speech.skip()
+            return heard
+        keys("Down")
+    return None
+
+
+def check_return_reads_row(t):
+    """4: back in the main window (after the menu, Find) the current row is read, every time."""
+    to_main(t)
+    for name in ("Stage-Right", "FOH-Rack-2", "Balcony-L", "Stage-Left"):
+        i = t.amps.index(name)
+        lines = find(t, name)
+        t.check(t.amps.mac(i) in macs(lines), f"after Find {name!r} its row was not read: {lines}")
+        t.speech.skip()
+    keys("Menu")
+    t.speech.settle(0.6)
+    t.speech.skip()
+    keys("Escape")
+    lines = t.speech.settle(0.8)
+    t.check(t.amps.mac(t.amps.index("Stage-Left")) in macs(lines),
+            f"after the menu's Escape the current row was not read: {lines}")
+
+
+def check_menu_opening(t):
+    """6: the context menu opens with its first item current and spoken; items speak their shortcut."""
+    to_main(t)
+    go_to(t, t.amps.index("Stage-Left"))
+    keys("Menu")
+    lines = t.speech.settle(0.8)
+    t.check(said(lines, "IP-Settings"), f"the menu opened without its first item spoken: {lines}")
+    for _ in range(8):
+        if said(t.speech.new(), "Copy IP-Address"):
+            break
+        keys("Down")
+        t.speech.settle(0.4, 3)
+    lines = [line for line in t.speech.new() if "Copy IP-Address" in line]
+    t.check(lines and re.search(r"ctrl|control", " ".join(lines), re.I),
+            f"the item Copy IP-Address was read without its shortcut Ctrl+I: {lines}")
+    keys("Escape")
+
+
+def check_status_line(t):
+    """2: the line under the list is spoken: a Find without a match."""
+    to_main(t)
+    lines = find(t, "zzz")
+    t.check(said(lines, "zzz") and said(lines, "No amplifier"), f"a Find without a match said {lines}")
+
+
+def check_copy_spoken(t):
+    """12: Ctrl+I confirms the copy by speech."""
+    to_main(t)
+    i = t.amps.index("FOH-Rack-1")
+    go_to(t, i)
+    keys("ctrl+i")
+    lines = t.speech.settle(0.8)
+    t.check(clipboard() == t.amps.ip(i), f"Ctrl+I copied {clipboard()!r}, not {t.amps.ip(i)}")
+    t.check(said(lines, t.amps.ip(i)), f"Ctrl+I on {t.amps.ip(i)} said {lines}")
+
+
+def check_find_next_wraps(t):
+    """12: Find Next past the last match says that the search went on from the top."""
+    to_main(t)
+    go_to(t, t.amps.index("Balcony-R"))
+    keys("F3")
+    lines = t.speech.settle(0.8)
+    t.check(re.search(r"first|top|wrap|beginning|start", " ".join(lines), re.I),
+            f"F3 past the only match said {lines}")
+
+
+def check_keys_in_order(t):
+    """11: Down then Ctrl+I typed at once copy the row the Down moved to."""
+    to_main(t)
+    keys("Home")
+    first = t.speech.settle(0.8)
+    keys("Down")
+    second = [mac for mac in macs(t.speech.settle(0.8)) if mac not in macs(first)]
+    if not t.check(second, f"Down from the first row read no row: {t.speech.new()}"):
+        return
+    ip = t.amps.ip(int(second[0][8:], 16) - 1)
+    for _ in range(3):
+        keys("Home")
+        t.speech.settle(0.8)
+        xdotool("type", "--delay", "0", " ")  # nothing: the keys below go as one burst
+        keys("Down", "ctrl+i", delay=0)
+        t.speech.settle(0.8)
+        t.check(clipboard() == ip, f"Down, Ctrl+I typed at once copied {clipboard()!r}, not {ip}")
+
+
+def check_return_on_row(t):
+    """12: Return on a row does what the double click does (the IP settings dialog)."""
+    to_main(t)
+    go_to(t, t.amps.index("Front-Fill"))
+    keys("Return")
+    line = t.speech.wait_for("IP Settings", 4)
+    t.check(line is not None, f"Return on a row said {t.speech.new()}")
+    if line is not None:
+        t.speech.settle(0.6)
+        keys("Escape")
+
+
+def check_ip_settings(t):
+    """9: the IP settings dialog says which amplifier it edits; 7: every field reads its whole value."""
+    to_main(t)
+    i = t.amps.index("Delay-Tower-1")
+    go_to(t, i)
+    if not t.check(menu_item(t, "IP-Settings") is not None, "no IP-Settings… in the menu"):
+        keys("Escape")
+        return
+    keys("Return")
+    opening = t.speech.settle(1.0)
+    t.check(said(opening, t.amps.mac(i)) and said(opening, t.amps.names[i]),
+            f"the IP settings dialog did not say it edits {t.amps.mac(i)} {t.amps.names[i]}: {opening}")
+    t.speech.skip()
+    values = (t.amps.ip(i), "255.255.0.0", t.amps.mac(i), t.amps.names[i])
+    for _ in range(10):
+        keys("Tab")
+        t.speech.settle(0.6, 4)
+    lines = t.speech.new()
+    for value in values:
+        short = [line for line in lines if value[:-1] in line and value not in line]
+        t.check(not short, f"{value!r} read one character short: {short}")
+        t.check(said(lines, value), f"{value!r} never read while tabbing through the dialog: {lines}")
+    t.speech.skip()
+    keys("Escape")
+    lines = t.speech.settle(0.8)
+    t.check(t.amps.mac(i) in macs(lines), f"back from the IP settings the current row was not read: {lines}")
+
+
+def check_upload(t):
+    """12: the upload dialog says what it is; 3: upload results are spoken."""
+    to_main(t)
+    i = t.amps.index("Sub-Array-L")
+    go_to(t, i)
+    if not t.check(menu_item(t, "Upload") is not None, "no Upload File… in the menu"):
+        keys("Escape")
+        return
+    keys("Return")
+    opening = t.speech.settle(1.0)
+    t.check(said(opening, "upload") and not said(opening, "FormUpload"),
+            f"the upload dialog was announced as {opening}")
+    t.speech.skip()
+    payload = os.path.join(t.args.work, "payload.bin")
+    with open(payload, "wb") as f:
+        f.write(bytes(range(256)) * 512)
+    for source, expected in ((payload + ".missing", r"Loading file .* failed"), (payload, r"\d+ bytes in ")):
+        keys("ctrl+a")
+        type_text(source)
+        keys("Tab", "Tab", "Tab", "Tab", "space")  # Browse, Target Path, Target Address, Upload
+        line = t.speech.wait_for(expected, 10)
+        t.check(line is not None, f"uploading {os.path.basename(source)} said {t.speech.settle(0.6)}")
+        t.speech.settle(0.6)
+        t.speech.skip()
+        keys("shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab")
+        t.speech.settle(0.4)
+    keys("Escape")
+
+
+def check_new_amplifier(t):
+    """5: a new amplifier taking the selection is spoken as such, and so is the selected one leaving."""
+    to_main(t)
+    go_to(t, t.amps.index("Monitor-World"))
+    newcomer = t.newcomer()
+    line = t.speech.wait_for("Newcomer", 15)
+    lines = t.speech.settle(0.8)
+    t.check(line is not None and said(lines, "Newcomer", "appeared"),
+            f"the new amplifier Newcomer taking the selection said {lines}")
+    t.speech.skip()
+    t.end(newcomer)
+    line = t.speech.wait_for("went away|vanish|gone", 20)
+    t.check(line is not None and "Newcomer" in line,
+            f"the selected amplifier Newcomer leaving said {t.speech.settle(0.6)}")
+
+
+def check_menu_target(t):
+    """1: an item chosen from the context menu acts on the row current when the menu opened, though a
+    new amplifier took the selection meanwhile."""
+    to_main(t)
+    i = t.amps.index("Stage-Left")
+    go_to(t, i)
+    if not t.check(menu_item(t, "IP-Settings") is not None, "the menu did not open"):
+        return
+    newcomer = t.newcomer()
+    t.check(t.listed(len(t.amps.names) + 1), "the new amplifier was never listed")
+    t.speech.skip()
+    for _ in range(8):
+        keys("Down")
+        if t.speech.wait_for("Copy IP-Address", 1.5):
+            break
+    keys("Return")
+    t.speech.settle(0.8)
+    t.check(clipboard() == t.amps.ip(i),
+            f"Copy IP-Address chosen on {t.amps.ip(i)} copied {clipboard()!r}")
+    t.end(newcomer)
+
+
 CHECKS = [
     ("8-combo-value", check_interface_choice),
+    ("4-return-reads-row", check_return_reads_row),
+    ("6-menu-opening", check_menu_opening),
+    ("2-status-line", check_status_line),
+    ("12-copy-spoken", check_copy_spoken),
+    ("12-find-next-wraps", check_find_next_wraps),
+    ("11-keys-in-order", check_keys_in_order),
+    ("12-return-on-row", check_return_on_row),
+    ("7-9-ip-settings", check_ip_settings),
+    ("3-12-upload", check_upload),
+    ("1-menu-target", check_menu_target),
+    ("5-new-amplifier", check_new_amplifier),
 ]
 
 
@@ -171,6 +415,20 @@ class Test:
             process.kill()
             process.wait()
         self.processes.remove(process)
+
+    def newcomer(self):
+        """A thirteenth amplifier, "Newcomer" on 198.18.1.13, until it is ended."""
+        return self.in_network("amp", os.path.join(self.args.build, "ampsim"), "--first-ip", "198.18.1.13",
+                               "--mac-base", "0050C2A1000D", "--names", "Newcomer", "--no-command")
+
+    def listed(self, count):
+        """Waits until the amplifier list has that many rows (read through the accessibility bus)."""
+        def table():
+            window = window_of("tovrin", MAIN)
+            return next((a for a in walk(window) if a.name == "Amplifiers"), None) if window else None
+
+        found = table()
+        return found is not None and wait_until(lambda: len(rows(found)) == count, 15)
 
     def start(self):
         build = self.args.build
