@@ -1,6 +1,7 @@
 #include "upload/Fupload.h"
 
 #include "gui/Accessibility.h"
+#include "gui/Announcer.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/FocusedButtonEnter.h"
 #include "gui/GuiDelivery.h"
@@ -47,6 +48,9 @@ TFormUpload::TFormUpload(QWidget* parent)
     , anchors(QSize())
 {
     ui->setupUi(this);
+    // The caption stays as it is on screen; a screen reader names the dialog by what it does.
+    setAccessibleName(tr("Upload a file to the amplifier"));
+    Announcer = new TAnnouncer(*this);
     EnterPressesFocusedButton(*this);
     SizeLabelsToText(*this);
     EditIP = ui->EditIP;
@@ -96,7 +100,8 @@ void TFormUpload::reject()
 
 void TFormUpload::AddLogLine(const std::string& text)
 {
-    MemoLog->appendPlainText(DecodeLogText(text));
+    lastLogLine = DecodeLogText(text);
+    MemoLog->appendPlainText(lastLogLine);
     MemoLog->verticalScrollBar()->setValue(MemoLog->verticalScrollBar()->maximum());
     MemoLog->repaint();
 }
@@ -141,6 +146,8 @@ void TFormUpload::Button1Click()
     uploading = true;
     stop = std::make_shared<TUploadStop>();
     Button1->setText(tr("Stop"));
+    Announcer->Announce(tr("Uploading; the button now reads Stop"));
+    lastLogLine.clear();
     ButtonSelectFilename->setEnabled(false);
     ProgressBarUpload->setValue(0);
     ProgressBarUpload->setFormat({});
@@ -168,6 +175,11 @@ void TFormUpload::Button1Click()
     uploading = false;
     stop.reset();
     ShowTransfer(outcome);
+    // How it ended (the log's last line) and what was sent (the bar's text), in one notice.
+    const QString sent = ProgressBarUpload->format();
+    Announcer->Announce(sent.isEmpty() || lastLogLine.contains(sent) ? lastLogLine
+            : lastLogLine.isEmpty()                                   ? sent
+                                                                      : lastLogLine + "\n" + sent);
     Button1->setText(tr("Upload"));
     Button1->setEnabled(true);
     ButtonSelectFilename->setEnabled(true);

@@ -18,6 +18,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class TAnnouncer;
 class TUploadStop;
 
 class TFormUpload : public QDialog {
@@ -34,6 +35,8 @@ public:
     QPushButton* Button1;
     QPlainTextEdit* MemoLog;
     QProgressBar* ProgressBarUpload;
+    // Speaks the button's change and each upload's result (gui/Announcer.h).
+    TAnnouncer* Announcer;
 
     // Port and time limits of the exchange; the address and source come from the edits. Tests
     // point it at a simulator on another port and shorten the limits.
@@ -62,6 +65,7 @@ private:
     AnchoredControls anchors;
     bool uploading = false;
     std::shared_ptr<TUploadStop> stop; // of the running upload
+    QString lastLogLine; // of the running upload: how it ended
     // Written by the upload's thread, shown by the window thread: latest values and whether an
     // update is already on its way.
     std::atomic<uint64_t> progressSent { 0 };
