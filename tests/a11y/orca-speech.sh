@@ -8,7 +8,8 @@
 # a11y-session.sh (display, private D-Bus, accessibility bus) it starts a window manager (openbox),
 # speech-dispatcher whose only voice appends each utterance as a line to a file (ALSA's default
 # device is the null device: no sound card is needed), Orca with a settings folder of its own, the
-# private test network with a dozen simulated amplifiers and the program. HOME is a folder of the
+# private test network with a dozen simulated amplifiers and the program, and a sample project drive
+# for the project finder. HOME is a folder of the
 # test's own: nobody's settings are read or changed. Every process is ended by its id.
 # Exit status 77 (skipped) without root.
 set -euo pipefail
@@ -58,8 +59,9 @@ pids+=($!)
 network=tvo$$
 names=Stage-Left,Stage-Right,FOH-Rack-1,FOH-Rack-2,Monitor-World,Sub-Array-L,Sub-Array-R,Delay-Tower-1,Delay-Tower-2,Front-Fill,Balcony-L,Balcony-R
 bash "$root/scripts/testnet.sh" up "$network" 13 >/dev/null
+"$build/sampledrive" "$work/p" --count 200 >/dev/null
 status=0
 "$python" "$root/tests/a11y/orca_speech.py" --build "$build" --testnet "$root/scripts/testnet.sh" \
-    --network "$network" --names "$names" --spoken "$spoken" --work "$work" "$@" || status=1
+    --network "$network" --names "$names" --spoken "$spoken" --work "$work" --drive "$work/p" "$@" || status=1
 [ $status -eq 0 ] || tail -n 30 "$work/orca.log" "$work/tovrin.log" 2>/dev/null | sed 's/^/  | /'
 exit $status
