@@ -58,7 +58,7 @@ pids+=($!)
 
 network=tvo$$
 names=Stage-Left,Stage-Right,FOH-Rack-1,FOH-Rack-2,Monitor-World,Sub-Array-L,Sub-Array-R,Delay-Tower-1,Delay-Tower-2,Front-Fill,Balcony-L,Balcony-R
-bash "$root/scripts/testnet.sh" up "$network" 13 >/dev/null
+bash "$root/scripts/testnet.sh" up "$network" 33 >/dev/null
 "$build/sampledrive" "$work/p" --count 200 >/dev/null
 status=0
 "$python" "$root/tests/a11y/orca_speech.py" --build "$build" --testnet "$root/scripts/testnet.sh" \
