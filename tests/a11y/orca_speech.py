@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 """The main window as the screen reader Orca speaks it, keys typed with xdotool. Run by
 tests/a11y/orca-speech.sh, which starts the display, the buses, speech-dispatcher writing each
-utterance as a line to a file, Orca, a sample project drive and the test network (twelve simulated amplifiers on
-198.18.1.1 … 198.18.1.12, MAC suffixes 0050C2A10001 …, names as --names gives them).
+utterance as a line to a file, Orca, a sample project drive and the test network (twelve simulated
+amplifiers on 198.18.1.1 … 198.18.1.12, MAC suffixes 0050C2A10001 …, names as --names gives them).
 
 Each check is one point of what a screen-reader user must hear (named by the number of the point);
 the checks run in order against one program, and a check may go on where the one before it left
-off (a dialog it opened). A check in EXPECTED_FAILURES is reported as XFAIL when it fails (a known fault not mended
-yet) and as XPASS, a failure, when it passes: move it out of the list then.
+off (a dialog it opened). A check in EXPECTED_FAILURES is reported as XFAIL when it fails (a known
+fault not mended yet) and as XPASS, a failure, when it passes: take it out of the list then.
 """
 
 import argparse
@@ -27,7 +27,8 @@ EXPECTED_FAILURES = {
     "7-whole-values": "fields are read one character short after one full reading (\"198.18.1.\")",
     "10-folder-properties": "Folder Properties speaks only its Close button",
     "12-save-list-spoken": "the list is saved, nothing says so",
-    "3-upload-stop": "Stop reads \"Disconnected from …\" and the bar's \"… of … bytes\", not \"Stopped after …\"",
+    "3-upload-stop": "Stop reads \"Disconnected from …\" and the bar's \"… of … bytes\", "
+                     "not \"Stopped after …\"",
 }
 
 MAIN = "Select Amplifier"
@@ -100,9 +101,8 @@ class Checks:
         return condition
 
 
-def keys(*names, delay=None):
-    """Types the keys; with delay=0 all at once, as a quick typist does."""
-    xdotool("key", "--clearmodifiers", *(["--delay", str(delay)] if delay is not None else []), *names)
+def keys(*names):
+    xdotool("key", "--clearmodifiers", *names)
 
 
 def type_text(text):
@@ -144,10 +144,6 @@ class Amplifiers:
 def said(lines, *parts):
     """Whether one line holds all parts (case ignored)."""
     return any(all(part.lower() in line.lower() for part in parts) for line in lines)
-
-
-def spoken_text(lines):
-    return " | ".join(lines)
 
 
 # ---- the checks, in the order they run ----
@@ -307,7 +303,8 @@ def check_keys_in_order(t):
         xdotool("key", "--delay", "0", "Home", "Down", "ctrl+i")
         t.speech.settle(0.6)
         copied.append(clipboard())
-    t.check(copied == [second] * len(copied), f"Home, Down, Ctrl+I typed at once copied {copied}, not {second}")
+    t.check(copied == [second] * len(copied),
+            f"Home, Down, Ctrl+I typed at once copied {copied}, not {second}")
 
 
 def check_return_on_row(t):
@@ -379,7 +376,8 @@ def check_upload_results(t):
     payload = os.path.join(t.args.work, "payload.bin")
     with open(payload, "wb") as f:
         f.write(bytes(range(256)) * 1024)
-    for source, expected in ((payload + ".missing", r"Loading file .* failed|No such file"), (payload, r"\d+ bytes in ")):
+    for source, expected in ((payload + ".missing", r"Loading file .* failed|No such file"),
+                             (payload, r"\d+ bytes in ")):
         keys("ctrl+a")
         type_text(source)
         keys("Tab", "Tab", "Tab", "Tab", "space")  # Browse, Target Path, Target Address, Upload
@@ -428,7 +426,8 @@ def check_new_amplifier(t):
     newcomer = t.newcomer()
     t.check(t.listed(len(t.amps.names) + 1), "the new amplifier was never listed")
     lines = t.speech.settle(0.8)
-    t.check(said(lines, "Newcomer", "appeared"), f"the new amplifier Newcomer taking the selection said {lines}")
+    t.check(said(lines, "Newcomer", "appeared"),
+            f"the new amplifier Newcomer taking the selection said {lines}")
     t.speech.skip()
     t.end(newcomer)
     t.check(t.listed(len(t.amps.names)), "the amplifier that went silent was never taken off the list")
@@ -440,8 +439,9 @@ def check_burst(t):
     """5: of a burst of twenty new amplifiers, the one that takes the selection is spoken, and so is
     its leaving with the others."""
     to_main(t)
-    burst = t.in_network("amp", os.path.join(t.args.build, "ampsim"), "--count", "20", "--first-ip", "198.18.1.14",
-                         "--mac-base", "0050C2A1000E", "--names", "Burst", "--no-command")
+    burst = t.in_network("amp", os.path.join(t.args.build, "ampsim"), "--count", "20",
+                         "--first-ip", "198.18.1.14", "--mac-base", "0050C2A1000E", "--names", "Burst",
+                         "--no-command")
     t.check(t.listed(len(t.amps.names) + 20), "the burst of twenty was never listed")
     lines = t.speech.settle(1.0)
     t.check(said(lines, "Burst", "appeared"), f"a burst of twenty new amplifiers said {lines}")
@@ -568,7 +568,8 @@ class Test:
     def start(self):
         build = self.args.build
         self.in_network("amp", os.path.join(build, "ampsim"), "--count", str(len(self.amps.names)),
-                        "--names", ",".join(self.amps.names), "--upload-folder", os.path.join(self.args.work, "uploads"),
+                        "--names", ",".join(self.amps.names),
+                        "--upload-folder", os.path.join(self.args.work, "uploads"),
                         "--read-rate", "20000", "--fault-amps", str(SLOW + 1))
         if not self.check(self.speech.wait_for("Screen reader on", 30), "Orca never spoke"):
             return False
