@@ -473,6 +473,47 @@ def check_menu_target(t):
             f"Copy IP-Address chosen on {t.amps.ip(i)} copied {clipboard()!r}")
 
 
+def tab_to(t, pattern):
+    """Tab until a control whose reading matches pattern has the focus (at most a dozen)."""
+    for _ in range(12):
+        t.speech.skip()
+        keys("Tab")
+        if t.speech.wait_for(pattern, 1.5):
+            t.speech.settle(0.3)
+            t.speech.skip()
+            return True
+    return False
+
+
+def check_change_took_effect(t):
+    """2: the status line's "Change took effect: …" is spoken after new settings were sent."""
+    to_main(t)
+    i = t.amps.index("Monitor-World")
+    go_to(t, i)
+    if not t.check(menu_item(t, "IP-Settings") is not None, "no IP-Settings… in the menu"):
+        keys("Escape")
+        return
+    keys("Return")
+    t.speech.settle(0.8)
+    if not t.check(tab_to(t, "^IP Address"), "Tab never reached the IP Address field"):
+        return
+    keys("ctrl+a")
+    type_text("198.18.1.30")
+    if not t.check(tab_to(t, "^OK push button"), "Tab never reached OK"):
+        return
+    keys("space")
+    if not t.check(t.speech.wait_for("Apply settings", 5), f"OK said {t.speech.new()}"):
+        return
+    buttons = [line for line in t.speech.settle(0.6) if "push button" in line]
+    if not (buttons and buttons[-1].startswith("Yes")) and not t.check(tab_to(t, "^Yes push button"),
+                                                                         "Tab never reached Yes"):
+        return
+    t.speech.skip()
+    keys("space")
+    line = t.speech.wait_for("Change took effect", 15)
+    t.check(line is not None and "198.18.1.30" in line, f"sending new settings said {t.speech.settle(0.6)}")
+
+
 def check_folder_properties(t):
     """10: Folder Properties (the project finder's Alt+1, no file manager on the bus) speaks its facts
     on opening or by Tab, not only its Close button."""
@@ -521,6 +562,7 @@ CHECKS = [
     ("5-new-amplifier", check_new_amplifier),
     ("5-burst", check_burst),
     ("1-menu-target", check_menu_target),
+    ("2-change-took-effect", check_change_took_effect),
     ("10-folder-properties", check_folder_properties),
 ]
 
