@@ -141,6 +141,13 @@ class Amplifiers:
         return self.names.index(name)
 
 
+def expect(t, pattern, what, seconds=5.0):
+    """Checks that a new line matching pattern is spoken within that time; the line or None."""
+    line = t.speech.wait_for(pattern, seconds)
+    t.check(line is not None, f"{what} said {t.speech.settle(0.3, first=0)}")
+    return line
+
+
 def said(lines, *parts):
     """Whether one line holds all parts (case ignored)."""
     return any(all(part.lower() in line.lower() for part in parts) for line in lines)
@@ -202,18 +209,17 @@ def menu_item(t, caption):
 def check_return_reads_row(t):
     """4: back in the main window (after the menu, Find) the current row is read, every time."""
     to_main(t)
-    for name in ("Stage-Right", "FOH-Rack-2", "Balcony-L", "Stage-Left"):
+    for name in ("Stage-Right", "Balcony-L", "Stage-Left"):
         i = t.amps.index(name)
-        lines = find(t, name)
-        t.check(t.amps.mac(i) in macs(lines), f"after Find {name!r} its row was not read: {lines}")
+        find(t, name)
+        expect(t, t.amps.mac(i), f"Find {name!r}, where its row was not read,")
         t.speech.skip()
     keys("Menu")
     t.speech.settle(0.6)
     t.speech.skip()
     keys("Escape")
-    lines = t.speech.settle(0.8)
-    t.check(t.amps.mac(t.amps.index("Stage-Left")) in macs(lines),
-            f"after the menu's Escape the current row was not read: {lines}")
+    expect(t, t.amps.mac(t.amps.index("Stage-Left")),
+           "Escape from the menu, where the current row was not read,")
 
 
 def check_menu_opening(t):
@@ -221,8 +227,7 @@ def check_menu_opening(t):
     to_main(t)
     go_to(t, t.amps.index("Stage-Left"))
     keys("Menu")
-    lines = t.speech.settle(0.8)
-    t.check(said(lines, "IP-Settings"), f"the menu opened without its first item spoken: {lines}")
+    expect(t, "IP-Settings", "the menu, opened without its first item spoken,", 4)
 
 
 def check_menu_shortcuts(t):
@@ -241,8 +246,9 @@ def check_menu_shortcuts(t):
 def check_status_line(t):
     """2: the line under the list is spoken: a Find without a match."""
     to_main(t)
-    lines = find(t, "zzz")
-    t.check(said(lines, "zzz") and said(lines, "No amplifier"), f"a Find without a match said {lines}")
+    t.speech.skip()
+    find(t, "zzz")
+    expect(t, "No amplifier.*zzz", "a Find without a match")
 
 
 def check_copy_spoken(t):
@@ -251,9 +257,8 @@ def check_copy_spoken(t):
     i = t.amps.index("FOH-Rack-1")
     go_to(t, i)
     keys("ctrl+i")
-    lines = t.speech.settle(0.8)
+    expect(t, re.escape(t.amps.ip(i)) + r"\b", f"Ctrl+I on {t.amps.ip(i)}")
     t.check(clipboard() == t.amps.ip(i), f"Ctrl+I copied {clipboard()!r}, not {t.amps.ip(i)}")
-    t.check(said(lines, t.amps.ip(i)), f"Ctrl+I on {t.amps.ip(i)} said {lines}")
 
 
 def check_save_list(t):
@@ -269,11 +274,10 @@ def check_save_list(t):
     type_text(saved)
     t.speech.skip()
     keys("Return")
-    lines = t.speech.settle(1.0)
+    expect(t, r"\bsaved\b", "saving the list")
     t.check(os.path.exists(saved), f"the list was not saved to {saved}")
-    t.check(re.search(r"\bsaved\b", " ".join(lines), re.I), f"saving the list said {lines}")
     t.checks.enter("4-back-from-save")
-    t.check(t.amps.mac(i) in macs(lines), f"back from Save List As the current row was not read: {lines}")
+    expect(t, t.amps.mac(i), "back from Save List As, where the current row was not read,")
 
 
 def check_find_next_wraps(t):
@@ -281,9 +285,7 @@ def check_find_next_wraps(t):
     to_main(t)
     go_to(t, t.amps.index("Balcony-R"))
     keys("F3")
-    lines = t.speech.settle(0.8)
-    t.check(re.search(r"first|top|wrap|beginning|start", " ".join(lines), re.I),
-            f"F3 past the only match said {lines}")
+    expect(t, r"first|top|wrap|beginning|start", "F3 past the only match", 4)
 
 
 def check_keys_in_order(t):
@@ -298,7 +300,7 @@ def check_keys_in_order(t):
         return
     second = t.amps.ip(int(second[0][8:], 16) - 1)
     copied = []
-    for name in ("Balcony-L", "Delay-Tower-2", "Front-Fill", "Sub-Array-R"):
+    for name in ("Balcony-L", "Front-Fill", "Sub-Array-R"):
         go_to(t, t.amps.index(name))
         xdotool("key", "--delay", "0", "Home", "Down", "ctrl+i")
         t.speech.settle(0.6)
@@ -312,9 +314,7 @@ def check_return_on_row(t):
     to_main(t)
     go_to(t, t.amps.index("Front-Fill"))
     keys("Return")
-    line = t.speech.wait_for("IP Settings", 4)
-    t.check(line is not None, f"Return on a row said {t.speech.new()}")
-    if line is not None:
+    if expect(t, "IP Settings", "Return on a row", 4):
         t.speech.settle(0.6)
         keys("Escape")
 
@@ -328,9 +328,9 @@ def check_ip_settings(t):
         keys("Escape")
         return
     keys("Return")
-    opening = t.speech.settle(1.0)
-    t.check(said(opening, t.amps.mac(i)) and said(opening, t.amps.names[i]),
-            f"the IP settings dialog did not say it edits {t.amps.mac(i)} {t.amps.names[i]}: {opening}")
+    expect(t, t.amps.mac(i) + ".*" + t.amps.names[i],
+           "the IP settings dialog, not naming the amplifier it edits,", 4)
+    t.speech.settle(0.6)
 
 
 def check_whole_values(t):
@@ -352,8 +352,7 @@ def check_back_from_dialog(t):
     """4: closing the IP settings dialog, the current row is read."""
     i = t.amps.index("Delay-Tower-1")
     keys("Escape")
-    lines = t.speech.settle(0.8)
-    t.check(t.amps.mac(i) in macs(lines), f"back from the IP settings the current row was not read: {lines}")
+    expect(t, t.amps.mac(i), "back from the IP settings, where the current row was not read,")
 
 
 def check_upload(t):
@@ -365,7 +364,8 @@ def check_upload(t):
         keys("Escape")
         return
     keys("Return")
-    opening = t.speech.settle(1.0)
+    t.speech.wait_for("dialog", 5)
+    opening = t.speech.settle(0.8)
     t.check(said(opening, "upload") and not said(opening, "FormUpload"),
             f"the upload dialog was announced as {opening}")
 
@@ -381,15 +381,14 @@ def check_upload_results(t):
         keys("ctrl+a")
         type_text(source)
         keys("Tab", "Tab", "Tab", "Tab", "space")  # Browse, Target Path, Target Address, Upload
-        line = t.speech.wait_for(expected, 5)
-        t.check(line is not None, f"uploading {os.path.basename(source)} said {t.speech.settle(0.6)}")
+        # Each key typed waits for the screen reader: a long path takes its time on a busy machine.
+        expect(t, expected, f"uploading {os.path.basename(source)}", 15)
         t.speech.settle(0.6)
         t.speech.skip()
         keys("shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab")
         t.speech.settle(0.4)
     upload_to(t, "198.18.0.1")  # the program's own side of the network, where nothing listens
-    line = t.speech.wait_for(r"Connecting to .* failed", 5)
-    t.check(line is not None, f"a refused connection said {t.speech.settle(0.6)}")
+    expect(t, r"Connecting to .* failed", "a refused connection", 15)
     t.speech.settle(0.6)
     keys("shift+Tab", "shift+Tab", "shift+Tab", "shift+Tab")
     t.speech.settle(0.4)
@@ -411,10 +410,9 @@ def check_upload_stop(t):
     upload dialog is open on its first field)."""
     upload_to(t, t.amps.ip(SLOW))
     # The button's name, not its description ("…; while it runs, stop it.").
-    t.check(t.speech.wait_for(r"(?-i:^Stop\b)", 4), f"the button's change to Stop said {t.speech.new()}")
+    expect(t, r"(?-i:^Stop\b)", "the button's change to Stop", 15)
     keys("space")
-    line = t.speech.wait_for(r"Stopped after \d+ of \d+ bytes", 5)
-    t.check(line is not None, f"Stop said {t.speech.settle(0.6)}")
+    expect(t, r"Stopped after \d+ of \d+ bytes", "Stop")
     t.speech.settle(0.6)
     keys("Escape")
 
@@ -425,14 +423,11 @@ def check_new_amplifier(t):
     go_to(t, t.amps.index("Monitor-World"))
     newcomer = t.newcomer()
     t.check(t.listed(len(t.amps.names) + 1), "the new amplifier was never listed")
-    lines = t.speech.settle(0.8)
-    t.check(said(lines, "Newcomer", "appeared"),
-            f"the new amplifier Newcomer taking the selection said {lines}")
+    expect(t, "Newcomer.*appeared", "the new amplifier Newcomer taking the selection")
     t.speech.skip()
     t.end(newcomer)
     t.check(t.listed(len(t.amps.names)), "the amplifier that went silent was never taken off the list")
-    lines = t.speech.settle(0.8)
-    t.check(said(lines, "Newcomer", "went away"), f"the selected amplifier Newcomer leaving said {lines}")
+    expect(t, "Newcomer.*went away", "the selected amplifier Newcomer leaving")
 
 
 def check_burst(t):
@@ -443,13 +438,11 @@ def check_burst(t):
                          "--first-ip", "198.18.1.14", "--mac-base", "0050C2A1000E", "--names", "Burst",
                          "--no-command")
     t.check(t.listed(len(t.amps.names) + 20), "the burst of twenty was never listed")
-    lines = t.speech.settle(1.0)
-    t.check(said(lines, "Burst", "appeared"), f"a burst of twenty new amplifiers said {lines}")
+    expect(t, "Burst.*appeared", "a burst of twenty new amplifiers")
     t.speech.skip()
     t.end(burst)
     t.check(t.listed(len(t.amps.names)), "the burst was never taken off the list")
-    lines = t.speech.settle(1.0)
-    t.check(said(lines, "Burst", "went away"), f"the selected one of the burst leaving said {lines}")
+    expect(t, "Burst.*went away", "the selected one of the burst leaving")
 
 
 def check_menu_target(t):
@@ -510,8 +503,7 @@ def check_change_took_effect(t):
         return
     t.speech.skip()
     keys("space")
-    line = t.speech.wait_for("Change took effect", 15)
-    t.check(line is not None and "198.18.1.30" in line, f"sending new settings said {t.speech.settle(0.6)}")
+    expect(t, r"Change took effect.*198\.18\.1\.30\b", "sending new settings", 15)
 
 
 def check_folder_properties(t):
