@@ -16,7 +16,7 @@ set -euo pipefail
 build=$(cd "${1:?usage: orca-speech.sh BUILD_DIR [CHECK…]}" && pwd)
 shift
 source "$(dirname "$0")/a11y-session.sh"
-a11y_session_start orca-speech openbox orca speech-dispatcher
+a11y_session_start orca-speech openbox orca speech-dispatcher unshare
 root=$a11y_root
 
 # Python leaves no compiled files in the source tree.
@@ -54,7 +54,9 @@ speech-dispatcher --run-single --timeout 0 --config-dir "$work/speechd" --socket
 pids+=($!)
 export SPEECHD_ADDRESS=unix_socket:$work/speechd.sock
 for _ in $(seq 50); do [ -S "$work/speechd.sock" ] && break; sleep 0.1; done
-orca --user-prefs "$work/orca" >"$work/orca.log" 2>&1 &
+# Orca will not start while another Orca of this user runs (a test run beside this one, or someone's
+# own): in a process namespace of its own it sees none. Ending unshare ends it.
+unshare --pid --fork --kill-child --mount-proc orca --user-prefs "$work/orca" >"$work/orca.log" 2>&1 &
 pids+=($!)
 
 network=tvo$$
