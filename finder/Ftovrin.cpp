@@ -23,6 +23,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -130,6 +131,8 @@ bool TFormTovrin::event(QEvent* event)
     }
     if (type == QEvent::WindowActivate)
         QueueCurrentRowReading();
+    if (type == QEvent::KeyPress && RunListKey(*static_cast<QKeyEvent*>(event)))
+        return true;
     return QWidget::event(event);
 }
 

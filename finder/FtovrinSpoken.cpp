@@ -8,6 +8,7 @@
 #include "gui/QtText.h"
 
 #include <QAccessible>
+#include <QMenu>
 #include <QTimer>
 #include <QTreeView>
 
@@ -24,12 +25,13 @@ void TFormTovrin::NoteListSelection(int row)
 }
 
 // Once per turn, when the view shows the list's choice: a burst of new amplifiers is one notice,
-// of the one selected last. Not while a dialog or another window is in front.
+// of the one selected last. Not while a dialog or another window is in front; the list's own menu
+// is no other window.
 void TFormTovrin::AnnounceListSelection()
 {
     if (FSelectionNews.isEmpty())
         return;
-    if (isActiveWindow())
+    if (isActiveWindow() || PopupMenu1->isVisible())
         Announcer->Announce(FSelectionNews);
     FSelectionNews.clear();
 }
