@@ -17,6 +17,7 @@ packages=(
   python3 tmux
   weston qt6-wayland
   at-spi2-core python3-pyatspi
+  orca speech-dispatcher openbox
   qt6-base-private-dev
   prometheus-cpp-dev prometheus curl systemd
 )
