@@ -187,6 +187,7 @@ private:
     bool FMirroringSelection = false;
     bool FSelectionShowQueued = false;
     QTimer* FViewSyncTimer = nullptr;
+    QTimer* FRowReadingTimer = nullptr;
     bool FViewSyncQueued = false;
     bool FSelectionShowPending = false;
     uint32_t FViewSyncedAt = 0;
