@@ -23,6 +23,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -38,6 +39,9 @@ constexpr uint32_t HelloLateMs = 20;
 // A list longer than this reaches the view in batches, at most every ViewBatchMs.
 constexpr int DirectViewRows = 1000;
 constexpr uint32_t ViewBatchMs = 100;
+// The current row is read again this long after the window is back in front: after the screen
+// reader has taken the activation in (reading it with the window's name cuts short what came before).
+constexpr int RowReadingDelayMs = 100;
 
 // The interface that carries the local address now; none for any address or when none does.
 std::optional<TDiscoveryInterface> InterfaceOf(const std::string& localAddress)
@@ -86,6 +90,11 @@ TFormTovrin::TFormTovrin(QWidget* parent)
     BuildPopupMenu();
     OpenContextMenuByKeyboard(*ListView1);
 
+    FRowReadingTimer = new QTimer(this);
+    FRowReadingTimer->setSingleShot(true);
+    FRowReadingTimer->setInterval(RowReadingDelayMs);
+    connect(FRowReadingTimer, &QTimer::timeout, this, &TFormTovrin::ReadCurrentRow);
+
     FViewSyncTimer = new QTimer(this);
     FViewSyncTimer->setSingleShot(true);
     connect(FViewSyncTimer, &QTimer::timeout, this, &TFormTovrin::SyncView);
@@ -130,6 +139,8 @@ bool TFormTovrin::event(QEvent* event)
     }
     if (type == QEvent::WindowActivate)
         QueueCurrentRowReading();
+    if (type == QEvent::KeyPress && RunListKey(*static_cast<QKeyEvent*>(event)))
+        return true;
     return QWidget::event(event);
 }
 

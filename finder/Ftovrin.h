@@ -24,6 +24,7 @@
 #include <vector>
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QTimer;
@@ -124,6 +125,8 @@ protected:
     // The list's keys: Return acts as a double click, and the menu's shortcuts act in the order
     // of the keys typed (a screen reader's bridge holds keys back; a shortcut would overtake them).
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Also for keys that reach the window itself. True when the key was the list's.
+    bool RunListKey(const QKeyEvent& key);
 
 private:
     void UpdateAmplifier(const TTovrinData& record);
@@ -184,6 +187,7 @@ private:
     bool FMirroringSelection = false;
     bool FSelectionShowQueued = false;
     QTimer* FViewSyncTimer = nullptr;
+    QTimer* FRowReadingTimer = nullptr;
     bool FViewSyncQueued = false;
     bool FSelectionShowPending = false;
     uint32_t FViewSyncedAt = 0;

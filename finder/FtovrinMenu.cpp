@@ -3,6 +3,7 @@
 
 #include "finder/Ftovrin.h"
 
+#include "gui/Accessibility.h"
 #include "gui/Announcer.h"
 #include "gui/QtText.h"
 
@@ -44,6 +45,8 @@ void TFormTovrin::BuildPopupMenu()
         "MenuItemFind", tr("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), &TFormTovrin::MenuItemFindClick);
     MenuItemFindNext = AddMenuItem(
         "MenuItemFindNext", tr("Find Next"), QKeySequence(Qt::Key_F3), &TFormTovrin::MenuItemFindNextClick);
+
+    SpeakShortcuts(*PopupMenu1);
 
     // The item's handler runs before the queued release: it still finds the row the menu opened on.
     connect(PopupMenu1, &QMenu::aboutToHide, this, [this] {
@@ -94,23 +97,27 @@ TMenuTarget::Outcome TFormTovrin::Target(TTovrinData& record)
 
 bool TFormTovrin::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != ListView1 || event->type() != QEvent::KeyPress)
-        return QWidget::eventFilter(watched, event);
-    const auto* key = static_cast<QKeyEvent*>(event);
-    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
-    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+    if (watched == ListView1 && event->type() == QEvent::KeyPress && RunListKey(*static_cast<QKeyEvent*>(event)))
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TFormTovrin::RunListKey(const QKeyEvent& key)
+{
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    if ((key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
         if (FAmplifiers.SelectedRow() >= 0)
             ListView1DblClick();
         return true;
     }
-    const QKeySequence typed(QKeyCombination(modifiers, static_cast<Qt::Key>(key->key())));
+    const QKeySequence typed(QKeyCombination(modifiers, static_cast<Qt::Key>(key.key())));
     for (QAction* item : PopupMenu1->actions()) {
         if (!item->shortcut().isEmpty() && item->shortcut() == typed && item->isEnabled()) {
             item->trigger();
             return true;
         }
     }
-    return QWidget::eventFilter(watched, event);
+    return false;
 }
 
 void TFormTovrin::MenuItemCopyIPClick()

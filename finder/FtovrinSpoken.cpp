@@ -8,6 +8,7 @@
 #include "gui/QtText.h"
 
 #include <QAccessible>
+#include <QMenu>
 #include <QTimer>
 #include <QTreeView>
 
@@ -24,12 +25,13 @@ void TFormTovrin::NoteListSelection(int row)
 }
 
 // Once per turn, when the view shows the list's choice: a burst of new amplifiers is one notice,
-// of the one selected last. Not while a dialog or another window is in front.
+// of the one selected last. Not while a dialog or another window is in front; the list's own menu
+// is no other window.
 void TFormTovrin::AnnounceListSelection()
 {
     if (FSelectionNews.isEmpty())
         return;
-    if (isActiveWindow())
+    if (isActiveWindow() || PopupMenu1->isVisible())
         Announcer->Announce(FSelectionNews);
     FSelectionNews.clear();
 }
@@ -37,10 +39,12 @@ void TFormTovrin::AnnounceListSelection()
 void TFormTovrin::QueueCurrentRowReading()
 {
     // After the focus event of the activation itself, which names only the list.
-    QTimer::singleShot(0, this, &TFormTovrin::ReadCurrentRow);
+    FRowReadingTimer->start();
 }
 
-// The list reports its current row as the focused object, as it does when the row changes.
+// The list reports its current row as the focused object, as it does when the row changes: the
+// list first, since a screen reader does not read again the object it holds as focused already
+// (the row may have been reported while a dialog was still in front).
 void TFormTovrin::ReadCurrentRow()
 {
     if (!QAccessible::isActive() || !isActiveWindow() || !ListView1->hasFocus())
@@ -52,7 +56,9 @@ void TFormTovrin::ReadCurrentRow()
     QAccessibleInterface* cell = list->tableInterface()->cellAt(current.row(), 0);
     if (cell == nullptr)
         return;
-    QAccessibleEvent focus(ListView1, QAccessible::Focus);
-    focus.setChild(list->indexOfChild(cell));
-    QAccessible::updateAccessibility(&focus);
+    QAccessibleEvent listFocus(ListView1, QAccessible::Focus);
+    QAccessible::updateAccessibility(&listFocus);
+    QAccessibleEvent rowFocus(ListView1, QAccessible::Focus);
+    rowFocus.setChild(list->indexOfChild(cell));
+    QAccessible::updateAccessibility(&rowFocus);
 }

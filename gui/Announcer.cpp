@@ -2,7 +2,11 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QLabel>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
@@ -75,12 +79,39 @@ TAnnouncer::TAnnouncer(QWidget& window)
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setGeometry(0, 0, 0, 0);
     ForgetInterface(*this);
+    FAfterActivation = new QTimer(this);
+    FAfterActivation->setSingleShot(true);
+    FAfterActivation->setInterval(AfterActivationMs);
+    connect(FAfterActivation, &QTimer::timeout, this, [this] {
+        if (!FWaiting.isEmpty())
+            Show(std::exchange(FWaiting, QString()));
+    });
+    window.installEventFilter(this);
 }
 
 void TAnnouncer::Announce(const QString& text)
 {
     if (text.isEmpty())
         return;
+    // The window's own menu is open in front of it: that counts as in front.
+    if (window()->isActiveWindow() || QApplication::activePopupWidget() != nullptr) {
+        if (!FAfterActivation->isActive()) {
+            Show(text);
+            return;
+        }
+    }
+    FWaiting = FWaiting.isEmpty() ? text : FWaiting + "\n" + text;
+}
+
+bool TAnnouncer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window() && event->type() == QEvent::WindowActivate && !FWaiting.isEmpty())
+        FAfterActivation->start();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TAnnouncer::Show(const QString& text)
+{
     setAccessibleName(text);
     QAccessibleEvent shown(this, QAccessible::ObjectShow);
     QAccessible::updateAccessibility(&shown);

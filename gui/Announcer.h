@@ -13,12 +13,29 @@ class QLabel;
 // Reads the label as the window's status bar: its text is the bar's name.
 void ReadAsStatusBar(QLabel& label);
 
+class QTimer;
+
 class TAnnouncer : public QWidget {
 public:
     explicit TAnnouncer(QWidget& window);
 
-    // Speaks text now, also the same text again. Plain text; empty text says nothing.
+    // Speaks text, also the same text again. Plain text; empty text says nothing. While the window
+    // is not in front (a dialog just closed, the window manager has not activated it yet) the
+    // notice waits until it is, and comes a moment after what the screen reader says on the
+    // window's return, which would cut it short.
     void Announce(const QString& text);
-    // What was announced last (what the notification's name is now).
+    // What was announced last (what the notification's name is now), and what waits.
     QString Last() const { return accessibleName(); }
+    QString Waiting() const { return FWaiting; }
+
+    static constexpr int AfterActivationMs = 250;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Show(const QString& text);
+
+    QString FWaiting;
+    QTimer* FAfterActivation;
 };

@@ -100,8 +100,7 @@ void TFormUpload::reject()
 
 void TFormUpload::AddLogLine(const std::string& text)
 {
-    lastLogLine = DecodeLogText(text);
-    MemoLog->appendPlainText(lastLogLine);
+    MemoLog->appendPlainText(DecodeLogText(text));
     MemoLog->verticalScrollBar()->setValue(MemoLog->verticalScrollBar()->maximum());
     MemoLog->repaint();
 }
@@ -147,7 +146,6 @@ void TFormUpload::Button1Click()
     stop = std::make_shared<TUploadStop>();
     Button1->setText(tr("Stop"));
     Announcer->Announce(tr("Uploading; the button now reads Stop"));
-    lastLogLine.clear();
     ButtonSelectFilename->setEnabled(false);
     ProgressBarUpload->setValue(0);
     ProgressBarUpload->setFormat({});
@@ -175,11 +173,13 @@ void TFormUpload::Button1Click()
     uploading = false;
     stop.reset();
     ShowTransfer(outcome);
-    // How it ended (the log's last line) and what was sent (the bar's text), in one notice.
+    // How it ended (the log's line before "Disconnected from …") and what was sent (the bar's
+    // text), in one notice.
+    const QString ended = DecodeLogText(outcome.LastLine);
     const QString sent = ProgressBarUpload->format();
-    Announcer->Announce(sent.isEmpty() || lastLogLine.contains(sent) ? lastLogLine
-            : lastLogLine.isEmpty()                                   ? sent
-                                                                      : lastLogLine + "\n" + sent);
+    Announcer->Announce(sent.isEmpty() || ended.contains(sent) ? ended
+            : ended.isEmpty()                                  ? sent
+                                                               : ended + "\n" + sent);
     Button1->setText(tr("Upload"));
     Button1->setEnabled(true);
     ButtonSelectFilename->setEnabled(true);

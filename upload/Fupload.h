@@ -65,7 +65,6 @@ private:
     AnchoredControls anchors;
     bool uploading = false;
     std::shared_ptr<TUploadStop> stop; // of the running upload
-    QString lastLogLine; // of the running upload: how it ended
     // Written by the upload's thread, shown by the window thread: latest values and whether an
     // update is already on its way.
     std::atomic<uint64_t> progressSent { 0 };

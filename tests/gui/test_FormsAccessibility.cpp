@@ -165,8 +165,13 @@ TEST(FormsAccessibility, EveryWindowIsAnnouncedWithItsCaption)
         EXPECT_TRUE(
             role == QAccessible::Window || role == QAccessible::Dialog || role == QAccessible::AlertMessage)
             << "role " << role;
-        EXPECT_EQ(window->text(QAccessible::Name), shown.window->windowTitle());
-        EXPECT_FALSE(window->text(QAccessible::Name).isEmpty());
+        // Named by its caption, unless the caption says little: the upload's reads "FormUpload".
+        const QString name = window->text(QAccessible::Name);
+        if (std::string(c.window) == "upload")
+            EXPECT_EQ(name, "Upload a file to the amplifier");
+        else
+            EXPECT_EQ(name, shown.window->windowTitle());
+        EXPECT_FALSE(name.isEmpty());
     }
 }
 

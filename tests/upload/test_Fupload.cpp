@@ -4,6 +4,7 @@
 #include "upload/Fupload.h"
 
 #include "finder/Ftovrin.h"
+#include "gui/Announcer.h"
 #include "gui/GlobalForm.h"
 #include "gui/UserDialogs.h"
 #include "platform/UniqueFd.h"
@@ -81,6 +82,12 @@ protected:
     std::string folder;
     uint64_t checksum = 0;
 };
+
+// What the dialog's notices said last: spoken, or waiting for the dialog to be in front.
+QString Said(const TFormUpload& dialog)
+{
+    return dialog.Announcer->Waiting().isEmpty() ? dialog.Announcer->Last() : dialog.Announcer->Waiting();
+}
 
 TEST_F(FuploadTest, LayoutCaptionsAndTabOrder)
 {
@@ -204,6 +211,8 @@ TEST_F(FuploadTest, UploadsToTheAmplifierWhileTheWindowStaysAlive)
                     .match(dialog.ProgressBarUpload->text())
                     .hasMatch())
         << dialog.ProgressBarUpload->text().toStdString();
+    EXPECT_TRUE(Said(dialog).contains("\n300000 bytes in ") && !Said(dialog).contains("Disconnected"))
+        << Said(dialog).toStdString();
 
     const auto uploads = sim->Uploads();
     ASSERT_EQ(uploads.size(), 1u);
@@ -249,6 +258,7 @@ TEST_F(FuploadTest, StopBreaksOffARunningUpload)
     ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(lines[lines.size() - 2], "Stopped while waiting for the version reply.");
     EXPECT_EQ(lines.back(), QString::fromStdString("Disconnected from " + endpoint + "."));
+    EXPECT_EQ(Said(dialog), "Stopped while waiting for the version reply.") << "how it ended, not the disconnection";
     EXPECT_EQ(dialog.Button1->text(), "Upload");
     EXPECT_TRUE(dialog.Button1->isEnabled());
 }
@@ -283,6 +293,7 @@ TEST_F(FuploadTest, MissingFileIsLoggedWithoutConnecting)
         (QStringList { QString::fromStdString("Loading file " + folder + "/missing.bin failed."),
             "No such file or directory" }));
     EXPECT_EQ(sim->Connections(), 0u);
+    EXPECT_TRUE(Said(dialog).contains("No such file or directory")) << Said(dialog).toStdString();
 }
 
 TEST_F(FuploadTest, MainWindowItemAimsTheDialogAtTheSelectedAmplifier)
