@@ -105,7 +105,7 @@ void TAnnouncer::Announce(const QString& text)
 
 bool TAnnouncer::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == window() && event->type() == QEvent::WindowActivate && !FWaiting.isEmpty())
+    if (watched == window() && event->type() == QEvent::WindowActivate)
         FAfterActivation->start();
     return QWidget::eventFilter(watched, event);
 }

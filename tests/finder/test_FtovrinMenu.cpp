@@ -138,6 +138,8 @@ protected:
         Window().show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
         List().setFocus();
+        // Notices wait a moment after the window came to the front.
+        QTest::qWait(TAnnouncer::AfterActivationMs + 50);
     }
     // The menu by the Menu key on the list, at the current row.
     static void OpenMenu()
