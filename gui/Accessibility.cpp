@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QRegularExpression>
@@ -26,6 +27,108 @@ QString WithoutAccessKeys(QString text)
     text.remove(QRegularExpression("&(?!&)"));
     return text.replace("&&", "&");
 }
+
+// A one-line field as Qt reads it, except that its text has one run of attributes from the first
+// character to the last. Qt's own reading gives every character an empty run (start and end at the
+// character), from which a screen reader assembles the field's line one character short
+// ("198.18.1.5" for "198.18.1.51"). Fields that hide their text keep Qt's reading.
+class LineEditText : public QAccessibleWidget, public QAccessibleTextInterface, public QAccessibleEditableTextInterface {
+public:
+    explicit LineEditText(QLineEdit* edit)
+        : QAccessibleWidget(edit, QAccessible::EditableText)
+    {
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        if (type == QAccessible::EditableTextInterface)
+            return static_cast<QAccessibleEditableTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return Edit().text();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = Edit().isReadOnly();
+        state.editable = !Edit().isReadOnly();
+        state.selectableText = true;
+        return state;
+    }
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        return Edit().text().mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return static_cast<int>(Edit().text().size()); }
+    void selection(int selectionIndex, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        if (selectionIndex != 0 || !Edit().hasSelectedText())
+            return;
+        *startOffset = Edit().selectionStart();
+        *endOffset = *startOffset + static_cast<int>(Edit().selectedText().size());
+    }
+    int selectionCount() const override { return Edit().hasSelectedText() ? 1 : 0; }
+    void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
+    void removeSelection(int selectionIndex) override
+    {
+        if (selectionIndex == 0)
+            Edit().deselect();
+    }
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override
+    {
+        if (selectionIndex == 0)
+            Edit().setSelection(startOffset, endOffset - startOffset);
+    }
+    int cursorPosition() const override { return Edit().cursorPosition(); }
+    void setCursorPosition(int position) override { Edit().setCursorPosition(position); }
+    QRect characterRect(int offset) const override
+    {
+        const QFontMetrics metrics = Edit().fontMetrics();
+        const QString shown = Edit().displayText();
+        const int x = Edit().contentsRect().left() + Edit().textMargins().left() + 2
+            + metrics.horizontalAdvance(shown.left(offset));
+        const QRect local(x, (Edit().height() - metrics.height()) / 2,
+            metrics.horizontalAdvance(shown.mid(offset, 1)), metrics.height());
+        return QRect(Edit().mapToGlobal(local.topLeft()), local.size());
+    }
+    int offsetAtPoint(const QPoint& point) const override
+    {
+        return Edit().cursorPositionAt(Edit().mapFromGlobal(point));
+    }
+    void scrollToSubstring(int startIndex, int endIndex) override
+    {
+        Edit().setCursorPosition(endIndex);
+        Edit().setCursorPosition(startIndex);
+    }
+    QString attributes(int, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = 0;
+        *endOffset = characterCount();
+        return {};
+    }
+
+    void deleteText(int startOffset, int endOffset) override { replaceText(startOffset, endOffset, {}); }
+    void insertText(int offset, const QString& text) override { replaceText(offset, offset, text); }
+    void replaceText(int startOffset, int endOffset, const QString& text) override
+    {
+        if (Edit().isReadOnly())
+            return;
+        QString changed = Edit().text();
+        changed.replace(startOffset, endOffset - startOffset, text);
+        Edit().setText(changed);
+        Edit().setCursorPosition(startOffset + static_cast<int>(text.size()));
+    }
+
+private:
+    QLineEdit& Edit() const { return *static_cast<QLineEdit*>(widget()); }
+};
 
 // An item of a menu, as Qt reads it, with the shortcut where it is spoken: the key binding is
 // "mnemonic;key path;accelerator".
@@ -174,6 +277,8 @@ QAccessibleInterface* ProgramInterfaces(const QString& className, QObject* objec
     auto* widget = qobject_cast<QWidget*>(object);
     if (widget == nullptr)
         return nullptr;
+    if (auto* edit = qobject_cast<QLineEdit*>(widget); edit != nullptr && edit->echoMode() == QLineEdit::Normal)
+        return new LineEditText(edit);
     if (auto* box = qobject_cast<QComboBox*>(widget); box != nullptr && box->property(ValueAsText).toBool())
         return new ComboBoxValue(box);
     if (!widget->isWindow() || !widget->property(AnnouncedAsWindow).toBool())

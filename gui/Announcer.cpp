@@ -83,7 +83,9 @@ TAnnouncer::TAnnouncer(QWidget& window)
     FAfterActivation->setSingleShot(true);
     FAfterActivation->setInterval(AfterActivationMs);
     connect(FAfterActivation, &QTimer::timeout, this, [this] {
-        if (!FWaiting.isEmpty())
+        // The window's own menu is open in front of it: that counts as in front.
+        const bool inFront = this->window()->isActiveWindow() || QApplication::activePopupWidget() != nullptr;
+        if (inFront && !FWaiting.isEmpty())
             Show(std::exchange(FWaiting, QString()));
     });
     window.installEventFilter(this);
@@ -93,20 +95,17 @@ void TAnnouncer::Announce(const QString& text)
 {
     if (text.isEmpty())
         return;
-    // The window's own menu is open in front of it: that counts as in front.
-    if (window()->isActiveWindow() || QApplication::activePopupWidget() != nullptr) {
-        if (!FAfterActivation->isActive()) {
-            Show(text);
-            return;
-        }
-    }
+    // Notices of one turn of the event loop go out as one: a later notification would cut the
+    // earlier one short.
     FWaiting = FWaiting.isEmpty() ? text : FWaiting + "\n" + text;
+    if (!FAfterActivation->isActive())
+        FAfterActivation->start(0);
 }
 
 bool TAnnouncer::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == window() && event->type() == QEvent::WindowActivate && !FWaiting.isEmpty())
-        FAfterActivation->start();
+    if (watched == window() && event->type() == QEvent::WindowActivate)
+        FAfterActivation->start(AfterActivationMs);
     return QWidget::eventFilter(watched, event);
 }
 

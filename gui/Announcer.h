@@ -19,10 +19,11 @@ class TAnnouncer : public QWidget {
 public:
     explicit TAnnouncer(QWidget& window);
 
-    // Speaks text, also the same text again. Plain text; empty text says nothing. While the window
-    // is not in front (a dialog just closed, the window manager has not activated it yet) the
-    // notice waits until it is, and comes a moment after what the screen reader says on the
-    // window's return, which would cut it short.
+    // Speaks text at the next turn of the event loop, with the other notices of this turn in one, also
+    // the same text again. Plain text; empty text says nothing. While the window
+    // is not in front (a dialog just closed, the window manager has not activated it yet), and for
+    // a moment after it came back, the notice waits: what the screen reader says on the window's
+    // return would cut it short.
     void Announce(const QString& text);
     // What was announced last (what the notification's name is now), and what waits.
     QString Last() const { return accessibleName(); }

@@ -145,7 +145,7 @@ void TFormUpload::Button1Click()
     uploading = true;
     stop = std::make_shared<TUploadStop>();
     Button1->setText(tr("Stop"));
-    Announcer->Announce(tr("Uploading; the button now reads Stop"));
+    Announcer->Announce(tr("Stop: the upload runs, this button breaks it off"));
     ButtonSelectFilename->setEnabled(false);
     ProgressBarUpload->setValue(0);
     ProgressBarUpload->setFormat({});
