@@ -236,7 +236,8 @@ DIALOGS = [
     ("ipsettings", [], "Amplifier IP Settings", "Use DHCP", [("Tab", name) for name in IN_HOUSE_TABS]),
     ("selipaddr", [], "Select Local Interface", "198.18.0.1",
      [("Tab", "OK"), ("Tab", "Cancel"), ("Tab", "198.18.0.1")]),
-    ("upload", [], "FormUpload", "Source Filename:",
+    # Named by what it does: its caption "FormUpload" says little.
+    ("upload", [], "Upload a file to the amplifier", "Source Filename:",
      [("Tab", "Browse"), ("Tab", "Target Path:"), ("Tab", "Target Address:"), ("Tab", "Upload"),
       ("Tab", "Upload Log"), ("Tab", "Source Filename:"), ("shift+Tab", "Upload Log")]),
     ("memo", [], "/home/staff/.config/tovrin/Tovrin_Cmds.txt", "Text", [("ctrl+Tab", "OK"), ("Tab", "Cancel"), ("Tab", "Text")]),
@@ -247,6 +248,10 @@ DIALOGS = [
     ("query", [], "Command", "Enter Test Command to Amplifier", [("Tab", "OK"), ("Tab", "Cancel")]),
 ]
 WINDOW_ROLES = (pyatspi.ROLE_FRAME, pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT)
+
+
+# Windows whose caption on screen differs from their name on the bus.
+SCREEN_CAPTIONS = {"Upload a file to the amplifier": "FormUpload"}
 
 
 def check_dialogs(build, drive, log):
@@ -260,7 +265,7 @@ def check_dialogs(build, drive, log):
                 continue
             named, ties = check_window(window, caption, WINDOW_ROLES)
             print(f"{caption}: {window.getRoleName()}, {named} named controls, {ties} label ties", flush=True)
-            give_keyboard(caption)
+            give_keyboard(SCREEN_CAPTIONS.get(caption, caption))
             check(wait_until(lambda: focused(window) is not None, 10), f"{caption}: nothing has the focus")
             pump(1.0)  # the finder's search fills its list meanwhile
             opening = [event_name for _, event_name, _ in log.take()]
@@ -383,7 +388,9 @@ def check_main_window(build, testnet, network, log):
             check(wait_until(lambda: log.events, 10), f"{key}, Down: no focus event, no menu")
             pump(0.3)
             names = [name for _, name, _ in log.take()]
-            check(names == ["IP-Settings..."], f"{key}, Down: focus events {names}, expected the menu's first item")
+            # The menu opens on its first item; Down goes on to the second.
+            check(names == ["IP-Settings...", "Upload File..."],
+                  f"{key}, Down: focus events {names}, expected the menu's first item, then the second")
             xdotool("key", "--clearmodifiers", "Escape")
             check(wait_until(lambda: log.events, 10), f"{key}, Escape: the focus did not come back")
             pump(0.3)
