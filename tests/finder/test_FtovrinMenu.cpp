@@ -347,6 +347,11 @@ TEST_F(FtovrinMenuTest, StatusNoticesConfirmationsAndListChangesAreAnnounced)
     EXPECT_TRUE(List().hasFocus()) << "announcing leaves the focus where it was";
     EXPECT_TRUE(List().viewport()->rect().contains(RowRect(List(), 21))) << "the selected row is in view";
 
+    // Notices of one turn go out as one: the later would cut the earlier short.
+    Window().Announcer->Announce("Change took effect");
+    Window().Announcer->Announce("B19 went away");
+    EXPECT_EQ(spoken(), "Change took effect\nB19 went away");
+
     // A notice given while another window is in front waits for the window's return, and comes a
     // moment after it (what the screen reader says on the return would cut it short).
     QWidget other;
@@ -354,11 +359,11 @@ TEST_F(FtovrinMenuTest, StatusNoticesConfirmationsAndListChangesAreAnnounced)
     QApplication::setActiveWindow(&other);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     Window().Announcer->Announce("saved");
-    EXPECT_EQ(spoken(), "0A1B329 198.18.1.79 B19 appeared, selected");
+    EXPECT_EQ(spoken(), "Change took effect\nB19 went away");
     EXPECT_EQ(Window().Announcer->Waiting(), "saved");
     QApplication::setActiveWindow(&Window());
     ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
-    EXPECT_EQ(spoken(), "0A1B329 198.18.1.79 B19 appeared, selected") << "not at once";
+    EXPECT_EQ(spoken(), "Change took effect\nB19 went away") << "not at once";
     EXPECT_TRUE(WaitFor([&] { return spoken() == "saved"; }, 3000));
     EXPECT_TRUE(Window().Announcer->Waiting().isEmpty());
 }
