@@ -1,9 +1,9 @@
 #include "finder/Ftovrin.h"
 
 #include "comm/SocketHelpers.h"
-#include "finder/AmplifierSearch.h"
 #include "finder/FtovrinListModel.h"
 #include "gui/Accessibility.h"
+#include "gui/Announcer.h"
 #include "gui/AmplifierIcon.h"
 #include "gui/CoreTexts.h"
 #include "gui/QtText.h"
@@ -20,11 +20,11 @@
 #include <optional>
 
 #include <QAction>
-#include <QClipboard>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -40,6 +40,9 @@ constexpr uint32_t HelloLateMs = 20;
 // A list longer than this reaches the view in batches, at most every ViewBatchMs.
 constexpr int DirectViewRows = 1000;
 constexpr uint32_t ViewBatchMs = 100;
+// The current row is read again this long after the window is back in front: after the screen
+// reader has taken the activation in (reading it with the window's name cuts short what came before).
+constexpr int RowReadingDelayMs = 100;
 
 } // namespace
 
@@ -57,6 +60,8 @@ TFormTovrin::TFormTovrin(QWidget* parent)
 
     ListView1 = ui->ListView1;
     LabelStatus = ui->LabelStatus;
+    ReadAsStatusBar(*LabelStatus);
+    Announcer = new TAnnouncer(*this);
     FListModel = std::make_unique<TAmplifierListModel>(FAmplifiers, ImageList1);
     ListView1->setModel(FListModel.get());
     ListView1->header()->setSectionsClickable(false);
@@ -70,9 +75,15 @@ TFormTovrin::TFormTovrin(QWidget* parent)
         &TFormTovrin::ListView1SelectionChanged);
     connect(ListView1, &QWidget::customContextMenuRequested, this, &TFormTovrin::ListView1ContextPopup);
     connect(ListView1, &QAbstractItemView::doubleClicked, this, &TFormTovrin::ListView1DblClick);
+    ListView1->installEventFilter(this);
 
     BuildPopupMenu();
     OpenContextMenuByKeyboard(*ListView1);
+
+    FRowReadingTimer = new QTimer(this);
+    FRowReadingTimer->setSingleShot(true);
+    FRowReadingTimer->setInterval(RowReadingDelayMs);
+    connect(FRowReadingTimer, &QTimer::timeout, this, &TFormTovrin::ReadCurrentRow);
 
     FViewSyncTimer = new QTimer(this);
     FViewSyncTimer->setSingleShot(true);
@@ -106,56 +117,6 @@ TFormTovrin::~TFormTovrin()
     ListView1->setModel(nullptr);
 }
 
-// The context menu, top to bottom. The IP settings item (the default, also run by a double click
-// on a row) and the upload item go first, then separator N1, the menu configuration, separator
-// N2, and "Copy IP-Address"; the user command items follow it, then separator N3, "Save List
-// As...", "Find..." and "Find Next".
-void TFormTovrin::BuildPopupMenu()
-{
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName("PopupMenu1");
-    MenuItemIpSettings = AddMenuItem(
-        "MenuItemIpSettings", tr("IP-&Settings..."), QKeySequence(), &TFormTovrin::MenuItemIpSettingsClick);
-    PopupMenu1->setDefaultAction(MenuItemIpSettings);
-    MenuItemUpload = AddMenuItem(
-        "MenuItemUpload", tr("Upload File..."), QKeySequence(), &TFormTovrin::MenuItemUploadClick);
-    N1 = PopupMenu1->addSeparator();
-    N1->setObjectName("N1");
-    MenuItemCfgTools = AddMenuItem("MenuItemCfgTools", tr("Configure this Menu..."), QKeySequence(),
-        &TFormTovrin::MenuItemCfgToolsClick);
-    N2 = PopupMenu1->addSeparator();
-    N2->setObjectName("N2");
-    MenuItemCopyIP = AddMenuItem("MenuItemCopyIP", tr("Copy IP-Address"), QKeySequence(Qt::CTRL | Qt::Key_I),
-        &TFormTovrin::MenuItemCopyIPClick);
-    // Last, so that the items above and the user items keep their places.
-    N3 = PopupMenu1->addSeparator();
-    N3->setObjectName("N3");
-    MenuItemSaveList = AddMenuItem("MenuItemSaveList", tr("Save List As..."),
-        QKeySequence(Qt::CTRL | Qt::Key_S), &TFormTovrin::MenuItemSaveListClick);
-    MenuItemFind = AddMenuItem(
-        "MenuItemFind", tr("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), &TFormTovrin::MenuItemFindClick);
-    MenuItemFindNext = AddMenuItem(
-        "MenuItemFindNext", tr("Find Next"), QKeySequence(Qt::Key_F3), &TFormTovrin::MenuItemFindNextClick);
-}
-
-QAction* TFormTovrin::AddMenuItem(
-    const char* name, const QString& caption, const QKeySequence& shortcut, void (TFormTovrin::*handler)())
-{
-    auto* item = new QAction(caption, this);
-    item->setObjectName(name);
-    item->setShortcut(shortcut);
-    // Also on the window, so that the shortcut works while the menu is closed.
-    addAction(item);
-    PopupMenu1->addAction(item);
-    connect(item, &QAction::triggered, this, handler);
-    return item;
-}
-
-void TFormTovrin::ListView1ContextPopup(const QPoint& position)
-{
-    PopupMenu1->popup(ListView1->viewport()->mapToGlobal(position));
-}
-
 bool TFormTovrin::event(QEvent* event)
 {
     // Qt activates the window again after every dialog and every switch between windows; the
@@ -166,6 +127,10 @@ bool TFormTovrin::event(QEvent* event)
         FActivationQueued = true;
         QMetaObject::invokeMethod(this, &TFormTovrin::FormActivate, Qt::QueuedConnection);
     }
+    if (type == QEvent::WindowActivate)
+        QueueCurrentRowReading();
+    if (type == QEvent::KeyPress && RunListKey(*static_cast<QKeyEvent*>(event)))
+        return true;
     return QWidget::event(event);
 }
 
@@ -302,6 +267,7 @@ void TFormTovrin::ShowStatus(const std::string& text)
     // The line has room for two lines of text; the tool tip keeps the whole notice readable.
     LabelStatus->setText(TranslatedCoreText(text));
     LabelStatus->setToolTip(PlainToolTip(LabelStatus->text()));
+    Announcer->Announce(LabelStatus->text());
 }
 
 void TFormTovrin::UpdateAmplifier(const TTovrinData& record)
@@ -317,12 +283,6 @@ void TFormTovrin::RemoveStale(uint32_t maxAge)
 bool TFormTovrin::GetSelected(TTovrinData& record) const
 {
     return FAmplifiers.GetSelected(record);
-}
-
-void TFormTovrin::MenuItemCopyIPClick()
-{
-    if (GetSelected(Selected))
-        QGuiApplication::clipboard()->setText(ToQt(Selected.IP));
 }
 
 void TFormTovrin::SetClock(std::function<uint32_t()> clock)
@@ -386,6 +346,8 @@ QModelIndex TFormTovrin::ViewIndex(int row) const
 void TFormTovrin::RowChanged(int row)
 {
     FListModel->RowChanged(row);
+    if (row == FAmplifiers.SelectedRow())
+        NoteListSelection(-2);
 }
 
 // The view holds the list's first rows (new ones wait for the next batch), so the indices agree;
@@ -407,8 +369,9 @@ void TFormTovrin::RowsRemoved(const std::vector<int>& rows)
 
 // Shown once per turn of the event loop: each change of the view's selection lays out the whole
 // list again, which for hundreds of amplifiers appearing in one batch would cost seconds.
-void TFormTovrin::SelectionChanged(int)
+void TFormTovrin::SelectionChanged(int row)
 {
+    NoteListSelection(row);
     if (FAmplifiers.Count() > DirectViewRows) {
         FSelectionShowPending = true;
         RequestViewSync();
@@ -438,12 +401,12 @@ void TFormTovrin::ShowModelSelection()
     if (!index.isValid()) {
         selection->clearSelection();
     } else if (!selection->isRowSelected(row) || selection->currentIndex().row() != row) {
-        // Without scrolling to it: the list should not jump while the user looks at other rows.
-        ListView1->setAutoScroll(false);
         selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        ListView1->setAutoScroll(true);
+        // In view, but scrolled only as far as it takes: the selected row is where the keys act.
+        ListView1->scrollTo(index, QAbstractItemView::EnsureVisible);
     }
     FMirroringSelection = false;
+    AnnounceListSelection();
 }
 
 void TFormTovrin::ListView1SelectionChanged()
@@ -452,48 +415,5 @@ void TFormTovrin::ListView1SelectionChanged()
         return;
     const auto selected = ListView1->selectionModel()->selectedRows();
     FAmplifiers.Select(selected.isEmpty() ? -1 : selected.first().row());
-}
-
-void TFormTovrin::MenuItemFindClick()
-{
-    std::string text = FFindText;
-    if (!UserDialogs::InputQuery(this, tr("Find"), tr("MAC suffix, IP address or name contains:"), text)
-        || text.empty())
-        return;
-    FFindText = text;
-    FindNextRow();
-}
-
-void TFormTovrin::MenuItemFindNextClick()
-{
-    if (FFindText.empty()) {
-        MenuItemFindClick();
-        return;
-    }
-    FindNextRow();
-}
-
-void TFormTovrin::FindNextRow()
-{
-    const int row = FindAmplifier(FAmplifiers, FFindText, FAmplifiers.SelectedRow());
-    if (row < 0) {
-        FFindNotice
-            = tr("No amplifier's MAC suffix, IP address or name contains \"%1\".").arg(ToQt(FFindText));
-        ShowStatus(FromQt(FFindNotice));
-        return;
-    }
-    if (!FFindNotice.isEmpty() && LabelStatus->text() == FFindNotice) {
-        LabelStatus->clear();
-        LabelStatus->setToolTip({});
-    }
-    FFindNotice.clear();
-    ShowFoundRow(row);
-}
-
-// Unlike a row selected by discovery, a found row is scrolled into view.
-void TFormTovrin::ShowFoundRow(int row)
-{
-    FAmplifiers.Select(row);
-    ShowModelSelection();
-    ListView1->scrollTo(ViewIndex(row));
+    NoteListSelection(-2);
 }

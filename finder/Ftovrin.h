@@ -5,6 +5,7 @@
 #include "finder/Discovery.h"
 #include "finder/DiscoveryWatch.h"
 #include "finder/ListClock.h"
+#include "finder/MenuTarget.h"
 #include "finder/SettingsWatch.h"
 #include "gui/GuiDelivery.h"
 #include "platform/DesktopLaunch.h"
@@ -23,11 +24,13 @@
 #include <vector>
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QTimer;
 class QTreeView;
 class TAmplifierListModel;
+class TAnnouncer;
 
 namespace Ui {
 class TFormTovrin;
@@ -51,6 +54,9 @@ public:
     // One line under the list for notices that must not stop the window (settings changes,
     // discovery stopped and running again). Plain text: it can hold what amplifiers sent.
     QLabel* LabelStatus;
+    // Speaks notices where the focus stays (gui/Announcer.h): every status line message, results
+    // and confirmations, a selection the list moved by itself.
+    TAnnouncer* Announcer;
 
     // The running communication worker, or none.
     std::shared_ptr<TRecvThread> Worker;
@@ -95,6 +101,9 @@ public:
     // (finder/AmplifierSearch.h); Find Next searches the last text again, from the selected row.
     void MenuItemFindClick();
     void MenuItemFindNextClick();
+    // The amplifier an operation acts on (finder/MenuTarget.h): the row current when the context
+    // menu opened, else the selected row. A target that went away is reported on the status line.
+    TMenuTarget::Outcome Target(TTovrinData& record);
     // What MenuItemCmdsXClick runs for the item with that index.
     void RunUserCommand(size_t index);
     // How long a sent settings change is watched for before the user is told it did not show.
@@ -113,6 +122,11 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    // The list's keys: Return acts as a double click, and the menu's shortcuts act in the order
+    // of the keys typed (a screen reader's bridge holds keys back; a shortcut would overtake them).
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Also for keys that reach the window itself. True when the key was the list's.
+    bool RunListKey(const QKeyEvent& key);
 
 private:
     void UpdateAmplifier(const TTovrinData& record);
@@ -135,6 +149,12 @@ private:
 
     void FindNextRow();
     void ShowFoundRow(int row);
+    // The screen reader reads the current row again once the window is back in front.
+    void QueueCurrentRowReading();
+    void ReadCurrentRow();
+    // What the selection the list moved by itself is told as; and the selected row's label.
+    void NoteListSelection(int row);
+    void AnnounceListSelection();
 
     void RowAppended(int row) override;
     void RowChanged(int row) override;
@@ -167,6 +187,7 @@ private:
     bool FMirroringSelection = false;
     bool FSelectionShowQueued = false;
     QTimer* FViewSyncTimer = nullptr;
+    QTimer* FRowReadingTimer = nullptr;
     bool FViewSyncQueued = false;
     bool FSelectionShowPending = false;
     uint32_t FViewSyncedAt = 0;
@@ -177,6 +198,10 @@ private:
     // found, which a later find takes back.
     std::string FFindText;
     QString FFindNotice;
+    TMenuTarget FMenuTarget;
+    // The selected row as last shown, to name it once it went away; and the news to speak.
+    std::string FSelectedLabel;
+    QString FSelectionNews;
 };
 
 extern TFormTovrin* FormTovrin;

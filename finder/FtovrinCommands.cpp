@@ -118,7 +118,10 @@ void TFormTovrin::RunUserCommand(size_t index)
     const bool confirm = ControlKeyHeld();
     if (!LastIp)
         LastIp = "192.168.1.";
-    if (GetSelected(Selected)) {
+    const auto target = Target(Selected);
+    if (target == TMenuTarget::Outcome::Vanished)
+        return;
+    if (target == TMenuTarget::Outcome::Found) {
         // Any host on the network sets this field; one like "-oProxyCommand=..." would reach the
         // program as an option. The user's own answers below are taken as typed.
         if (!IsDottedIPv4(Selected.IP)) {

@@ -4,6 +4,7 @@
 #include "finder/Ftovrin.h"
 
 #include "finder/ListExport.h"
+#include "gui/Announcer.h"
 #include "gui/CoreTexts.h"
 #include "gui/UserDialogs.h"
 
@@ -43,4 +44,5 @@ void TFormTovrin::MenuItemSaveListClick()
         return;
     }
     ListSettings().setValue(SaveListFolderKey, QFileInfo(fileName).absolutePath());
+    Announcer->Announce(tr("%n row(s) saved to %1", nullptr, static_cast<int>(rows.size())).arg(fileName));
 }

@@ -31,9 +31,12 @@ void TFormTovrin::ListView1DblClick()
 
 void TFormTovrin::MenuItemIpSettingsClick()
 {
-    if (FormIpSettings == nullptr || !GetSelected(Selected))
+    if (FormIpSettings == nullptr || Target(Selected) != TMenuTarget::Outcome::Found)
         return;
     TFormIpSettings& dialog = *FormIpSettings;
+    // Beside the dialog's own texts: read when it opens, before its first field.
+    const QString amplifier = tr("Amplifier %1").arg(ToQt(AmplifierLabel(Selected)));
+    dialog.setAccessibleDescription(amplifier);
     // The DHCP box is left as the dialog was last closed.
     dialog.EditMac->setText(ToQt(Selected.MacKey));
     dialog.EditName->setText(ToQt(Selected.Name));
@@ -55,7 +58,7 @@ void TFormTovrin::MenuItemIpSettingsClick()
     // The amplifier is named by the key its replies carry, byte for byte, not by the text shown.
     const std::string mac = Selected.MacKey;
     const std::string datagram = BuildSettingsDatagram(mac, dhcp, ip, netmask, gateway);
-    if (UserDialogs::Question(this, tr("Confirm"), tr("Apply settings? (Target will reboot, stand by)"))
+    if (UserDialogs::QuestionAbout(this, tr("Confirm"), tr("Apply settings? (Target will reboot, stand by)"), amplifier)
         != QMessageBox::Yes)
         return;
     if (!Worker) {

@@ -12,7 +12,14 @@ void TFormTovrin::MenuItemUploadClick()
     if (FormUpload == nullptr)
         return;
     // Without a selection the address field keeps what it held.
-    if (GetSelected(Selected))
+    switch (Target(Selected)) {
+    case TMenuTarget::Outcome::Vanished:
+        return;
+    case TMenuTarget::Outcome::Found:
         FormUpload->EditIP->setText(ToQt(Selected.IP));
+        break;
+    case TMenuTarget::Outcome::NoRow:
+        break;
+    }
     FormUpload->exec();
 }

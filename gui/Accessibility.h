@@ -4,6 +4,8 @@
 #include <QListView>
 
 class QAbstractItemView;
+class QComboBox;
+class QMenu;
 class QWidget;
 
 // Announces a plain top-level widget as a window (a frame on the bus) with its caption. Qt gives a
@@ -16,6 +18,16 @@ void AnnounceAsWindow(QWidget& window);
 // row (its customContextMenuRequested, in viewport coordinates), as a right click asks at the
 // pointer. The platform's own keyboard request, which would come at the pointer, is left out.
 void OpenContextMenuByKeyboard(QAbstractItemView& list);
+
+// A combo box that offers its shown value as text as well. A screen reader takes a combo box's value
+// from its list's selection, which Qt's accessibility bridge does not offer here, or else from the
+// box's text; without either it reads the box with its label and no value.
+void ReadValueAsText(QComboBox& box);
+
+// The menu's items give their shortcut as the accelerator a screen reader speaks with the item
+// ("Copy IP-Address, Ctrl+I"); Qt hands it on where screen readers look for the whole key path.
+// Items added later are included when this is called again.
+void SpeakShortcuts(QMenu& menu);
 
 // Labels take at least the size their text needs (their designed size is the least they keep), so
 // that no caption is cut at any scale or in any font.

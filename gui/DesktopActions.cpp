@@ -44,7 +44,9 @@ namespace {
         auto* label = new QLabel(text, parent);
         label->setObjectName(name);
         label->setTextFormat(Qt::PlainText);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // Reachable by Tab (and its text selectable by keys), so that a screen reader reads each fact.
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        label->setFocusPolicy(Qt::StrongFocus);
         return label;
     }
 
@@ -137,7 +139,19 @@ QDialog* ShowOwnProperties(QWidget* parent, const QString& path)
     auto* layout = new QVBoxLayout(dialog);
     layout->addLayout(form);
     layout->addWidget(buttons);
+    // All facts as one text too, read with the window's name when it opens.
+    QStringList lines;
+    for (int row = 0; row < form->rowCount(); ++row) {
+        const auto* caption = qobject_cast<QLabel*>(form->itemAt(row, QFormLayout::LabelRole)->widget());
+        const auto* fact = qobject_cast<QLabel*>(form->itemAt(row, QFormLayout::FieldRole)->widget());
+        if (caption != nullptr && fact != nullptr)
+            lines << caption->text() + " " + fact->text();
+    }
+    dialog->setAccessibleDescription(lines.join("\n"));
     dialog->show();
+    // The first fact has the focus: the path is read first, Tab goes on through the others.
+    if (auto* first = dialog->findChild<QLabel*>("LabelPath"))
+        first->setFocus();
     return dialog;
 }
 

@@ -29,16 +29,20 @@ namespace {
 
     QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const QString& kind,
         const QString& caption, const QString& text, QMessageBox::StandardButtons buttons,
-        QMessageBox::StandardButton defaultButton)
+        QMessageBox::StandardButton defaultButton, const QString& detail = {})
     {
-        State().asked.append({ kind, caption, text, {} });
+        State().asked.append({ kind, caption, text, {}, detail });
         if (!State().answers.empty()) {
             const auto answer = State().answers.front();
             State().answers.pop_front();
             return answer;
         }
-        return static_cast<QMessageBox::StandardButton>(
-            NewMessageBox(parent, icon, caption, text, buttons, defaultButton)->exec());
+        auto box = NewMessageBox(parent, icon, caption, text, buttons, defaultButton);
+        box->setInformativeText(detail);
+        // It names an amplifier as it reported itself: never markup either.
+        if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
+            label->setTextFormat(Qt::PlainText);
+        return static_cast<QMessageBox::StandardButton>(box->exec());
     }
 
 } // namespace
@@ -75,6 +79,13 @@ QMessageBox::StandardButton Question(
     QWidget* parent, const QString& caption, const QString& text, QMessageBox::StandardButtons buttons)
 {
     return Show(parent, QMessageBox::Question, "question", caption, text, buttons, QMessageBox::NoButton);
+}
+
+QMessageBox::StandardButton QuestionAbout(
+    QWidget* parent, const QString& caption, const QString& text, const QString& detail)
+{
+    return Show(parent, QMessageBox::Question, "question", caption, text, QMessageBox::Yes | QMessageBox::No,
+        QMessageBox::NoButton, detail);
 }
 
 namespace {

@@ -22,6 +22,7 @@ struct Asked {
     QString caption;
     QString text;
     QString value; // the proposed value of a query; the starting place of a file dialog
+    QString detail = {}; // a message box's second text: what the question is about
 };
 
 QMessageBox::StandardButton Error(QWidget* parent, const QString& caption, const QString& text);
@@ -31,6 +32,9 @@ QMessageBox::StandardButton Warning(QWidget* parent, const QString& caption, con
 QMessageBox::StandardButton Information(QWidget* parent, const QString& caption, const QString& text);
 QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
     QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No);
+// The same with a second text under the question, saying what it is about.
+QMessageBox::StandardButton QuestionAbout(
+    QWidget* parent, const QString& caption, const QString& text, const QString& detail);
 
 // One-line query; typing cannot make the value longer than maxLength characters, but a longer
 // proposed value is shown whole. True on OK with value replaced: by the proposal's own bytes when

@@ -21,6 +21,7 @@ TFormSelIpAddr::TFormSelIpAddr(QWidget* parent)
     SizeLabelsToText(*this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     ComboBoxLocalAddrs = ui->ComboBoxLocalAddrs;
+    ReadValueAsText(*ComboBoxLocalAddrs);
 }
 
 TFormSelIpAddr::~TFormSelIpAddr() = default;

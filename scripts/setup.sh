@@ -17,6 +17,7 @@ packages=(
   python3 tmux
   weston qt6-wayland gdb
   at-spi2-core python3-pyatspi
+  orca speech-dispatcher openbox
   qt6-base-private-dev
   prometheus-cpp-dev prometheus prometheus-alertmanager curl systemd
   acl attr libacl1-dev

@@ -1,6 +1,7 @@
 #include "upload/Fupload.h"
 
 #include "gui/Accessibility.h"
+#include "gui/Announcer.h"
 #include "gui/CoreTexts.h"
 #include "gui/FixedPitchFont.h"
 #include "gui/FocusedButtonEnter.h"
@@ -48,6 +49,9 @@ TFormUpload::TFormUpload(QWidget* parent)
     , anchors(QSize())
 {
     ui->setupUi(this);
+    // The caption stays as it is on screen; a screen reader names the dialog by what it does.
+    setAccessibleName(tr("Upload a file to the amplifier"));
+    Announcer = new TAnnouncer(*this);
     EnterPressesFocusedButton(*this);
     SizeLabelsToText(*this);
     EditIP = ui->EditIP;
@@ -148,6 +152,7 @@ void TFormUpload::Button1Click()
     replyNext = false;
     stop = std::make_shared<TUploadStop>();
     Button1->setText(tr("Stop"));
+    Announcer->Announce(tr("Stop: the upload runs, this button breaks it off"));
     ButtonSelectFilename->setEnabled(false);
     ProgressBarUpload->setValue(0);
     ProgressBarUpload->setFormat({});
@@ -175,6 +180,13 @@ void TFormUpload::Button1Click()
     uploading = false;
     stop.reset();
     ShowTransfer(outcome);
+    // How it ended (the log's line before "Disconnected from …") and what was sent (the bar's
+    // text), in one notice.
+    const QString ended = DecodeLogText(outcome.LastLine);
+    const QString sent = ProgressBarUpload->format();
+    Announcer->Announce(sent.isEmpty() || ended.contains(sent) ? ended
+            : ended.isEmpty()                                  ? sent
+                                                               : ended + "\n" + sent);
     Button1->setText(tr("Upload"));
     Button1->setEnabled(true);
     ButtonSelectFilename->setEnabled(true);

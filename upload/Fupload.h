@@ -18,6 +18,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class TAnnouncer;
 class TUploadStop;
 
 class TFormUpload : public QDialog {
@@ -34,6 +35,8 @@ public:
     QPushButton* Button1;
     QPlainTextEdit* MemoLog;
     QProgressBar* ProgressBarUpload;
+    // Speaks the button's change and each upload's result (gui/Announcer.h).
+    TAnnouncer* Announcer;
 
     // Port and time limits of the exchange; the address and source come from the edits. Tests
     // point it at a simulator on another port and shorten the limits.

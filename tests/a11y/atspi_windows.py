@@ -247,6 +247,8 @@ DIALOGS = [
     ("query", [], "Command", "Enter Test Command to Amplifier", [("Tab", "OK"), ("Tab", "Cancel")]),
 ]
 WINDOW_ROLES = (pyatspi.ROLE_FRAME, pyatspi.ROLE_DIALOG, pyatspi.ROLE_ALERT)
+# Windows a screen reader names by what they do, not by their caption.
+SPOKEN_NAMES = {"FormUpload": "Upload a file to the amplifier"}
 
 
 def check_dialogs(build, drive, log):
@@ -255,10 +257,10 @@ def check_dialogs(build, drive, log):
         log.take()
         process = start([os.path.join(build, "shot_window"), name, *arguments])
         try:
-            window = window_of("shot_window", caption)
+            window = window_of("shot_window", SPOKEN_NAMES.get(caption, caption))
             if not check(window is not None, f"{caption}: not on the bus"):
                 continue
-            named, ties = check_window(window, caption, WINDOW_ROLES)
+            named, ties = check_window(window, SPOKEN_NAMES.get(caption, caption), WINDOW_ROLES)
             print(f"{caption}: {window.getRoleName()}, {named} named controls, {ties} label ties", flush=True)
             give_keyboard(caption)
             check(wait_until(lambda: focused(window) is not None, 10), f"{caption}: nothing has the focus")
@@ -370,7 +372,7 @@ def check_main_window(build, testnet, network, log):
         check(not strays, f"a new amplifier moved the focus to {strays}")
         ctl.wait(30)
 
-        # The context menu by keyboard: Menu and Shift+F10.
+        # The context menu by keyboard: Menu and Shift+F10. It opens on its first item.
         # Qt leaves popup menus out of the application's windows on the bus: a screen reader meets
         # the menu by the focus events of its items.
         for key in ("Menu", "shift+F10"):
@@ -378,12 +380,10 @@ def check_main_window(build, testnet, network, log):
             pump(0.3)
             log.take()
             xdotool("key", "--clearmodifiers", key)
+            check(wait_until(lambda: log.events, 10), f"{key}: no focus event, no menu")
             pump(0.5)
-            xdotool("key", "--clearmodifiers", "Down")
-            check(wait_until(lambda: log.events, 10), f"{key}, Down: no focus event, no menu")
-            pump(0.3)
             names = [name for _, name, _ in log.take()]
-            check(names == ["IP-Settings..."], f"{key}, Down: focus events {names}, expected the menu's first item")
+            check(names == ["IP-Settings..."], f"{key}: focus events {names}, expected the menu's first item")
             xdotool("key", "--clearmodifiers", "Escape")
             check(wait_until(lambda: log.events, 10), f"{key}, Escape: the focus did not come back")
             pump(0.3)

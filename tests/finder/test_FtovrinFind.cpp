@@ -150,7 +150,7 @@ TEST_F(FtovrinFindTest, AFoundRowTakesBackOnlyTheNoticeOfNothingFound)
 }
 
 // Among more rows than the view shows at once (and more than reach it row by row), the found row
-// is selected and scrolled into view, although a new amplifier's selection never scrolls.
+// is selected and scrolled into view; so is a new amplifier, which takes the selection.
 TEST_F(FtovrinFindTest, TheFoundRowIsScrolledIntoViewInALongList)
 {
     Window().show();
@@ -168,10 +168,10 @@ TEST_F(FtovrinFindTest, TheFoundRowIsScrolledIntoViewInALongList)
     Window().MenuItemFind->trigger(); // wraps to N7
     EXPECT_EQ(Selected(), 7);
     EXPECT_TRUE(List().viewport()->rect().contains(RowRect(List(), 7)));
-    const int scrolled = List().verticalScrollBar()->value();
     Reply("NEW1 0 198.18.1.10 255.255.0.0 0.0.0.0 New");
     ASSERT_TRUE(WaitFor([] { return Selected() == 1500; }, 3000));
-    EXPECT_EQ(List().verticalScrollBar()->value(), scrolled) << "a new amplifier is selected without a jump";
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(List().viewport()->rect().contains(RowRect(List(), 1500))) << "the selected row is kept in view";
 }
 
 TEST_F(FtovrinFindTest, CtrlFAndF3WorkOnTheFocusedListWithNoMenuOpen)

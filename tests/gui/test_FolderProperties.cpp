@@ -118,6 +118,21 @@ TEST_F(FolderPropertiesTest, WithoutAFileManagerOurOwnWindowShowsTheFacts)
     EXPECT_EQ(text("LabelEntries"), "2");
     EXPECT_FALSE(text("LabelOwner").isEmpty());
     EXPECT_EQ(shown->findChild<QLabel*>("LabelPath")->textFormat(), Qt::PlainText);
+
+    // A screen reader reaches every fact by Tab from the path, and reads them all as one text.
+    QStringList reached;
+    for (QWidget* at = shown->focusWidget(); at != nullptr && reached.size() < 8; at = at->nextInFocusChain()) {
+        if (at->focusPolicy() & Qt::TabFocus)
+            reached << at->objectName();
+        if (at->nextInFocusChain() == shown->focusWidget())
+            break;
+    }
+    EXPECT_EQ(reached.mid(0, 5),
+        (QStringList { "LabelPath", "LabelOwner", "LabelPermissions", "LabelModified", "LabelEntries" }));
+    const QString description = shown->accessibleDescription();
+    EXPECT_TRUE(description.startsWith("Path: " + text("LabelPath") + "\n")) << description.toStdString();
+    EXPECT_TRUE(description.contains("Permissions: drwxr-x--- (750)\n")) << description.toStdString();
+    EXPECT_TRUE(description.endsWith("Entries: 2")) << description.toStdString();
     shown->close();
     EXPECT_TRUE(WaitFor([&] { return shown.isNull(); })) << "deletes itself when closed";
 }

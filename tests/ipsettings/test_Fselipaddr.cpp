@@ -2,6 +2,7 @@
 
 #include "gui/ProcessEnd.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -106,6 +107,27 @@ TEST(Fselipaddr, EveryCallListsTheAddressesOfThatMoment)
     dialog.SetNextAnswer(TFormSelIpAddr::ModalOk);
     EXPECT_EQ(dialog.SelectLocalInterface(true), TFormSelIpAddr::ModalOk);
     EXPECT_EQ(dialog.SelectedAddress(), "");
+}
+
+// A screen reader takes the closed box's value from its text: the address shown, whole, and the
+// label stays the box's label.
+TEST(Fselipaddr, TheChoiceReadsItsShownAddressAsText)
+{
+    TFormSelIpAddr dialog;
+    dialog.SetAddressSource([] { return Addresses { "198.18.0.1", "10.0.0.23" }; });
+    dialog.SetNextAnswer(TFormSelIpAddr::ModalOk, 1);
+    ASSERT_EQ(dialog.SelectLocalInterface(true), TFormSelIpAddr::ModalOk);
+    QAccessibleInterface* box = QAccessible::queryAccessibleInterface(dialog.ComboBoxLocalAddrs);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->role(), QAccessible::ComboBox);
+    QAccessibleTextInterface* text = box->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->characterCount(), 9);
+    EXPECT_EQ(text->text(0, text->characterCount()), "10.0.0.23");
+    EXPECT_EQ(box->text(QAccessible::Value), "10.0.0.23");
+    const auto labels = box->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_TRUE(labels.first().first->text(QAccessible::Name).startsWith("Local Interface Address")) << labels.first().first->text(QAccessible::Name).toStdString();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "upload/Fupload.h"
 
 #include "finder/Ftovrin.h"
+#include "gui/Announcer.h"
 #include "gui/GlobalForm.h"
 #include "gui/ProcessEnd.h"
 #include "gui/UserDialogs.h"
@@ -82,6 +83,12 @@ protected:
     std::string folder;
     uint64_t checksum = 0;
 };
+
+// What the dialog's notices said last: spoken, or waiting for the dialog to be in front.
+QString Said(const TFormUpload& dialog)
+{
+    return dialog.Announcer->Waiting().isEmpty() ? dialog.Announcer->Last() : dialog.Announcer->Waiting();
+}
 
 TEST_F(FuploadTest, LayoutCaptionsAndTabOrder)
 {
@@ -205,6 +212,8 @@ TEST_F(FuploadTest, UploadsToTheAmplifierWhileTheWindowStaysAlive)
                     .match(dialog.ProgressBarUpload->text())
                     .hasMatch())
         << dialog.ProgressBarUpload->text().toStdString();
+    EXPECT_TRUE(Said(dialog).contains("\n300000 bytes in ") && !Said(dialog).contains("Disconnected"))
+        << Said(dialog).toStdString();
 
     const auto uploads = sim->Uploads();
     ASSERT_EQ(uploads.size(), 1u);
@@ -250,6 +259,7 @@ TEST_F(FuploadTest, StopBreaksOffARunningUpload)
     ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(lines[lines.size() - 2], "Stopped while waiting for the version reply.");
     EXPECT_EQ(lines.back(), QString::fromStdString("Disconnected from " + endpoint + "."));
+    EXPECT_EQ(Said(dialog), "Stopped while waiting for the version reply.") << "how it ended, not the disconnection";
     EXPECT_EQ(dialog.Button1->text(), "Upload");
     EXPECT_TRUE(dialog.Button1->isEnabled());
 }
@@ -284,6 +294,7 @@ TEST_F(FuploadTest, MissingFileIsLoggedWithoutConnecting)
         (QStringList { QString::fromStdString("Loading file " + folder + "/missing.bin failed."),
             "No such file or directory" }));
     EXPECT_EQ(sim->Connections(), 0u);
+    EXPECT_TRUE(Said(dialog).contains("No such file or directory")) << Said(dialog).toStdString();
 }
 
 TEST_F(FuploadTest, MainWindowItemAimsTheDialogAtTheSelectedAmplifier)
