@@ -743,6 +743,37 @@ Trotzdem senden? Wählen Sie Nein, um sie zu korrigieren.</translation>
         <source>Apply settings? (Target will reboot, stand by)</source>
         <translation>Einstellungen übernehmen? (Das Ziel startet neu, bitte warten)</translation>
     </message>
+    <message>
+        <source>Search continued from the first row</source>
+        <translation>Suche ab der ersten Zeile fortgesetzt</translation>
+    </message>
+    <message>
+        <source>%1 went away before the operation started; nothing was done.</source>
+        <translation>%1 ist verschwunden, bevor der Vorgang begann; es wurde nichts getan.</translation>
+    </message>
+    <message>
+        <source>Copied %1</source>
+        <translation>%1 kopiert</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) saved to %1</source>
+        <translation>
+            <numerusform>%n Zeile in %1 gespeichert</numerusform>
+            <numerusform>%n Zeilen in %1 gespeichert</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Amplifier %1</source>
+        <translation>Verstärker %1</translation>
+    </message>
+    <message>
+        <source>%1 appeared, selected</source>
+        <translation>%1 erschienen, ausgewählt</translation>
+    </message>
+    <message>
+        <source>%1 went away</source>
+        <translation>%1 ist verschwunden</translation>
+    </message>
 </context>
 <context>
     <name>TFormUpload</name>
@@ -765,6 +796,14 @@ Trotzdem senden? Wählen Sie Nein, um sie zu korrigieren.</translation>
     <message>
         <source>%1 of %2 bytes</source>
         <translation>%1 von %2 Bytes</translation>
+    </message>
+    <message>
+        <source>Upload a file to the amplifier</source>
+        <translation>Eine Datei auf den Verstärker hochladen</translation>
+    </message>
+    <message>
+        <source>Stop: the upload runs, this button breaks it off</source>
+        <translation>Anhalten: Das Hochladen läuft, diese Schaltfläche bricht es ab</translation>
     </message>
 </context>
 </TS>
