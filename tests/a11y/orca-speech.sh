@@ -2,9 +2,12 @@
 # The main window with the real screen reader (Orca): keys typed with xdotool, what Orca says
 # checked line by line (tests/a11y/orca_speech.py says what is checked):
 #
-#   tests/a11y/orca-speech.sh BUILD_DIR [CHECK…]
+#   tests/a11y/orca-speech.sh BUILD_DIR [--lang de] [CHECK…]
 #
-# CHECK names run only those checks (`orca_speech.py --list` lists them). Besides the session of
+# CHECK names run only those checks (`orca_speech.py [--lang de] --list` lists them). The desktop
+# is English (LANG=C.UTF-8) whatever this machine's locale; --lang de makes it German
+# (LANG=de_DE.UTF-8, which scripts/setup.sh generates) for the program and Orca alike, and runs the
+# checks of the German texts instead. Besides the session of
 # a11y-session.sh (display, private D-Bus, accessibility bus) it starts a window manager (openbox),
 # speech-dispatcher whose only voice appends each utterance as a line to a file (ALSA's default
 # device is the null device: no sound card is needed), Orca with a settings folder of its own, the
@@ -13,8 +16,17 @@
 # test's own: nobody's settings are read or changed. Every process is ended by its id.
 # Exit status 77 (skipped) without root.
 set -euo pipefail
-build=$(cd "${1:?usage: orca-speech.sh BUILD_DIR [CHECK…]}" && pwd)
+build=$(cd "${1:?usage: orca-speech.sh BUILD_DIR [--lang de] [CHECK…]}" && pwd)
 shift
+lang=en
+[ "${1:-}" = --lang ] && { lang=${2:?--lang needs a language}; shift 2; }
+# Only the desktop's locale chooses the language: nothing that would override it.
+unset LANGUAGE LC_ALL LC_MESSAGES TOVRIN_LANG
+case $lang in
+    en) export LANG=C.UTF-8 ;;
+    de) export LANG=de_DE.UTF-8 ;;
+    *) echo "orca-speech: no checks for the language $lang" >&2; exit 2 ;;
+esac
 source "$(dirname "$0")/a11y-session.sh"
 a11y_session_start orca-speech openbox orca speech-dispatcher unshare
 root=$a11y_root
@@ -32,12 +44,15 @@ AudioOutputMethod "alsa"
 AddModule "file" "sd_generic" "file.conf"
 DefaultModule file
 LanguageDefaultModule "en" "file"
+LanguageDefaultModule "de" "file"
 CONF
 # The module passes the text single-quoted with its quotes escaped, as printf's argument.
 cat >"$work/speechd/modules/file.conf" <<CONF
 GenericExecuteSynth "printf '%s\\\\n' '\$DATA' >>$spoken"
 AddVoice "en" "MALE1" "file"
+AddVoice "de" "MALE1" "file"
 GenericLanguage "en" "en" "utf-8"
+GenericLanguage "de" "de" "utf-8"
 CONF
 
 # Orca's settings: no key echo (it would speak every key typed between the lines checked).
@@ -67,6 +82,6 @@ bash "$root/scripts/testnet.sh" up "$network" 33 >/dev/null
 "$build/sampledrive" "$work/p" --count 200 >/dev/null
 status=0
 "$python" "$root/tests/a11y/orca_speech.py" --build "$build" --testnet "$root/scripts/testnet.sh" \
-    --network "$network" --names "$names" --spoken "$spoken" --work "$work" --drive "$work/p" "$@" || status=1
+    --network "$network" --names "$names" --spoken "$spoken" --work "$work" --drive "$work/p" --lang "$lang" "$@" || status=1
 [ $status -eq 0 ] || tail -n 30 "$work/orca.log" "$work/tovrin.log" 2>/dev/null | sed 's/^/  | /'
 exit $status

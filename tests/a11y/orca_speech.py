@@ -24,6 +24,12 @@ from atspi_windows import rows, wait_until, walk, window_of, xdotool
 EXPECTED_FAILURES = {}  # none today; an entry reads "check-name": "what is heard instead"
 
 MAIN = "Select Amplifier"
+# What the start waits for, by language: Orca's first words, the interface dialog's caption, the
+# main window's caption and its list's name.
+STARTS = {
+    "en": ("Screen reader on", "Select Local Interface", MAIN, "Amplifiers"),
+    "de": ("Bildschirmleser an", "Netzwerkschnittstelle wählen", "Verstärker auswählen", "Verstärker"),
+}
 SLOW = 6  # the amplifier (from 0) that reads uploads slowly: Stop has time to act
 
 
@@ -162,7 +168,7 @@ def macs(lines):
 
 
 def to_main(t):
-    t.check(activate(MAIN), "the main window is gone")
+    t.check(activate(t.main_caption), "the main window is gone")
 
 
 def find(t, text):
@@ -537,6 +543,47 @@ def check_folder_properties(t):
         t.end(finder)
 
 
+def check_german_main_window(t):
+    """German desktop: the main window is announced by its German caption and its list's name."""
+    lines = t.main_opening
+    t.check(said(lines, "Verstärker auswählen"), f"the German caption was not spoken: {lines}")
+    t.check(any(re.search(r"Verstärker(?! auswählen)", line) for line in lines),
+            f"the list Verstärker was not spoken: {lines}")
+    t.check(not said(lines, "Select Amplifier") and not said(lines, "Amplifiers"),
+            f"the main window spoke English: {lines}")
+
+
+def check_german_message_box(t):
+    """German desktop: the confirmation after OK in the IP settings dialog is spoken in German, its
+    buttons too (Qt's own texts); No sends nothing and leaves the main window."""
+    to_main(t)
+    keys("Home")
+    i = int(MAC.search(expect(t, MAC.pattern, "Home") or "0050C2A10001").group()[8:], 16) - 1
+    t.speech.settle(0.6)
+    t.speech.skip()
+    keys("Return")
+    if not expect(t, "IP-Einstellungen des Verstärkers", "Return on a row", 5):
+        keys("Escape")
+        return
+    t.speech.settle(0.6)
+    t.speech.skip()
+    keys("Return")  # OK, the dialog's default button, with the amplifier's own values
+    expect(t, re.escape("Einstellungen übernehmen? (Das Ziel startet neu, bitte warten)"), "OK", 5)
+    lines = t.speech.settle(0.8)
+    t.check(said(lines, "Bestätigen"), f"the box's caption Bestätigen was not spoken: {lines}")
+    t.check(any(re.match(r"(Ja|Nein)\b", line) for line in lines), f"no button Ja or Nein spoken: {lines}")
+    t.check(not said(lines, "Apply settings") and not said(lines, "Confirm"), f"the box spoke English: {lines}")
+    t.speech.skip()
+    keys("Escape")  # No: nothing is sent
+    expect(t, t.amps.mac(i), "No in the box, where the current row was not read,")
+    t.check(t.speech.wait_for(r"gesendet|\bsent\b", 2) is None, "settings were sent after No")
+
+
+GERMAN_CHECKS = [
+    ("de-main-window", check_german_main_window),
+    ("de-message-box", check_german_message_box),
+]
+
 CHECKS = [
     ("8-combo-value", check_interface_choice),
     ("4-return-reads-row", check_return_reads_row),
@@ -596,7 +643,7 @@ class Test:
     def listed(self, count):
         """Waits until the amplifier list has that many rows (read through the accessibility bus)."""
         def table():
-            window = window_of("tovrin", MAIN)
+            window = window_of("tovrin", self.main_caption)
             return next((a for a in walk(window) if a.name == "Amplifiers"), None) if window else None
 
         found = table()
@@ -608,23 +655,25 @@ class Test:
                         "--names", ",".join(self.amps.names),
                         "--upload-folder", os.path.join(self.args.work, "uploads"),
                         "--read-rate", "20000", "--fault-amps", str(SLOW + 1))
-        if not self.check(self.speech.wait_for("Screen reader on", 30), "Orca never spoke"):
+        orca, interfaces, self.main_caption, amplifiers = STARTS[self.args.lang]
+        if not self.check(self.speech.wait_for(orca, 30), "Orca never spoke"):
             return False
         self.log = open(os.path.join(self.args.work, "tovrin.log"), "w")
         self.in_network("app", os.path.join(build, "tovrin"), log=self.log)
-        if not self.check(activate("Select Local Interface"), "the interface dialog never opened"):
+        if not self.check(activate(interfaces), f"the interface dialog {interfaces!r} never opened"):
             return False
         self.opening = self.speech.settle(1.0)
         self.speech.skip()
         keys("Return")
-        return self.check(self.speech.wait_for("Amplifiers", 15) is not None,
-                          f"the main window was not announced: {self.speech.new()}")
+        heard = self.speech.wait_for(amplifiers, 15) is not None
+        self.main_opening = self.speech.settle(0.8)
+        return self.check(heard, f"the main window was not announced: {self.main_opening}")
 
     def run(self, wanted):
         self.checks.enter("start")
         try:
             if self.start():
-                for name, function in CHECKS:
+                for name, function in (GERMAN_CHECKS if self.args.lang == "de" else CHECKS):
                     if wanted and name not in wanted:
                         continue
                     self.checks.enter(name)
@@ -665,11 +714,13 @@ def main():
     parser.add_argument("--spoken", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--drive", required=True, help="a sample project drive for the project finder")
+    parser.add_argument("--lang", choices=sorted(STARTS), default="en",
+                        help="the language of the desktop, which the checks run in (de: the German ones)")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("checks", nargs="*")
     args = parser.parse_args()
     if args.list:
-        print("\n".join(name for name, _ in CHECKS))
+        print("\n".join(name for name, _ in (GERMAN_CHECKS if args.lang == "de" else CHECKS)))
         return 0
     return Test(args).run(set(args.checks))
 
