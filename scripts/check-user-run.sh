@@ -184,8 +184,8 @@ check_menu() {
         ip=$(xclip -o -selection clipboard 2>/dev/null)
     done
     # The user items come before the last three ("Save List As...", "Find...", "Find Next"): Up from
-    # the menu's top wraps to "Find Next", two more reach "Save List As...", and the next Up (past
-    # the separator) the seeded item.
+    # the menu's first item wraps to "Find Next", two more reach "Save List As...", and the next Up
+    # (past the separator) the seeded item.
     open_menu "$window" || fail "menu: the context menu did not open"
     xdotool key --clearmodifiers Up Up Up Up Return
     for ((i = 0; i < 50; i++)); do
@@ -199,9 +199,10 @@ check_menu() {
         fail "menu: the seeded item should have run '/bin/echo $ip' through \$TERMINAL; it ran '${record:-nothing}'"
     fi
 
-    # "Configure this Menu..." is the third item, after "IP-Settings..." and "Upload File...".
+    # "Configure this Menu..." is the third item, after "IP-Settings..." and "Upload File...": the
+    # menu opens on its first item, so two Downs reach it.
     open_menu "$window" || fail "menu: the context menu did not open again"
-    xdotool key --clearmodifiers Down Down Down Return
+    xdotool key --clearmodifiers Down Down Return
     editor=$(find_window "^${file//./\\.}\$")
     if [ -z "$editor" ]; then
         fail "menu: \"Configure this Menu...\" did not open $file"
