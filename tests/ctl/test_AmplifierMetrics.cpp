@@ -2,6 +2,7 @@
 // scrape carries after amplifiers appear, change, vanish and are forgotten, on a clock of the test.
 
 #include "ctl/AmplifierMetrics.h"
+#include "support/AmplifierRecord.h"
 #include "text/TextEncoding.h"
 
 #include <prometheus/text_serializer.h>
@@ -77,16 +78,6 @@ size_t CountOf(const std::string& text, const std::string& part)
 
 class AmplifierMetricsTest : public ::testing::Test {
 protected:
-    TTovrinData Reply(const std::string& mac, const std::string& ip, const std::string& name)
-    {
-        TTovrinData record;
-        record.Mac = record.MacKey = mac;
-        record.IP = ip;
-        record.NetMask = "255.255.0.0";
-        record.Gateway = "0.0.0.0";
-        record.Name = name;
-        return record;
-    }
     // One hello tick: the replies heard, the list's expiry, the exporter's tick.
     void Step(int ms, const std::vector<TTovrinData>& replies)
     {
@@ -134,7 +125,7 @@ TEST_F(AmplifierMetricsTest, HostileTextsArriveAsOneValidLabelValueEachAndAddNoS
         "B\xfchne", "\xff\xfe", "esc\x1b[31m", "a=\"b\",c=\"d\"" };
     std::vector<TTovrinData> replies;
     for (size_t i = 0; i < names.size(); ++i)
-        replies.push_back(Reply("MAC" + std::to_string(i), "10.0.0." + std::to_string(i), names[i]));
+        replies.push_back(AmplifierRecord("MAC" + std::to_string(i), "10.0.0." + std::to_string(i), names[i]));
     Step(500, replies);
 
     const auto info = Of("tovrin_amplifier_info");
@@ -157,9 +148,9 @@ TEST_F(AmplifierMetricsTest, HostileTextsArriveAsOneValidLabelValueEachAndAddNoS
 
 TEST_F(AmplifierMetricsTest, ANewAddressOrNameKeepsTheUpSeriesAndMovesTheInfoSeries)
 {
-    Step(500, { Reply("A1", "10.0.0.1", "Stage-Left"), Reply("B2", "10.0.0.2", "Foyer") });
-    Step(500, { Reply("A1", "10.0.0.9", "Stage-Left"), Reply("B2", "10.0.0.2", "Foyer") });
-    Step(500, { Reply("A1", "10.0.0.9", "Stage-Right"), Reply("B2", "10.0.0.2", "Foyer") });
+    Step(500, { AmplifierRecord("A1", "10.0.0.1", "Stage-Left"), AmplifierRecord("B2", "10.0.0.2", "Foyer") });
+    Step(500, { AmplifierRecord("A1", "10.0.0.9", "Stage-Left"), AmplifierRecord("B2", "10.0.0.2", "Foyer") });
+    Step(500, { AmplifierRecord("A1", "10.0.0.9", "Stage-Right"), AmplifierRecord("B2", "10.0.0.2", "Foyer") });
 
     const auto up = Of("tovrin_amplifier_up");
     ASSERT_EQ(up.size(), 2u);
@@ -188,7 +179,7 @@ TEST_F(AmplifierMetricsTest, AHostileIpFieldIsOneValidLabelValueAndOneEscapedWor
         "10.0.0.\xe9" };
     std::vector<TTovrinData> replies;
     for (size_t i = 0; i < addresses.size(); ++i)
-        replies.push_back(Reply("M" + std::to_string(i), addresses[i], "amp"));
+        replies.push_back(AmplifierRecord("M" + std::to_string(i), addresses[i], "amp"));
     Step(500, replies);
     const auto info = Of("tovrin_amplifier_info");
     ASSERT_EQ(info.size(), addresses.size());
@@ -205,9 +196,9 @@ TEST_F(AmplifierMetricsTest, AHostileIpFieldIsOneValidLabelValueAndOneEscapedWor
 // Replies listed between two ticks: the count of listed amplifiers is that of the up series.
 TEST_F(AmplifierMetricsTest, TheCountOfAScrapeAgreesWithItsSeriesBetweenTicks)
 {
-    Step(500, { Reply("A1", "10.0.0.1", "a") });
+    Step(500, { AmplifierRecord("A1", "10.0.0.1", "a") });
     for (const std::string mac : { "B2", "C3", "D4" })
-        list.UpdateAmplifier(Reply(mac, "10.0.0.2", "b"), tick);
+        list.UpdateAmplifier(AmplifierRecord(mac, "10.0.0.2", "b"), tick);
     const auto up = Of("tovrin_amplifier_up");
     const auto listed = std::count_if(up.begin(), up.end(), [](const Sample& s) { return s.Value == 1; });
     EXPECT_EQ(listed, 4);
@@ -219,24 +210,24 @@ TEST_F(AmplifierMetricsTest, TheCountOfAScrapeAgreesWithItsSeriesBetweenTicks)
 
 TEST_F(AmplifierMetricsTest, AVanishedAmplifierStaysAtZeroForForgetAfterThenItsSeriesGo)
 {
-    Step(500, { Reply("A1", "10.0.0.1", "Amp"), Reply("B2", "10.0.0.2", "Amp") });
+    Step(500, { AmplifierRecord("A1", "10.0.0.1", "Amp"), AmplifierRecord("B2", "10.0.0.2", "Amp") });
     for (int i = 0; i < 5; ++i) // B2 falls silent: gone after more than 2000 ms
-        Step(500, { Reply("A1", "10.0.0.1", "Amp") });
+        Step(500, { AmplifierRecord("A1", "10.0.0.1", "Amp") });
     EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "B2" } }), 0);
     EXPECT_EQ(Value("tovrin_amplifiers"), 1);
     EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), 1);
     EXPECT_NE(log.str().find("vanished B2 10.0.0.2 Amp\n"), std::string::npos) << log.str();
 
     // Back before forget-after: the same series is 1 again.
-    Step(30000, { Reply("A1", "10.0.0.1", "Amp"), Reply("B2", "10.0.0.2", "Amp") });
+    Step(30000, { AmplifierRecord("A1", "10.0.0.1", "Amp"), AmplifierRecord("B2", "10.0.0.2", "Amp") });
     EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "B2" } }), 1);
     EXPECT_EQ(Value("tovrin_amplifiers_appeared_total"), 3);
 
     for (int i = 0; i < 5; ++i)
-        Step(500, { Reply("A1", "10.0.0.1", "Amp") });
-    Step(59500, { Reply("A1", "10.0.0.1", "Amp") }); // vanished 59.5 s ago
+        Step(500, { AmplifierRecord("A1", "10.0.0.1", "Amp") });
+    Step(59500, { AmplifierRecord("A1", "10.0.0.1", "Amp") }); // vanished 59.5 s ago
     EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "B2" } }), 0);
-    Step(500, { Reply("A1", "10.0.0.1", "Amp") });
+    Step(500, { AmplifierRecord("A1", "10.0.0.1", "Amp") });
     EXPECT_EQ(Of("tovrin_amplifier_up").size(), 1u);
     EXPECT_EQ(Of("tovrin_amplifier_info").size(), 1u);
     EXPECT_EQ(Of("tovrin_amplifier_last_seen_timestamp_seconds").size(), 1u);
@@ -248,15 +239,15 @@ TEST_F(AmplifierMetricsTest, SeriesStayWithinTheListsBoundAndDroppedAmplifiersAr
 {
     list.SetMaxRows(3);
     Step(500,
-        { Reply("A", "10.0.0.1", "a"), Reply("B", "10.0.0.2", "b"), Reply("C", "10.0.0.3", "c"),
-            Reply("D", "10.0.0.4", "d") });
+        { AmplifierRecord("A", "10.0.0.1", "a"), AmplifierRecord("B", "10.0.0.2", "b"), AmplifierRecord("C", "10.0.0.3", "c"),
+            AmplifierRecord("D", "10.0.0.4", "d") });
     EXPECT_EQ(Of("tovrin_amplifier_up").size(), 3u);
     EXPECT_EQ(Value("tovrin_replies_dropped_total"), 1);
     EXPECT_EQ(Value("tovrin_amplifiers_limit"), 3);
 
     for (int i = 0; i < 5; ++i) // B and C vanish; D and E take their places in the list
-        Step(500, { Reply("A", "10.0.0.1", "a") });
-    Step(500, { Reply("A", "10.0.0.1", "a"), Reply("D", "10.0.0.4", "d"), Reply("E", "10.0.0.5", "e") });
+        Step(500, { AmplifierRecord("A", "10.0.0.1", "a") });
+    Step(500, { AmplifierRecord("A", "10.0.0.1", "a"), AmplifierRecord("D", "10.0.0.4", "d"), AmplifierRecord("E", "10.0.0.5", "e") });
     const auto up = Of("tovrin_amplifier_up");
     EXPECT_EQ(up.size(), 3u);
     EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "D" } }), 1);
@@ -268,25 +259,25 @@ TEST_F(AmplifierMetricsTest, SeriesStayWithinTheListsBoundAndDroppedAmplifiersAr
 TEST_F(AmplifierMetricsTest, AFullHouseForgetsBrieflyListedAmplifiersBeforeOnesThatWereInService)
 {
     list.SetMaxRows(3);
-    const auto real = Reply("R", "10.0.0.1", "real");
-    const auto other = Reply("A", "10.0.0.2", "other");
+    const auto real = AmplifierRecord("R", "10.0.0.1", "real");
+    const auto other = AmplifierRecord("A", "10.0.0.2", "other");
     for (int i = 0; i < 120; ++i) // a minute in service
         Step(500, { real, other });
     for (int i = 0; i < 5; ++i)
         Step(500, { other }); // R falls silent first...
-    Step(500, { other, Reply("F", "10.9.9.9", "fake") });
+    Step(500, { other, AmplifierRecord("F", "10.9.9.9", "fake") });
     for (int i = 0; i < 5; ++i)
         Step(500, { other }); // ...then a fake that answered once
     ASSERT_EQ(Value("tovrin_amplifier_up", { { "mac", "R" } }), 0);
     ASSERT_EQ(Value("tovrin_amplifier_up", { { "mac", "F" } }), 0);
 
     // A newcomer needs a place: the fake gives it up although R vanished earlier.
-    Step(500, { other, Reply("N1", "10.0.0.3", "new") });
+    Step(500, { other, AmplifierRecord("N1", "10.0.0.3", "new") });
     EXPECT_EQ(Of("tovrin_amplifier_up").size(), 3u);
     EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "R" } }), 0);
     EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "N1" } }), 1);
     // With no brief one left, the one in service that vanished first makes room.
-    Step(500, { other, Reply("N1", "10.0.0.3", "new"), Reply("N2", "10.0.0.4", "new") });
+    Step(500, { other, AmplifierRecord("N1", "10.0.0.3", "new"), AmplifierRecord("N2", "10.0.0.4", "new") });
     for (const auto& sample : Of("tovrin_amplifier_up"))
         EXPECT_NE(sample.Labels.at("mac"), "R");
     EXPECT_EQ(Value("tovrin_amplifiers_forgotten_total", { { "reason", "limit" } }), 2);
@@ -295,12 +286,12 @@ TEST_F(AmplifierMetricsTest, AFullHouseForgetsBrieflyListedAmplifiersBeforeOnesT
 TEST_F(AmplifierMetricsTest, TwoSuffixesThatReadAsTheSameTextShareOneSeriesUpWhileEitherAnswers)
 {
     // "\xfc" is no UTF-8 and reads as Latin-1: the same label value as the UTF-8 "ü".
-    Step(500, { Reply("\xfc", "10.0.0.1", "latin"), Reply("\xc3\xbc", "10.0.0.2", "utf8") });
+    Step(500, { AmplifierRecord("\xfc", "10.0.0.1", "latin"), AmplifierRecord("\xc3\xbc", "10.0.0.2", "utf8") });
     EXPECT_EQ(list.Count(), 2);
     ASSERT_EQ(Of("tovrin_amplifier_up").size(), 1u);
     EXPECT_EQ(Of("tovrin_amplifier_info").size(), 1u);
     for (int i = 0; i < 5; ++i)
-        Step(500, { Reply("\xc3\xbc", "10.0.0.2", "utf8") });
+        Step(500, { AmplifierRecord("\xc3\xbc", "10.0.0.2", "utf8") });
     EXPECT_EQ(Value("tovrin_amplifier_up", { { "mac", "\xc3\xbc" } }), 1);
     EXPECT_EQ(Of("tovrin_amplifier_info")[0].Labels.at("name"), "utf8");
     for (int i = 0; i < 5; ++i)
@@ -315,7 +306,7 @@ TEST_F(AmplifierMetricsTest, AFloodOfNewAmplifiersLogsABoundedNumberOfLinesAndCo
     const int flood = TAmplifierMetrics::LogLinesPerTick + 250;
     std::vector<TTovrinData> fakes;
     for (int i = 0; i < flood; ++i)
-        fakes.push_back(Reply("F" + std::to_string(i), "10.1.0.1", "fake"));
+        fakes.push_back(AmplifierRecord("F" + std::to_string(i), "10.1.0.1", "fake"));
     Step(500, fakes);
     EXPECT_EQ(CountOf(log.str(), "tovrinctl: appeared "), static_cast<size_t>(TAmplifierMetrics::LogLinesPerTick));
     EXPECT_NE(log.str().find("tovrinctl: 250 more appeared and 0 more vanished"), std::string::npos);
@@ -323,11 +314,11 @@ TEST_F(AmplifierMetricsTest, AFloodOfNewAmplifiersLogsABoundedNumberOfLinesAndCo
 
     // The next tick logs one by one again; the flood's end vanishes in the same bounded way.
     log.str("");
-    Step(500, { Reply("R1", "10.0.0.1", "real") });
+    Step(500, { AmplifierRecord("R1", "10.0.0.1", "real") });
     EXPECT_EQ(log.str(), "tovrinctl: appeared R1 10.0.0.1 real\n");
     log.str("");
     for (int i = 0; i < 4; ++i)
-        Step(500, { Reply("R1", "10.0.0.1", "real") });
+        Step(500, { AmplifierRecord("R1", "10.0.0.1", "real") });
     EXPECT_EQ(CountOf(log.str(), "tovrinctl: vanished "), static_cast<size_t>(TAmplifierMetrics::LogLinesPerTick));
     EXPECT_NE(log.str().find("tovrinctl: 0 more appeared and 250 more vanished"), std::string::npos);
     EXPECT_EQ(Value("tovrin_amplifiers_vanished_total"), flood);
@@ -343,7 +334,7 @@ TEST_F(AmplifierMetricsTest, AScrapeWhileDiscoveryChangesTheListHoldsEveryAmplif
     const int steady = 5000;
     std::vector<TTovrinData> replies;
     for (int i = 0; i < steady; ++i)
-        replies.push_back(Reply("S" + std::to_string(100000 + i), "10.2.0.1", "steady"));
+        replies.push_back(AmplifierRecord("S" + std::to_string(100000 + i), "10.2.0.1", "steady"));
     Step(500, replies);
 
     std::atomic<bool> done { false };
@@ -370,7 +361,7 @@ TEST_F(AmplifierMetricsTest, AScrapeWhileDiscoveryChangesTheListHoldsEveryAmplif
     for (int round = 0; round < 12; ++round) {
         std::vector<TTovrinData> now = replies;
         for (int i = 0; i < 500; ++i) // new ones sort before, among and after the steady ones
-            now.push_back(Reply(std::string(1, "ACZ"[i % 3]) + std::to_string(round * 1000 + i), "10.3.0.1", "churn"));
+            now.push_back(AmplifierRecord(std::string(1, "ACZ"[i % 3]) + std::to_string(round * 1000 + i), "10.3.0.1", "churn"));
         Step(1000, now);
     }
     done = true;

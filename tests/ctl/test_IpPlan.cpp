@@ -4,6 +4,7 @@
 #include "ctl/IpPlan.h"
 #include "finder/ListExport.h"
 #include "finder/ListImport.h"
+#include "support/AmplifierRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -107,11 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Plans, IpPlanFindings,
 
 TTovrinData Found(const std::string& mac, const std::string& ip, bool dhcp = false)
 {
-    TTovrinData amp;
-    amp.Mac = amp.MacKey = mac;
-    amp.IP = ip;
-    amp.NetMask = "255.255.0.0";
-    amp.Gateway = "0.0.0.0";
+    TTovrinData amp = AmplifierRecord(mac, ip);
     amp.Flag = dhcp;
     return amp;
 }

@@ -4,6 +4,7 @@
 
 #include "ctl/MonitorState.h"
 
+#include "support/AmplifierRecord.h"
 #include "support/TempTree.h"
 
 #include <prometheus/text_serializer.h>
@@ -19,17 +20,6 @@ namespace {
 
 using Clock = TAmplifierMetrics::Clock;
 constexpr double Wall = 1.8e9; // seconds since the epoch at the save
-
-TTovrinData Reply(const std::string& mac, const std::string& ip, const std::string& name)
-{
-    TTovrinData record;
-    record.Mac = record.MacKey = mac;
-    record.IP = ip;
-    record.NetMask = "255.255.0.0";
-    record.Gateway = "0.0.0.0";
-    record.Name = name;
-    return record;
-}
 
 // One monitor's list and metrics on a clock of the test.
 struct Monitor {
@@ -64,11 +54,11 @@ struct Monitor {
 TEST(MonitorStateTest, ARestartedMonitorListsTheSavedAmplifiersAtZeroUntilTheyAnswerAndForgetsThemOnTime)
 {
     Monitor before;
-    before.Step(500, { Reply("A1", "10.0.0.1", "say\"hi\""), Reply("B2", "10.0.0.2", "B\xfchne"), Reply("C3", "10.0.0.3", "c") });
+    before.Step(500, { AmplifierRecord("A1", "10.0.0.1", "say\"hi\""), AmplifierRecord("B2", "10.0.0.2", "B\xfchne"), AmplifierRecord("C3", "10.0.0.3", "c") });
     for (int i = 0; i < 5; ++i) // B2 falls silent and is down; A1 and C3 answer to the end
-        before.Step(500, { Reply("A1", "10.0.0.1", "say\"hi\""), Reply("C3", "10.0.0.3", "c") });
+        before.Step(500, { AmplifierRecord("A1", "10.0.0.1", "say\"hi\""), AmplifierRecord("C3", "10.0.0.3", "c") });
     // B2 vanished 20 s before the save; A1 and C3 are listed at the save, so count from it.
-    before.Step(20000, { Reply("A1", "10.0.0.1", "say\"hi\""), Reply("C3", "10.0.0.3", "c") });
+    before.Step(20000, { AmplifierRecord("A1", "10.0.0.1", "say\"hi\""), AmplifierRecord("C3", "10.0.0.3", "c") });
     const std::string saved = before.metrics.SaveState(Wall);
 
     Monitor after;
@@ -85,13 +75,13 @@ TEST(MonitorStateTest, ARestartedMonitorListsTheSavedAmplifiersAtZeroUntilTheyAn
     EXPECT_TRUE(after.Has("tovrin_amplifiers 0"));
 
     // A1 answers: up again, under the same series. B2 went 20 + 30 + 10 = 60 s ago: forgotten.
-    after.Step(10000, { Reply("A1", "10.0.0.1", "say\"hi\"") });
+    after.Step(10000, { AmplifierRecord("A1", "10.0.0.1", "say\"hi\"") });
     EXPECT_TRUE(after.Has("tovrin_amplifier_up{mac=\"A1\"} 1")) << after.Text();
     EXPECT_EQ(after.Text().find("mac=\"B2\""), std::string::npos) << after.Text();
     EXPECT_TRUE(after.Has("tovrin_amplifier_up{mac=\"C3\"} 0")) << after.Text();
-    after.Step(19000, { Reply("A1", "10.0.0.1", "say\"hi\"") }); // C3: 30 + 10 + 19 s
+    after.Step(19000, { AmplifierRecord("A1", "10.0.0.1", "say\"hi\"") }); // C3: 30 + 10 + 19 s
     EXPECT_TRUE(after.Has("tovrin_amplifier_up{mac=\"C3\"} 0")) << after.Text();
-    after.Step(1000, { Reply("A1", "10.0.0.1", "say\"hi\"") }); // 60 s
+    after.Step(1000, { AmplifierRecord("A1", "10.0.0.1", "say\"hi\"") }); // 60 s
     EXPECT_EQ(after.Text().find("mac=\"C3\""), std::string::npos) << after.Text();
     EXPECT_TRUE(after.Has("tovrin_amplifier_up{mac=\"A1\"} 1")) << after.Text();
 }
@@ -100,7 +90,7 @@ TEST(MonitorStateTest, ARestartedMonitorListsTheSavedAmplifiersAtZeroUntilTheyAn
 TEST(MonitorStateTest, AnUnsoundSavedListIsRefusedWholeAndTheListStaysEmpty)
 {
     Monitor source;
-    source.Step(500, { Reply("A1", "10.0.0.1", "a"), Reply("B2", "10.0.0.2", "b") });
+    source.Step(500, { AmplifierRecord("A1", "10.0.0.1", "a"), AmplifierRecord("B2", "10.0.0.2", "b") });
     const std::string good = source.metrics.SaveState(Wall);
     const auto item = [](const std::string& fields) {
         return "{\"mac\":\"A\",\"ip\":\"1\",\"netmask\":\"2\",\"gateway\":\"3\",\"flag\":false,\"last_seen\":5" + fields
@@ -161,7 +151,7 @@ TEST_F(MonitorStateFileTest, ChangesAreSavedAfterAFewSecondsAndAtOnceOnSaveThrou
     state.Load();
     EXPECT_NE(log.str().find("no saved list at " + path + " yet"), std::string::npos) << log.str();
 
-    monitor.Step(500, { Reply("A1", "10.0.0.1", "a") });
+    monitor.Step(500, { AmplifierRecord("A1", "10.0.0.1", "a") });
     now += std::chrono::seconds(4);
     state.Tick();
     struct stat info { };
