@@ -13,12 +13,11 @@ fault not mended yet) and as XPASS, a failure, when it passes: take it out of th
 import argparse
 import os
 import re
-import signal
 import subprocess
 import sys
 import time
 
-from atspi_windows import rows, wait_until, walk, window_of, xdotool
+from atspi_windows import end as end_process, rows, wait_until, walk, window_of, xdotool
 
 # Known faults, each named by its check.
 EXPECTED_FAILURES = {}  # none today; an entry reads "check-name": "what is heard instead"
@@ -627,12 +626,7 @@ class Test:
         return process
 
     def end(self, process):
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
+        end_process(process)
         self.processes.remove(process)
 
     def newcomer(self):
